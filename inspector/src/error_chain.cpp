@@ -1,0 +1,98 @@
+#include "error_chain.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "os_error.h"
+#include "stack_trace.h"
+
+namespace quelby {
+namespace {
+
+std::optional<std::string_view> env_value(std::string_view name) {
+    const char* value = std::getenv(std::string(name).c_str());
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return std::string_view(value);
+}
+
+// Decided once per process, when the first chain is made.
+bool tracing_on() {
+    static const bool on = backtrace_wanted(env_value(LIB_BACKTRACE_ENV), env_value(BACKTRACE_ENV));
+    return on;
+}
+
+// Continuation lines of a cause are indented to line up under its first line.
+void append_indented(std::string& out, std::string_view message, std::string_view indent) {
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t newline = message.find('\n', start);
+        out.append(message.substr(start, newline == std::string_view::npos ? newline
+                                                                           : newline - start));
+        if (newline == std::string_view::npos) {
+            return;
+        }
+        out.push_back('\n');
+        out.append(indent);
+        start = newline + 1;
+    }
+}
+
+}  // namespace
+
+bool backtrace_wanted(const std::optional<std::string_view>& lib_switch,
+                      const std::optional<std::string_view>& general_switch) {
+    const auto& chosen = lib_switch ? lib_switch : general_switch;
+    return chosen.has_value() && *chosen != "0";
+}
+
+ErrorChain::ErrorChain(std::string message) : messages_{std::move(message)} {
+    if (tracing_on()) {
+        trace_ = capture_stack_trace();
+    }
+}
+
+ErrorChain ErrorChain::from_message(std::string message) { return ErrorChain(std::move(message)); }
+
+ErrorChain ErrorChain::from_os_error(int code) {
+    return ErrorChain(os_error_text(code) + " (os error " + std::to_string(code) + ")");
+}
+
+ErrorChain ErrorChain::with_context(std::string message) && {
+    messages_.insert(messages_.begin(), std::move(message));
+    return std::move(*this);
+}
+
+std::string format_report(const ErrorChain& error) {
+    const auto& messages = error.messages();
+    std::string out = "Error: ";
+    if (!messages.empty()) {
+        out += messages.front();
+    }
+    if (messages.size() == 2) {
+        out += "\n\nCaused by:\n    ";
+        append_indented(out, messages[1], "    ");
+    } else if (messages.size() > 2) {
+        out += "\n\nCaused by:";
+        for (std::size_t i = 1; i < messages.size(); ++i) {
+            std::string number = std::to_string(i - 1);
+            out += '\n';
+            out.append(number.size() < 5 ? 5 - number.size() : 0, ' ');
+            out += number;
+            out += ": ";
+            append_indented(out, messages[i], "       ");
+        }
+    }
+    if (const auto& trace = error.stack_trace()) {
+        std::string_view text = *trace;
+        const auto end = text.find_last_not_of(" \t\r\n");
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
+        out += "\n\nStack backtrace:\n";
+        out += text;
+    }
+    out += '\n';
+    return out;
+}
+
+}  // namespace quelby

@@ -1,0 +1,154 @@
+// The thin windowing and web-view layer: one interface, one backend per platform (the build picks
+// the backend's sources). Every operation here runs on the process's main thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "error_chain.h"
+
+namespace quelby::webview_host {
+
+struct Header {
+    std::string name;
+    std::string value;
+};
+
+// A request for a registered private scheme, as the backend received it.
+struct Request {
+    std::string method;
+    // The full URI in the scheme's own form, e.g. "devtools://localhost/js_app.html?ws=...".
+    std::string uri;
+    std::vector<Header> headers;
+    std::vector<std::uint8_t> body;
+};
+
+// The answer to one request. `body` is not copied: it must stay valid for the life of the process
+// (embedded data or a constant), which is what lets the backends serve it by reference.
+struct Response {
+    int status = 200;
+    std::vector<Header> headers;
+    std::span<const std::uint8_t> body;
+};
+
+// Completes one request, once. It may be called after the handler has returned; a responder that
+// is destroyed without having answered completes its request with status 500, so nothing hangs.
+class Responder {
+public:
+    using Completion = std::move_only_function<void(Response)>;
+
+    explicit Responder(Completion completion) : completion_(std::move(completion)) {}
+    Responder(Responder&& other) noexcept : completion_(std::move(other.completion_)) {
+        other.completion_ = nullptr;
+    }
+    Responder& operator=(Responder&& other) noexcept;
+    Responder(const Responder&) = delete;
+    Responder& operator=(const Responder&) = delete;
+    ~Responder();
+
+    // The first call completes the request; any later call is ignored.
+    void respond(Response response);
+    [[nodiscard]] bool answered() const noexcept { return !completion_; }
+
+private:
+    void answer_unanswered();
+    Completion completion_;
+};
+
+// Called with (web-view identifier, request, responder) on the main thread.
+using SchemeHandler = std::function<void(std::string_view, const Request&, Responder)>;
+
+struct WindowAttributes {
+    std::string title;  // UTF-8
+};
+
+enum class EventKind { CloseRequested, Other };
+
+struct Event {
+    EventKind kind = EventKind::Other;
+};
+
+// What the handler asks of the loop after each event.
+struct LoopMode {
+    enum class Kind { Wait, Exit };
+    Kind kind = Kind::Wait;
+    int exit_status = 0;
+};
+
+// Stateless by construction: a plain function pointer can capture nothing.
+using EventHandler = void (*)(const Event&, LoopMode&);
+
+// Backend-defined state behind each handle.
+struct EventLoopState;
+struct WindowState;
+struct WebViewState;
+
+class EventLoop {
+public:
+    explicit EventLoop(std::unique_ptr<EventLoopState> state);
+    EventLoop(EventLoop&&) noexcept;
+    EventLoop& operator=(EventLoop&&) noexcept;
+    ~EventLoop();
+    [[nodiscard]] EventLoopState& state() const { return *state_; }
+
+private:
+    std::unique_ptr<EventLoopState> state_;
+};
+
+class Window {
+public:
+    explicit Window(std::unique_ptr<WindowState> state);
+    Window(Window&&) noexcept;
+    Window& operator=(Window&&) noexcept;
+    ~Window();
+    [[nodiscard]] WindowState& state() const { return *state_; }
+
+private:
+    std::unique_ptr<WindowState> state_;
+};
+
+class WebView {
+public:
+    explicit WebView(std::unique_ptr<WebViewState> state);
+    WebView(WebView&&) noexcept;
+    WebView& operator=(WebView&&) noexcept;
+    ~WebView();
+    [[nodiscard]] WebViewState& state() const { return *state_; }
+
+private:
+    std::unique_ptr<WebViewState> state_;
+};
+
+// Only on the main thread.
+EventLoop create_event_loop();
+
+Result<Window> create_window(EventLoop& loop, const WindowAttributes& attributes);
+
+class WebViewBuilder {
+public:
+    WebViewBuilder& register_scheme(std::string name, SchemeHandler handler) {
+        schemes_.emplace_back(std::move(name), std::move(handler));
+        return *this;
+    }
+    WebViewBuilder& set_url(std::string url) {
+        url_ = std::move(url);
+        return *this;
+    }
+    // The web view fills the window's client area, follows its size and navigates to the URL.
+    Result<WebView> build(Window& window);
+
+private:
+    std::vector<std::pair<std::string, SchemeHandler>> schemes_;
+    std::string url_;
+};
+
+// Never returns: the process ends with the status the handler asks for.
+[[noreturn]] void run_event_loop(EventLoop loop, EventHandler handler);
+
+}  // namespace quelby::webview_host
