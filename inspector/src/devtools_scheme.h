@@ -1,0 +1,35 @@
+// The handler of the private `devtools` scheme: the program's whole web server. A request path in,
+// an embedded front-end file (or 404) out, with a content type chosen by extension.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "host.h"
+
+namespace quelby {
+
+// The private scheme's name; pages reach it as http://devtools.localhost/.
+inline constexpr std::string_view DEVTOOLS_SCHEME_NAME = "devtools";
+// Served when the request path is empty.
+inline constexpr std::string_view DEFAULT_DOCUMENT = "js_app.html";
+
+// One answer. Both views refer to data that lives as long as the process: nothing is copied.
+struct DevtoolsResponse {
+    int status = 200;
+    std::string_view content_type;
+    std::span<const std::uint8_t> body;
+};
+
+// The content type for a path, from the text after its last '.'.
+std::string_view content_type_for_path(std::string_view path);
+
+// The answer for a request URI such as "devtools://localhost/js_app.html?ws=...".
+DevtoolsResponse devtools_response_for_uri(std::string_view uri);
+
+// The scheme handler as the web-view host calls it; answers through `responder` before returning.
+void devtools_scheme_handler(std::string_view webview_id, const webview_host::Request& request,
+                             webview_host::Responder responder);
+
+}  // namespace quelby

@@ -1,0 +1,17 @@
+// The last step of the run: the inspector window with the front end in its web view, and the event
+// loop that runs until the window is closed.
+#pragma once
+
+#include <string>
+
+#include "error_chain.h"
+
+namespace quelby {
+
+inline constexpr std::string_view WINDOW_TITLE = "quelby \u2014 script inspector";
+
+// Does not return on success: the process ends from inside the event loop when the window is
+// closed. Returns an error chain when the window or the web view cannot be built.
+Status run_inspector_window(const std::string& frontend_url);
+
+}  // namespace quelby
