@@ -26,7 +26,8 @@ TEST(ErrorChainReport, FormatsEachShapeOfChain) {
         {"single link", {"usage: x"}, "Error: usage: x\n"},
         {"one cause is indented by four blanks",
          {"failed to read", "no webSocketDebuggerUrl in inspector /json: []"},
-         "Error: failed to read\n\nCaused by:\n    no webSocketDebuggerUrl in inspector /json: []\n"},
+         "Error: failed to read\n\nCaused by:\n    no webSocketDebuggerUrl in inspector /json: "
+         "[]\n"},
         {"several causes are numbered from zero",
          {"outer", "connect to inspector at 127.0.0.1:9229", "Connection refused (os error 111)"},
          "Error: outer\n\nCaused by:\n    0: connect to inspector at 127.0.0.1:9229\n"
@@ -79,10 +80,14 @@ TEST(BacktraceSwitches, LibrarySwitchWinsAndZeroMeansOff) {
         bool wanted;
     };
     const Case cases[] = {
-        {std::nullopt, std::nullopt, false}, {std::nullopt, "1", true},
-        {std::nullopt, "0", false},          {"0", "1", false},
-        {"1", "0", true},                    {"full", std::nullopt, true},
-        {"", std::nullopt, true},            {"00", std::nullopt, true},
+        {std::nullopt, std::nullopt, false},
+        {std::nullopt, "1", true},
+        {std::nullopt, "0", false},
+        {"0", "1", false},
+        {"1", "0", true},
+        {"full", std::nullopt, true},
+        {"", std::nullopt, true},
+        {"00", std::nullopt, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(backtrace_wanted(c.lib, c.general), c.wanted)

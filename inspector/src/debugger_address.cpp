@@ -1,0 +1,193 @@
+#include "debugger_address.h"
+
+#include <nlohmann/json.hpp>
+
+#include "devtools_scheme.h"
+#include "environment.h"
+#include "target_list_fetch.h"
+
+namespace quelby {
+namespace {
+
+// Reads the whole body as one JSON value without building a tree: only the first target's
+// webSocketDebuggerUrl is kept, so no input can make the program allocate more than the body.
+// The parser (nlohmann::json's SAX parser, strict) still checks every byte of the value and that
+// only whitespace follows it.
+class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    using json = nlohmann::json;
+
+    std::optional<std::string> ws_url;  // the key's last value in the first target, if a string
+    std::optional<std::size_t> error_position;
+    std::string error_description;
+
+    bool null() override { return scalar(nullptr); }
+    bool boolean(bool) override { return scalar(nullptr); }
+    bool number_integer(json::number_integer_t) override { return scalar(nullptr); }
+    bool number_unsigned(json::number_unsigned_t) override { return scalar(nullptr); }
+    bool number_float(json::number_float_t, const json::string_t&) override { return scalar(nullptr); }
+    bool string(json::string_t& value) override { return scalar(&value); }
+    bool binary(json::binary_t&) override { return scalar(nullptr); }
+
+    bool start_object(std::size_t) override {
+        value_starts();
+        if (depth_ == 1 && root_is_array_ && elements_at_root_ == 1) {
+            in_first_target_ = true;
+        }
+        ++depth_;
+        return true;
+    }
+    bool key(json::string_t& name) override {
+        key_is_ws_url_ = in_first_target_ && depth_ == 2 && name == WS_URL_KEY;
+        return true;
+    }
+    bool end_object() override {
+        --depth_;
+        if (depth_ == 1) {
+            in_first_target_ = false;
+        }
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        if (depth_ == 0) {
+            root_is_array_ = true;
+        } else {
+            value_starts();
+        }
+        ++depth_;
+        return true;
+    }
+    bool end_array() override {
+        --depth_;
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override {
+        error_position = position;
+        error_description = describe(ex.what());
+        return false;
+    }
+
+private:
+    // Called for every value: counts the root array's elements and settles the key's value.
+    void value_starts() {
+        if (depth_ == 1 && root_is_array_) {
+            ++elements_at_root_;
+        }
+        if (key_is_ws_url_ && depth_ == 2) {
+            ws_url.reset();  // a later duplicate of the key wins, as in a parsed tree
+            key_is_ws_url_ = false;
+        }
+    }
+    bool scalar(json::string_t* text) {
+        const bool is_ws_value = key_is_ws_url_ && depth_ == 2;
+        value_starts();
+        if (is_ws_value) {
+            if (text != nullptr) {
+                ws_url = std::move(*text);
+            }
+        }
+        return true;
+    }
+
+    // nlohmann's text reads "[json.exception.parse_error.101] parse error at line 1, column 4:
+    // syntax error while parsing value - ..."; keep what follows the position.
+    static std::string describe(std::string_view what) {
+        const std::size_t column = what.find("column ");
+        const std::size_t colon = what.find(": ", column == std::string_view::npos ? 0 : column);
+        if (column != std::string_view::npos && colon != std::string_view::npos) {
+            return std::string(what.substr(colon + 2));
+        }
+        return std::string(what);
+    }
+
+    std::size_t depth_ = 0;
+    bool root_is_array_ = false;
+    std::size_t elements_at_root_ = 0;
+    bool in_first_target_ = false;
+    bool key_is_ws_url_ = false;
+};
+
+}  // namespace
+
+std::string discovery_context(std::string_view inspector_addr) {
+    return "failed to read inspector targets from http://" + std::string(inspector_addr) + "/json";
+}
+
+std::string json_error_message(std::string_view body, std::size_t position, std::string_view description) {
+    // The failing byte is the position-th one; at the end of the input there is none, and the
+    // count stops at the end.
+    const std::size_t failing = position == 0 ? 0 : std::min(position, body.size() + 1) - 1;
+    const std::size_t before = std::min(failing, body.size());
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+    for (std::size_t i = 0; i < before; ++i) {
+        if (body[i] == '\n') {
+            ++line;
+            line_start = i + 1;
+        }
+    }
+    const std::size_t column = failing - line_start + 1;
+    return std::string(description) + " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
+Result<std::string> extract_ws_target(std::string_view body) {
+    FirstTargetSax sax;
+    const bool parsed = nlohmann::json::sax_parse(body.begin(), body.end(), &sax,
+                                                  nlohmann::json::input_format_t::json, true);
+    if (!parsed) {
+        return std::unexpected(
+            ErrorChain::from_message(json_error_message(body, sax.error_position.value_or(0), sax.error_description))
+                .with_context(std::string(NOT_JSON_CONTEXT)));
+    }
+    if (!sax.ws_url) {
+        return std::unexpected(ErrorChain::from_message(std::string(NO_WS_URL_PREFIX) + std::string(body)));
+    }
+    std::string_view url = *sax.ws_url;
+    if (url.starts_with("ws://")) {
+        url.remove_prefix(5);
+    } else if (url.starts_with("wss://")) {
+        url.remove_prefix(6);
+    }
+    return std::string(url);
+}
+
+Result<std::string> discover_ws_target(const std::string& inspector_addr) {
+    auto body = fetch_target_list(inspector_addr);
+    auto target = body ? extract_ws_target(*body) : Result<std::string>(std::unexpected(std::move(body.error())));
+    if (!target) {
+        return std::unexpected(std::move(target.error()).with_context(discovery_context(inspector_addr)));
+    }
+    return target;
+}
+
+std::string frontend_url_from(std::string_view ws_target, const std::optional<std::string>& frontend_template) {
+    if (!frontend_template) {
+        std::string url = "http://";
+        url += DEVTOOLS_SCHEME_NAME;
+        url += ".localhost/";
+        url += START_PAGE;
+        url += "?ws=";
+        url += ws_target;
+        url += FRONTEND_QUERY_TAIL;
+        return url;
+    }
+    const std::string_view text = *frontend_template;
+    std::string url;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t found = text.find(WS_PLACEHOLDER, start);
+        if (found == std::string_view::npos) {
+            url += text.substr(start);
+            return url;
+        }
+        url += text.substr(start, found - start);
+        url += ws_target;
+        start = found + WS_PLACEHOLDER.size();
+    }
+}
+
+std::string frontend_url(std::string_view ws_target) {
+    return frontend_url_from(ws_target, environment_variable_utf8(FRONTEND_ENV));
+}
+
+}  // namespace quelby

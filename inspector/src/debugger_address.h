@@ -1,0 +1,43 @@
+// The first target's debugger address (WsTarget) and the front-end address (FrontendUrl).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "error_chain.h"
+
+namespace quelby {
+
+inline constexpr std::string_view WS_URL_KEY = "webSocketDebuggerUrl";
+inline constexpr std::string_view FRONTEND_ENV = "QUELBY_INSPECTOR_FRONTEND";
+inline constexpr std::string_view WS_PLACEHOLDER = "{ws}";
+inline constexpr std::string_view START_PAGE = "js_app.html";
+inline constexpr std::string_view FRONTEND_QUERY_TAIL = "&experiments=true&v8only=true";
+inline constexpr std::string_view NOT_JSON_CONTEXT = "inspector /json was not valid JSON";
+inline constexpr std::string_view NO_WS_URL_PREFIX = "no webSocketDebuggerUrl in inspector /json: ";
+
+// "failed to read inspector targets from http://{inspector_addr}/json"
+std::string discovery_context(std::string_view inspector_addr);
+
+// Parses `body` as one JSON value and takes the first target's webSocketDebuggerUrl without its
+// "ws://" or "wss://".
+Result<std::string> extract_ws_target(std::string_view body);
+
+// fetch_target_list, then extract_ws_target, under discovery_context.
+Result<std::string> discover_ws_target(const std::string& inspector_addr);
+
+// The FrontendUrl from a template value: nullopt gives the default address of the embedded front
+// end; otherwise every "{ws}" is replaced, left to right, without overlap.
+std::string frontend_url_from(std::string_view ws_target, const std::optional<std::string>& frontend_template);
+
+// Reads FRONTEND_ENV (unset or not valid UTF-8: the default) and builds the FrontendUrl.
+std::string frontend_url(std::string_view ws_target);
+
+// A JSON parse error as "{description} at line {line} column {column}": `position` is the number
+// of bytes the parser had read when it failed (the failing byte is the last of them); lines and
+// columns count from 1, columns in bytes. At the end of the input the column is the one after the
+// last byte.
+std::string json_error_message(std::string_view body, std::size_t position, std::string_view description);
+
+}  // namespace quelby

@@ -1,0 +1,135 @@
+#include "http_reply.h"
+
+#include "utf8.h"
+
+namespace quelby::http {
+namespace {
+
+constexpr std::string_view BLANKS = " \t";
+
+std::string_view trim(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(BLANKS);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(BLANKS);
+    return text.substr(first, last - first + 1);
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host) {
+    return {"GET ", path, " HTTP/1.0\r\nHost: ", host,
+            "\r\nAccept: application/json\r\nConnection: close\r\n\r\n"};
+}
+
+std::string request_text(std::string_view path, std::string_view host) {
+    std::string text;
+    for (const std::string_view piece : request_pieces(path, host)) {
+        text += piece;
+    }
+    return text;
+}
+
+std::optional<SplitReply> split_reply(std::string_view reply) {
+    const std::size_t end = reply.find(HEAD_END);
+    if (end == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return SplitReply{reply.substr(0, end), reply.substr(end + HEAD_END.size())};
+}
+
+std::string_view status_line(std::string_view head) {
+    std::string_view line = head.substr(0, head.find('\n'));
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+bool status_line_accepted(std::string_view line) { return line.find("200") != std::string_view::npos; }
+
+std::optional<std::size_t> declared_content_length(std::string_view head) {
+    std::optional<std::size_t> length;
+    std::size_t start = head.find('\n');  // the status line has no headers
+    while (start != std::string_view::npos) {
+        ++start;
+        const std::size_t end = head.find('\n', start);
+        std::string_view line = head.substr(start, end == std::string_view::npos ? end : end - start);
+        start = end;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view name = trim(line.substr(0, colon));
+        const std::string_view value = trim(line.substr(colon + 1));
+        if (equals_ignoring_case(name, "transfer-encoding")) {
+            return std::nullopt;  // the length is not the body's then
+        }
+        if (!equals_ignoring_case(name, "content-length")) {
+            continue;
+        }
+        if (value.empty() || value.size() > 18 || value.find_first_not_of("0123456789") != std::string_view::npos) {
+            return std::nullopt;
+        }
+        std::size_t parsed = 0;
+        for (const char c : value) {
+            parsed = parsed * 10 + static_cast<std::size_t>(c - '0');
+        }
+        if (length && *length != parsed) {
+            return std::nullopt;
+        }
+        length = parsed;
+    }
+    return length;
+}
+
+bool ReplyProgress::complete(std::string_view reply) {
+    if (!body_start_) {
+        // Search only what is new, with three bytes of overlap for a split "\r\n\r\n".
+        const std::size_t from = scanned_ >= 3 ? scanned_ - 3 : 0;
+        const std::size_t end = reply.find(HEAD_END, from);
+        scanned_ = reply.size();
+        if (end == std::string_view::npos) {
+            return false;
+        }
+        body_start_ = end + HEAD_END.size();
+        if (const auto length = declared_content_length(reply.substr(0, end))) {
+            expected_size_ = *body_start_ + *length;
+        }
+    }
+    return expected_size_ && reply.size() >= *expected_size_;
+}
+
+Result<std::string> check_reply(std::string_view reply) {
+    if (!is_valid_utf8(reply)) {
+        return std::unexpected(ErrorChain::from_message(std::string(NOT_UTF8)));
+    }
+    const auto split = split_reply(reply);
+    if (!split) {
+        return std::unexpected(ErrorChain::from_message(std::string(MALFORMED_REPLY)));
+    }
+    const std::string_view line = status_line(split->head);
+    if (!status_line_accepted(line)) {
+        return std::unexpected(ErrorChain::from_message(std::string(NON_200_PREFIX) + std::string(line)));
+    }
+    return std::string(split->body);
+}
+
+}  // namespace quelby::http

@@ -1,0 +1,22 @@
+// quelby_inspector: opens a DevTools window on a running V8 inspector.
+#include <exception>
+
+#include "console.h"
+#include "error_chain.h"
+#include "launcher.h"
+
+int main(int argc, char** argv) {
+    quelby::console::prepare_process();
+    try {
+        const std::vector<std::string> arguments = quelby::console::collect_arguments(argc, argv);
+        const quelby::Status status = quelby::run(arguments);
+        if (status) {
+            return 0;
+        }
+        quelby::console::write_report(quelby::format_report(status.error()));
+    } catch (const std::exception& error) {
+        // Only exhaustion of memory can land here; it is reported like any error.
+        quelby::console::write_report(std::string("Error: ") + error.what() + "\n");
+    }
+    return 1;
+}

@@ -1,0 +1,182 @@
+// POSIX sockets behind tcp_connection.h, and the system resolver of socket_address.h.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "tcp_connection.h"
+
+namespace quelby::net {
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int SEND_FLAGS = MSG_NOSIGNAL;
+#else
+constexpr int SEND_FLAGS = 0;  // the launcher ignores SIGPIPE process-wide as well
+#endif
+
+ErrorChain last_os_error() { return ErrorChain::from_os_error(errno); }
+
+int descriptor(TcpConnection::Handle handle) { return static_cast<int>(handle); }
+
+// getaddrinfo's EAI_* codes are not errno values. EAI_SYSTEM carries an errno, reported as such;
+// the others become gai_strerror's text with the EAI code, e.g.
+// "Name or service not known (os error -2)" — the same shape as every other system error.
+ErrorChain resolver_error(int code, int saved_errno) {
+    if (code == EAI_SYSTEM && saved_errno != 0) {
+        return ErrorChain::from_os_error(saved_errno);
+    }
+    return ErrorChain::from_message(std::string(gai_strerror(code)) + " (os error " +
+                                    std::to_string(code) + ")");
+}
+
+}  // namespace
+
+Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::uint16_t port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* results = nullptr;
+    errno = 0;
+    const int code = ::getaddrinfo(host.c_str(), nullptr, &hints, &results);
+    if (code != 0) {
+        return std::unexpected(resolver_error(code, errno));
+    }
+    std::vector<SocketAddress> addresses;
+    for (const addrinfo* ai = results; ai != nullptr; ai = ai->ai_next) {
+        SocketAddress address;
+        address.port = port;
+        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+            sockaddr_in sin{};
+            std::memcpy(&sin, ai->ai_addr, sizeof sin);
+            address.family = Family::V4;
+            std::memcpy(address.bytes.data(), &sin.sin_addr, 4);
+        } else if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
+            sockaddr_in6 sin6{};
+            std::memcpy(&sin6, ai->ai_addr, sizeof sin6);
+            address.family = Family::V6;
+            std::memcpy(address.bytes.data(), &sin6.sin6_addr, 16);
+            address.scope_id = sin6.sin6_scope_id;
+            address.flow_info = ntohl(sin6.sin6_flowinfo);
+        } else {
+            continue;  // neither IPv4 nor IPv6
+        }
+        addresses.push_back(address);
+    }
+    ::freeaddrinfo(results);
+    return addresses;
+}
+
+Result<TcpConnection> TcpConnection::connect(const SocketAddress& address) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.family == Family::V4) {
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_port = htons(address.port);
+        std::memcpy(&sin.sin_addr, address.bytes.data(), 4);
+        std::memcpy(&storage, &sin, sizeof sin);
+        length = sizeof sin;
+    } else {
+        sockaddr_in6 sin6{};
+        sin6.sin6_family = AF_INET6;
+        sin6.sin6_port = htons(address.port);
+        sin6.sin6_flowinfo = htonl(address.flow_info);
+        sin6.sin6_scope_id = address.scope_id;
+        std::memcpy(&sin6.sin6_addr, address.bytes.data(), 16);
+        std::memcpy(&storage, &sin6, sizeof sin6);
+        length = sizeof sin6;
+    }
+    int type = SOCK_STREAM;
+#ifdef SOCK_CLOEXEC
+    type |= SOCK_CLOEXEC;
+#endif
+    const int fd = ::socket(storage.ss_family, type, 0);
+    if (fd < 0) {
+        return std::unexpected(last_os_error());
+    }
+    TcpConnection connection(static_cast<Handle>(fd));
+    // The program installs no signal handler, so a blocking connect is not interrupted.
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
+        const int error = errno;
+        connection.close();
+        return std::unexpected(ErrorChain::from_os_error(error));
+    }
+    return connection;
+}
+
+Status TcpConnection::set_receive_timeout(std::chrono::milliseconds timeout) {
+    timeval tv{};
+    tv.tv_sec = static_cast<decltype(tv.tv_sec)>(timeout.count() / 1000);
+    tv.tv_usec = static_cast<decltype(tv.tv_usec)>((timeout.count() % 1000) * 1000);
+    if (::setsockopt(descriptor(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+        return std::unexpected(last_os_error());
+    }
+    return {};
+}
+
+Status TcpConnection::send_all(std::span<const std::string_view> pieces) {
+    std::vector<iovec> vectors;
+    vectors.reserve(pieces.size());
+    for (const std::string_view piece : pieces) {
+        if (!piece.empty()) {
+            vectors.push_back(iovec{const_cast<char*>(piece.data()), piece.size()});
+        }
+    }
+    std::size_t first = 0;
+    while (first < vectors.size()) {
+        msghdr message{};
+        message.msg_iov = vectors.data() + first;
+        message.msg_iovlen = vectors.size() - first;
+        const ssize_t sent = ::sendmsg(descriptor(handle_), &message, SEND_FLAGS);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::unexpected(last_os_error());
+        }
+        // Drop what went out: whole pieces first, then the front of a partly sent one.
+        auto remaining = static_cast<std::size_t>(sent);
+        while (first < vectors.size() && remaining >= vectors[first].iov_len) {
+            remaining -= vectors[first].iov_len;
+            ++first;
+        }
+        if (first < vectors.size()) {
+            vectors[first].iov_base = static_cast<char*>(vectors[first].iov_base) + remaining;
+            vectors[first].iov_len -= remaining;
+        }
+    }
+    return {};
+}
+
+Result<std::size_t> TcpConnection::receive(std::span<char> buffer) {
+    while (true) {
+        const ssize_t received = ::recv(descriptor(handle_), buffer.data(), buffer.size(), 0);
+        if (received >= 0) {
+            return static_cast<std::size_t>(received);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == ESHUTDOWN) {
+            return 0;  // counts as the end of the stream
+        }
+        return std::unexpected(last_os_error());
+    }
+}
+
+void TcpConnection::close() noexcept {
+    if (handle_ != INVALID_HANDLE) {
+        ::close(descriptor(handle_));
+        handle_ = INVALID_HANDLE;
+    }
+}
+
+}  // namespace quelby::net

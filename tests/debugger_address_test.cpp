@@ -1,0 +1,168 @@
+#include "debugger_address.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace quelby {
+namespace {
+
+constexpr const char* NODE_LIST = R"([ {
+  "description": "node.js instance",
+  "devtoolsFrontendUrl": "devtools://devtools/bundled/js_app.html?experiments=true&v8only=true&ws=127.0.0.1:9229/0f2c5e4a",
+  "id": "0f2c5e4a",
+  "title": "demo.js",
+  "type": "node",
+  "url": "file:///demo.js",
+  "webSocketDebuggerUrl": "ws://127.0.0.1:9229/0f2c5e4a-1b2c-4d5e-8f90-123456789abc"
+} ]
+)";
+
+TEST(ExtractWsTarget, TakesTheFirstTargetsUrlWithoutItsScheme) {
+    struct Case {
+        std::string body;
+        std::string target;
+    };
+    const std::vector<Case> cases = {
+        {NODE_LIST, "127.0.0.1:9229/0f2c5e4a-1b2c-4d5e-8f90-123456789abc"},
+        {R"([{"webSocketDebuggerUrl":"ws://127.0.0.1:9229/abc"}])", "127.0.0.1:9229/abc"},
+        {R"([{"webSocketDebuggerUrl":"wss://host/abc"}])", "host/abc"},
+        {R"([{"webSocketDebuggerUrl":"http://host/abc"}])", "http://host/abc"},
+        {R"([{"webSocketDebuggerUrl":"WS://host/abc"}])", "WS://host/abc"},
+        {R"([{"webSocketDebuggerUrl":"ws://"}])", ""},
+        {R"([{"webSocketDebuggerUrl":"ws://ws://x"}])", "ws://x"},
+        {R"([{"webSocketDebuggerUrl":""}])", ""},
+        {R"([{"webSocketDebuggerUrl":"ws:\/\/a\u0026b"}])", "a&b"},
+        {R"([{"a":{"webSocketDebuggerUrl":"ws://inner"},"webSocketDebuggerUrl":"ws://outer"}])",
+         "outer"},
+        {R"([{"webSocketDebuggerUrl":"ws://first"}, {"webSocketDebuggerUrl":"ws://second"}])",
+         "first"},
+        {R"([{"webSocketDebuggerUrl":1,"webSocketDebuggerUrl":"ws://last"}])", "last"},
+        {" \t\r\n[{\"webSocketDebuggerUrl\":\"ws://x\"}] \t\r\n", "x"},
+        {R"([{"webSocketDebuggerUrl":"ws://x"}, 1, [], {}, null])", "x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        const auto target = extract_ws_target(c.body);
+        ASSERT_TRUE(target.has_value()) << format_report(target.error());
+        EXPECT_EQ(*target, c.target);
+    }
+}
+
+TEST(ExtractWsTarget, QuotesTheWholeBodyWhenTheFirstTargetHasNoUrl) {
+    const std::vector<std::string> bodies = {
+        "[]",
+        "{}",
+        R"({"webSocketDebuggerUrl":"ws://x"})",
+        R"([{"id":"a"},{"webSocketDebuggerUrl":"ws://second"}])",
+        "[1]",
+        R"([[{"webSocketDebuggerUrl":"ws://x"}]])",
+        R"([{"webSocketDebuggerUrl":null}])",
+        R"([{"webSocketDebuggerUrl":5}])",
+        R"([{"webSocketDebuggerUrl":["ws://x"]}])",
+        R"([{"webSocketDebuggerUrl":{"a":"ws://x"}}])",
+        R"([{"webSocketDebuggerUrl":"ws://x","webSocketDebuggerUrl":null}])",
+        R"([{"websocketdebuggerurl":"ws://x"}])",
+        "\"ws://x\"",
+        "null",
+        "[\n  ]\n",
+    };
+    for (const auto& body : bodies) {
+        SCOPED_TRACE(body);
+        const auto target = extract_ws_target(body);
+        ASSERT_FALSE(target.has_value());
+        EXPECT_EQ(target.error().messages(),
+                  std::vector<std::string>{"no webSocketDebuggerUrl in inspector /json: " + body});
+    }
+}
+
+TEST(ExtractWsTarget, ReportsParseErrorsWithLineAndColumn) {
+    struct Case {
+        std::string body;
+        std::string suffix;  // the parser message's end
+    };
+    const std::vector<Case> cases = {
+        {"", " at line 1 column 1"},
+        {"[] x", " at line 1 column 4"},
+        {"[\n  1,\n  x\n]", " at line 3 column 3"},
+        {"[", " at line 1 column 2"},
+        {"[1,]", " at line 1 column 4"},
+        {"\"\\ud800\"", " at line 1 column 8"},
+        {"[]\n\n{}", " at line 3 column 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        const auto target = extract_ws_target(c.body);
+        ASSERT_FALSE(target.has_value());
+        const auto& messages = target.error().messages();
+        ASSERT_EQ(messages.size(), 2U);
+        EXPECT_EQ(messages[0], "inspector /json was not valid JSON");
+        ASSERT_TRUE(messages[1].ends_with(c.suffix)) << messages[1];
+        // A description of the fault precedes the position, without nlohmann's own prefix.
+        EXPECT_GT(messages[1].size(), c.suffix.size());
+        EXPECT_EQ(messages[1].find("[json.exception"), std::string::npos) << messages[1];
+    }
+}
+
+TEST(JsonErrorMessage, CountsLinesAndColumnsFromOne) {
+    EXPECT_EQ(json_error_message("abc", 1, "bad"), "bad at line 1 column 1");
+    EXPECT_EQ(json_error_message("abc", 3, "bad"), "bad at line 1 column 3");
+    EXPECT_EQ(json_error_message("abc", 4, "end"), "end at line 1 column 4");
+    EXPECT_EQ(json_error_message("a\nbc", 4, "bad"), "bad at line 2 column 2");
+    EXPECT_EQ(json_error_message("a\n", 3, "end"), "end at line 2 column 1");
+    EXPECT_EQ(json_error_message("", 0, "x"), "x at line 1 column 1");
+}
+
+TEST(FrontendUrl, DefaultsToTheEmbeddedFrontEndOrFillsTheTemplate) {
+    struct Case {
+        std::string ws;
+        std::optional<std::string> tmpl;
+        std::string url;
+    };
+    const std::vector<Case> cases = {
+        {"127.0.0.1:9229/0f2c5e4a-1b2c-4d5e-8f90-123456789abc", std::nullopt,
+         "http://devtools.localhost/js_app.html?ws=127.0.0.1:9229/"
+         "0f2c5e4a-1b2c-4d5e-8f90-123456789abc"
+         "&experiments=true&v8only=true"},
+        {"", std::nullopt,
+         "http://devtools.localhost/js_app.html?ws=&experiments=true&v8only=true"},
+        {"a&b#c", std::nullopt,
+         "http://devtools.localhost/js_app.html?ws=a&b#c&experiments=true&v8only=true"},
+        {"H:1/x", "http://127.0.0.1:8080/inspector.html?ws={ws}&x={ws}",
+         "http://127.0.0.1:8080/inspector.html?ws=H:1/x&x=H:1/x"},
+        {"H", "", ""},
+        {"H", "no placeholder", "no placeholder"},
+        {"H", "{ws}", "H"},
+        {"H", "{ws}{ws}", "HH"},
+        {"H", "{{ws}}", "{H}"},
+        {"H", "{ws", "{ws"},
+        {"H", "{w{ws}s}", "{wHs}"},
+        {"{ws}", "a{ws}b", "a{ws}b"},  // the inserted text is not searched again
+        {"x", "{WS}", "{WS}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tmpl.value_or("(unset)"));
+        EXPECT_EQ(frontend_url_from(c.ws, c.tmpl), c.url);
+    }
+}
+
+TEST(FrontendUrl, ReadsTheEnvironmentAndIgnoresInvalidUnicode) {
+    ::setenv("QUELBY_INSPECTOR_FRONTEND", "t={ws}", 1);
+    EXPECT_EQ(frontend_url("W"), "t=W");
+    ::setenv("QUELBY_INSPECTOR_FRONTEND", "", 1);
+    EXPECT_EQ(frontend_url("W"), "");
+    ::setenv("QUELBY_INSPECTOR_FRONTEND", "bad\xFF{ws}", 1);
+    EXPECT_EQ(frontend_url("W"),
+              "http://devtools.localhost/js_app.html?ws=W&experiments=true&v8only=true");
+    ::unsetenv("QUELBY_INSPECTOR_FRONTEND");
+    EXPECT_EQ(frontend_url("W"),
+              "http://devtools.localhost/js_app.html?ws=W&experiments=true&v8only=true");
+}
+
+TEST(DiscoveryContext, NamesTheAddressVerbatim) {
+    EXPECT_EQ(discovery_context("localhost:9229"),
+              "failed to read inspector targets from http://localhost:9229/json");
+}
+
+}  // namespace
+}  // namespace quelby

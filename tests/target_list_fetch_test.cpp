@@ -1,0 +1,207 @@
+// Loopback integration tests of the target list fetch against a scripted fake inspector on a free
+// port.
+#include "target_list_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "debugger_address.h"
+#include "http_reply.h"
+#include "support/fake_inspector.h"
+
+namespace quelby {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeAnswer;
+using testing::FakeInspector;
+using testing::http_reply;
+
+constexpr std::string_view LIST = R"([{"webSocketDebuggerUrl":"ws://127.0.0.1:1/abc"}])";
+
+std::chrono::milliseconds since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+}
+
+std::string os_error(int code) {
+    return ErrorChain::from_os_error(code).messages().front();
+}
+
+TEST(FetchOnce, SendsTheExactRequestAndReturnsTheBody) {
+    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST)}});
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, LIST);
+    ASSERT_EQ(fake.requests().size(), 1U);
+    EXPECT_EQ(fake.requests()[0], "GET /json HTTP/1.0\r\nHost: " + fake.address() +
+                                      "\r\nAccept: application/json\r\nConnection: close\r\n\r\n");
+}
+
+TEST(FetchOnce, ResolvesNamesAndSendsTheAddressAsTyped) {
+    // localhost may resolve to ::1 first; the fake listens on 127.0.0.1 only, so that address is
+    // refused and the next one is tried.
+    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST)}});
+    const std::string typed = "localhost:+" + std::to_string(fake.port());
+    const auto body = fetch_once(typed, TARGET_LIST_PATH);
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    ASSERT_EQ(fake.requests().size(), 1U);
+    EXPECT_NE(fake.requests()[0].find("\r\nHost: " + typed + "\r\n"), std::string::npos);
+}
+
+TEST(FetchOnce, ChecksTheReply) {
+    struct Case {
+        std::string name;
+        std::string reply;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"non-200", "HTTP/1.1 404 Not Found\r\n\r\n",
+         "inspector returned non-200: HTTP/1.1 404 Not Found"},
+        {"malformed head", "HTTP/1.0 200 OK\n\n[]", "malformed HTTP response from inspector"},
+        {"no head at all", "", "malformed HTTP response from inspector"},
+        {"not UTF-8", "HTTP/1.0 200 OK\r\n\r\n[\"\xC0\xAF\"]",
+         "stream did not contain valid UTF-8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeInspector fake({{c.reply}});
+        const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+        ASSERT_FALSE(body.has_value());
+        EXPECT_EQ(body.error().messages(), std::vector<std::string>{c.error});  // no context added
+    }
+}
+
+TEST(FetchOnce, ConnectFailuresCarryTheConnectContext) {
+    testing::RefusingPort refusing;
+    const auto refused = fetch_once(refusing.address(), TARGET_LIST_PATH);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().messages(),
+              (std::vector<std::string>{"connect to inspector at " + refusing.address(),
+                                        os_error(ECONNREFUSED)}));
+
+    const auto no_colon = fetch_once("9229", TARGET_LIST_PATH);
+    ASSERT_FALSE(no_colon.has_value());
+    EXPECT_EQ(no_colon.error().messages(),
+              (std::vector<std::string>{"connect to inspector at 9229", "invalid socket address"}));
+
+    const auto bad_port = fetch_once("127.0.0.1:70000", TARGET_LIST_PATH);
+    ASSERT_FALSE(bad_port.has_value());
+    EXPECT_EQ(bad_port.error().messages(),
+              (std::vector<std::string>{"connect to inspector at 127.0.0.1:70000",
+                                        "invalid port value"}));
+}
+
+TEST(FetchOnce, StopsAtTheDeclaredLengthOnAKeptOpenConnection) {
+    // What node v20 does: Content-Length, then the connection stays open.
+    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST), /*close_after=*/false}});
+    const auto start = std::chrono::steady_clock::now();
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, LIST);
+    EXPECT_LT(since(start), 1000ms);
+}
+
+TEST(FetchOnce, KeepsWhatAClosingPeerSentBeyondTheDeclaredLength) {
+    FakeInspector fake({{"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n[]xyz"}});
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, "[]xyz");
+}
+
+TEST(FetchOnce, ReadsUntilTheCloseWithoutALength) {
+    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST, /*with_length=*/false)}});
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, LIST);
+}
+
+TEST(FetchOnce, ASilentPeerTimesOutAfterThreeSeconds) {
+    FakeInspector fake({{"", /*close_after=*/false}});
+    const auto start = std::chrono::steady_clock::now();
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+    const auto elapsed = since(start);
+    ASSERT_FALSE(body.has_value());
+    EXPECT_EQ(body.error().messages(), std::vector<std::string>{os_error(EAGAIN)});
+    EXPECT_GE(elapsed, 2900ms);
+    EXPECT_LT(elapsed, 4500ms);
+}
+
+TEST(FetchOnce, BoundsTheReplyAtSixteenMebibytes) {
+    const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+    // Exactly at the bound: accepted.
+    {
+        const std::string reply = head + std::string(MAX_REPLY_BYTES - head.size(), ' ');
+        FakeInspector fake({{reply}});
+        const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+        ASSERT_TRUE(body.has_value()) << format_report(body.error());
+        EXPECT_EQ(body->size(), MAX_REPLY_BYTES - head.size());
+    }
+    // One byte over, from a peer that closes; and a peer that declares more and keeps sending.
+    for (const bool with_length : {false, true}) {
+        SCOPED_TRACE(with_length);
+        const std::string big(MAX_REPLY_BYTES, ' ');
+        FakeInspector fake(
+            {{http_reply("HTTP/1.0 200 OK", big, with_length), /*close_after=*/!with_length}});
+        const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+        ASSERT_FALSE(body.has_value());
+        EXPECT_EQ(body.error().messages(), std::vector<std::string>{reply_too_large_message()});
+    }
+    EXPECT_EQ(reply_too_large_message(), "inspector reply exceeds 16 MiB (16777216 bytes)");
+}
+
+TEST(FetchTargetList, RetriesFailedAttemptsAfterAPause) {
+    FakeInspector fake(
+        {{"HTTP/1.0 503 Busy\r\n\r\n"}, {"garbage"}, {http_reply("HTTP/1.0 200 OK", LIST)}});
+    const auto start = std::chrono::steady_clock::now();
+    const auto body = fetch_target_list(fake.address());
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, LIST);
+    EXPECT_EQ(fake.requests().size(), 3U);
+    EXPECT_GE(since(start), 2 * RETRY_PAUSE);
+}
+
+TEST(FetchTargetList, SucceedsWhenTheInspectorStartsLate) {
+    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST)}}, 2000ms);
+    const auto start = std::chrono::steady_clock::now();
+    const auto body = fetch_target_list(fake.address());
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, LIST);
+    EXPECT_GE(since(start), 1900ms);
+    EXPECT_LT(since(start), 3500ms);
+}
+
+TEST(FetchTargetList, GivesUpAtTheDeadlineWithTheLastError) {
+    FakeInspector fake({{"HTTP/1.0 500 first\r\n\r\n"}, {"HTTP/1.0 500 later\r\n\r\n"}});
+    const auto start = std::chrono::steady_clock::now();
+    const auto body = fetch_target_list(fake.address());
+    const auto elapsed = since(start);
+    ASSERT_FALSE(body.has_value());
+    EXPECT_EQ(body.error().messages(),
+              std::vector<std::string>{"inspector returned non-200: HTTP/1.0 500 later"});
+    EXPECT_GE(elapsed, std::chrono::milliseconds(FETCH_DEADLINE));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(FETCH_DEADLINE) + 1000ms);
+    // One attempt per pause at most (5000 / 150 + 1), and no long stalls between them.
+    EXPECT_GT(fake.requests().size(), 10U);
+    EXPECT_LE(fake.requests().size(), 35U);
+}
+
+TEST(DiscoverWsTarget, WrapsEveryFailureInTheOuterContext) {
+    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", "[]")}});
+    const auto target = discover_ws_target(fake.address());
+    ASSERT_FALSE(target.has_value());
+    EXPECT_EQ(target.error().messages(),
+              (std::vector<std::string>{
+                  "failed to read inspector targets from http://" + fake.address() + "/json",
+                  "no webSocketDebuggerUrl in inspector /json: []"}));
+
+    FakeInspector fine({{http_reply("HTTP/1.0 200 OK", LIST), false}});
+    const auto found = discover_ws_target(fine.address());
+    ASSERT_TRUE(found.has_value()) << format_report(found.error());
+    EXPECT_EQ(*found, "127.0.0.1:1/abc");
+}
+
+}  // namespace
+}  // namespace quelby
