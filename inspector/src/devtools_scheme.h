@@ -14,6 +14,8 @@ namespace quelby {
 inline constexpr std::string_view DEVTOOLS_SCHEME_NAME = "devtools";
 // Served when the request path is empty.
 inline constexpr std::string_view DEFAULT_DOCUMENT = "js_app.html";
+// The one header of every answer.
+inline constexpr std::string_view CONTENT_TYPE_HEADER = "content-type";
 
 // One answer. Both views refer to data that lives as long as the process: nothing is copied.
 struct DevtoolsResponse {
@@ -25,7 +27,8 @@ struct DevtoolsResponse {
 // The content type for a path, from the text after its last '.'.
 std::string_view content_type_for_path(std::string_view path);
 
-// The answer for a request URI such as "devtools://localhost/js_app.html?ws=...".
+// The answer for a request URI such as "devtools://localhost/js_app.html?ws=..." (or a bare path
+// beginning with '/'). Only the path counts: the query and any fragment are ignored.
 DevtoolsResponse devtools_response_for_uri(std::string_view uri);
 
 // The scheme handler as the web-view host calls it; answers through `responder` before returning.
