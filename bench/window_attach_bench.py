@@ -1,0 +1,206 @@
+"""Time from process start to node's "Debugger attached." for the program's window and for headless
+Chromium on the same front-end files, the memory of each once attached, and the start-up cost of the
+paths that open no window. Run through window_attach_bench.sh."""
+
+import os
+import re
+import select
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tarfile
+import tempfile
+import time
+import urllib.request
+
+LISTENING = re.compile(rb"Debugger listening on ws://((127\.0\.0\.1:\d+)/[0-9a-f-]+)")
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+                  "--disable-component-update", "--disable-sync"]
+
+
+def read_until(stream, pattern, deadline):
+    data = b""
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([stream], [], [], max(0.0, deadline - time.monotonic()))
+        if not ready:
+            break
+        chunk = os.read(stream.fileno(), 4096)
+        if not chunk:
+            break
+        data += chunk
+        match = pattern.search(data)
+        if match:
+            return match
+    raise RuntimeError("timed out waiting for %r; got %r" % (pattern.pattern, data[-400:]))
+
+
+def start_node(env):
+    node = subprocess.Popen(["node", "--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"],
+                            stderr=subprocess.PIPE, env=env)
+    match = read_until(node.stderr, LISTENING, time.monotonic() + 30)
+    return node, (match.group(2).decode(), match.group(1).decode())
+
+
+def stop(process):
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    process.wait()
+
+
+def descendants(pid):
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+                children.setdefault(int(fields[1]), []).append(int(entry))
+            except OSError:
+                pass
+    found, todo = [], [pid]
+    while todo:
+        current = todo.pop()
+        found.append(current)
+        todo.extend(children.get(current, []))
+    return found
+
+
+def memory_mib(pid):
+    """Summed RSS and PSS (MiB) of a process and all its descendants, with each one's share."""
+    rss = pss = 0
+    parts = []
+    for member in descendants(pid):
+        try:
+            with open("/proc/%d/smaps_rollup" % member) as rollup:
+                values = dict(line.split(":", 1) for line in rollup if line.startswith(("Rss:", "Pss:")))
+            with open("/proc/%d/comm" % member) as comm:
+                name = comm.read().strip()
+        except OSError:
+            continue
+        member_rss = int(values["Rss"].split()[0]) / 1024
+        member_pss = int(values["Pss"].split()[0]) / 1024
+        rss += member_rss
+        pss += member_pss
+        parts.append("%s %.0f" % (name, member_pss))
+    return rss, pss, parts
+
+
+def attach_once(command, env, address_to_argv, measure_memory):
+    node, address = start_node(env)
+    try:
+        started = time.monotonic()
+        log = open(os.path.join(env["HOME"], "contender.log"), "wb")
+        program = subprocess.Popen(address_to_argv(command, address), env=env, stdout=log, stderr=log,
+                                   start_new_session=True)
+        try:
+            try:
+                read_until(node.stderr, re.compile(rb"Debugger attached\."), started + 60)
+            except RuntimeError:
+                with open(log.name, "rb") as output:
+                    raise RuntimeError("%s did not attach; its output: %r" % (command, output.read()[-800:]))
+            elapsed = time.monotonic() - started
+            memory = None
+            if measure_memory:
+                time.sleep(3)  # let the page settle before reading its footprint
+                memory = memory_mib(program.pid)
+            return elapsed, memory
+        finally:
+            stop(program)
+    finally:
+        node.kill()
+        node.wait()
+
+
+def whole_process(argv, env):
+    """Wall time of one run, and its peak RSS as GNU time reports it (a child forked from this
+    Python process would carry the interpreter's high-water mark across exec)."""
+    started = time.monotonic()
+    subprocess.run(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    elapsed = time.monotonic() - started
+    measured = subprocess.run(["/usr/bin/time", "-f", "%M"] + argv, env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE)
+    return elapsed, int(measured.stderr.split()[-1]) / 1024
+
+
+def main():
+    binary, tarball, display, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    work = tempfile.mkdtemp(prefix="quelby-attach-bench-")
+    try:
+        with tarfile.open(tarball) as archive:
+            archive.extractall(work)
+        front_end = os.path.join(work, "package", "public", "front_end")
+        home = os.path.join(work, "home")
+        os.makedirs(os.path.join(home, "run"), mode=0o700)
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_CACHE_HOME=home + "/cache",
+                   XDG_DATA_HOME=home + "/data", XDG_STATE_HOME=home + "/state", XDG_RUNTIME_DIR=home + "/run",
+                   DISPLAY=display, LANG="C.UTF-8")
+        env.pop("WAYLAND_DISPLAY", None)
+        env.pop("QUELBY_INSPECTOR_FRONTEND", None)
+
+        server = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "0"], cwd=front_end,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+        times, memory = {}, {}
+        try:
+            port = read_until(server.stdout, re.compile(rb"port (\d+)"), time.monotonic() + 10).group(1).decode()
+            base = "http://127.0.0.1:%s/" % port
+            for path, wanted in (("entrypoints/js_app/js_app.js", "text/javascript"), ("Images/3d-center.svg",
+                                                                                       "image/svg+xml")):
+                served = urllib.request.urlopen(base + path).headers.get_content_type()
+                if served != wanted:
+                    raise RuntimeError("the static server gives %s as %s, not %s" % (path, served, wanted))
+
+            def program_argv(command, address):
+                return [command, address[0]]
+
+            def chromium_argv(command, address):
+                profile = tempfile.mkdtemp(dir=work)
+                url = "%sjs_app.html?ws=%s&experiments=true&v8only=true" % (base, address[1])
+                return [command] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile, url]
+
+            contenders = [("quelby_inspector window", binary, program_argv, env),
+                          ("headless chromium", shutil.which("chromium") or "/usr/bin/chromium", chromium_argv, env),
+                          ("quelby_inspector, compositing off", binary, program_argv,
+                           dict(env, WEBKIT_DISABLE_COMPOSITING_MODE="1"))]
+            times = {name: [] for name, *_ in contenders}
+            for run in range(runs):  # interleaved, so that drift in the machine's load hits all alike
+                for name, command, to_argv, contender_env in contenders:
+                    elapsed, footprint = attach_once(command, contender_env, to_argv, run == 0)
+                    times[name].append(elapsed)
+                    if footprint:
+                        memory[name] = footprint
+        finally:
+            server.kill()
+            server.wait()
+
+        print("start -> \"Debugger attached.\" (median of %d runs, seconds)" % runs)
+        baseline = statistics.median(times["headless chromium"])
+        for name, values in times.items():
+            median = statistics.median(values)
+            print("  %-36s median %.3f  min %.3f  max %.3f  ratio to chromium %.2f" %
+                  (name, median, min(values), max(values), median / baseline))
+        print("memory once attached (the process and all its descendants, MiB)")
+        for name, (rss, pss, parts) in memory.items():
+            print("  %-36s RSS %.0f  PSS %.0f   [%s]" % (name, rss, pss, ", ".join(parts)))
+
+        node, address = start_node(env)
+        try:
+            paths = [("--print-url", [binary, "--print-url", address[0]]), ("usage report", [binary]),
+                     ("/bin/true (reference)", ["/bin/true"])]
+            print("paths that open no window (median of %d runs)" % (runs * 10))
+            for name, argv in paths:
+                samples = [whole_process(argv, env) for _ in range(runs * 10)]
+                print("  %-36s time %.1f ms  peak RSS %.1f MiB" %
+                      (name, 1000 * statistics.median(s[0] for s in samples), max(s[1] for s in samples)))
+        finally:
+            node.kill()
+            node.wait()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

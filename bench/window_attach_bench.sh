@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Start -> "Debugger attached." for the program's window against headless Chromium loading the same
+# front-end files from a loopback static server (same URL form), the memory of both once attached,
+# and the start-up cost of the paths that open no window. Runs on its own Xvfb.
+#
+#   bench/window_attach_bench.sh [path/to/quelby_inspector] [runs]
+#       (defaults: build/release/inspector/quelby_inspector, 7)
+#
+# Goals: attach median <= Chromium's; PSS once attached < 400 MiB; --print-url and the usage report
+# with peak RSS < 8 MiB. Needs node, chromium, python3, GNU time, Xvfb and the chii-1.15.5 front-end tarball
+# (FRONTEND_TARBALL, default: the copy the build downloaded).
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+binary="${1:-$root/build/release/inspector/quelby_inspector}"
+runs="${2:-7}"
+binary_dir="$(cd "$(dirname "$binary")" && pwd)"
+tarball="${FRONTEND_TARBALL:-$(find "$binary_dir/.." "$root/build" /tmp/chii -name 'chii-1.15.5.tgz' 2>/dev/null | head -n 1)}"
+[ -x "$binary" ] || { echo "bench: no program at $binary (build the release preset first)" >&2; exit 1; }
+[ -f "$tarball" ] || { echo "bench: no chii-1.15.5.tgz found; set FRONTEND_TARBALL" >&2; exit 1; }
+for tool in node chromium python3 Xvfb; do
+    command -v "$tool" >/dev/null || { echo "bench: $tool is not installed (scripts/install_dependencies.sh)" >&2; exit 1; }
+done
+
+exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+read -r -t 20 display_number <&3 || { echo "bench: Xvfb did not start" >&2; exit 1; }
+
+python3 "$root/bench/window_attach_bench.py" "$binary" "$tarball" ":$display_number" "$runs"

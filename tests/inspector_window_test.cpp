@@ -1,0 +1,156 @@
+// The program's window step end to end: a real node inspector, the real program on a private X
+// server, the front end attaching, and the window closed the way a window manager closes it.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "window/child_process.h"
+#include "window/x_display.h"
+
+namespace quelby::window_testing {
+namespace {
+
+constexpr const char* TITLE = "quelby \xe2\x80\x94 script inspector";  // U+2014 in UTF-8
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start) + "<no line feed>");
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A node process with its inspector on a free loopback port, kept alive by a timer.
+class NodeInspector {
+  public:
+    explicit NodeInspector(const std::vector<EnvChange>& env)
+        : node_({"node", "--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"}, env) {
+        static const std::regex LISTENING("Debugger listening on ws://(127\\.0\\.0\\.1:[0-9]+)/");
+        std::smatch match;
+        const bool listening =
+            node_.read_until([&] { return std::regex_search(node_.err(), match, LISTENING); },
+                             Clock::now() + std::chrono::seconds(30));
+        if (!listening) {
+            throw std::runtime_error("node did not start its inspector: " + node_.err());
+        }
+        address_ = match[1];
+    }
+
+    [[nodiscard]] const std::string& address() const { return address_; }
+
+    // node's own word that a front end has connected: the one trustworthy sign.
+    bool wait_attached(std::chrono::seconds limit) {
+        return node_.read_until(
+            [&] { return node_.err().find("Debugger attached.") != std::string::npos; },
+            Clock::now() + limit);
+    }
+
+  private:
+    ChildProcess node_;
+    std::string address_;
+};
+
+class InspectorWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        env_ = home_.environment();
+        env_.insert(
+            env_.end(),
+            {{"LANG", "C.UTF-8"},
+             {"LC_ALL", std::nullopt},
+             {"LC_MESSAGES", std::nullopt},
+             {"WAYLAND_DISPLAY", std::nullopt},
+             {"DISPLAY", std::nullopt},
+             {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
+             {"QUELBY_INSPECTOR_BACKTRACE", std::nullopt},
+             {"QUELBY_INSPECTOR_LIB_BACKTRACE", std::nullopt},
+             // Only read by sanitizer builds: the toolkit's own lifetime allocations.
+             {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" QUELBY_GUI_LEAK_SUPPRESSIONS}});
+    }
+
+    std::vector<EnvChange> with(std::vector<EnvChange> more) const {
+        std::vector<EnvChange> all = env_;
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    }
+
+    static void expect_three_lines(const std::string& out, const std::string& address) {
+        const std::vector<std::string> lines = lines_of(out);
+        ASSERT_EQ(lines.size(), 3u) << "stdout:\n" << out;
+        EXPECT_TRUE(lines[0].starts_with("quelby_inspector: ws target  = " + address + "/"))
+            << lines[0];
+        EXPECT_TRUE(lines[1].starts_with(
+            "quelby_inspector: devtools   = http://devtools.localhost/js_app.html?ws=" + address +
+            "/"))
+            << lines[1];
+        EXPECT_TRUE(lines[1].ends_with("&experiments=true&v8only=true")) << lines[1];
+        EXPECT_EQ(
+            lines[2],
+            "quelby_inspector: (frontend is embedded; override with QUELBY_INSPECTOR_FRONTEND)");
+    }
+
+    TemporaryHome home_;
+    std::vector<EnvChange> env_;
+};
+
+TEST_F(InspectorWindow, AttachesToTheEngineShowsTheTitleAndExitsCleanlyOnClose) {
+    XvfbDisplay display;
+    NodeInspector node(env_);
+    ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()},
+                         with({{"DISPLAY", display.name()}}));
+
+    ASSERT_TRUE(node.wait_attached(std::chrono::seconds(60)))
+        << "the front end did not attach within 60 s; program stderr:\n"
+        << program.err();
+    const unsigned long window =
+        wait_for_window_titled(display.name(), TITLE, Clock::now() + std::chrono::seconds(10));
+    ASSERT_NE(window, 0u) << "no window titled \"" << TITLE << "\" on " << display.name();
+    EXPECT_EQ(window_net_wm_name(display.name(), window), std::optional<std::string>(TITLE));
+
+    ASSERT_TRUE(request_window_close(display.name(), window))
+        << "the window does not accept WM_DELETE_WINDOW";
+    const std::optional<int> status = program.wait_exit(Clock::now() + std::chrono::seconds(20));
+    ASSERT_TRUE(status.has_value()) << "the program did not end within 20 s of the close request";
+    EXPECT_EQ(*status, 0);
+    expect_three_lines(program.out(), node.address());
+    EXPECT_EQ(program.err(), "");
+}
+
+TEST_F(InspectorWindow, WithoutADisplayReportsTheWindowFailureAfterTheThreeLines) {
+    NodeInspector node(env_);
+    ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()}, env_);
+    const std::optional<int> status = program.wait_exit(Clock::now() + std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    EXPECT_EQ(*status, 1);
+    expect_three_lines(program.out(), node.address());
+    EXPECT_EQ(program.err(),
+              "Error: failed to create inspector window\n\nCaused by:\n    cannot open display: "
+              "(none)\n");
+}
+
+TEST_F(InspectorWindow, WithoutAUsableWebKitReportsTheWebViewFailure) {
+    XvfbDisplay display;
+    NodeInspector node(env_);
+    // A library by WebKit's name that exports nothing, found first by the dynamic loader.
+    ChildProcess program(
+        {QUELBY_INSPECTOR_BINARY, node.address()},
+        with({{"DISPLAY", display.name()}, {"LD_LIBRARY_PATH", QUELBY_FAKE_WEBKIT_DIR}}));
+    const std::optional<int> status = program.wait_exit(Clock::now() + std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    EXPECT_EQ(*status, 1);
+    expect_three_lines(program.out(), node.address());
+    EXPECT_EQ(program.err(),
+              "Error: failed to create webview (is the WebView2 runtime installed?)\n\nCaused by:\n"
+              "    libwebkit2gtk-4.1.so.0 has no function webkit_web_view_get_type\n");
+}
+
+}  // namespace
+}  // namespace quelby::window_testing

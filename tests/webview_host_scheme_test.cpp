@@ -1,0 +1,251 @@
+// The GTK backend in a real web view on a private X server: requests for the private scheme reach
+// the program's handler and its answers reach the page intact, whichever way they are given.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gtk_api.h"
+#include "host.h"
+#include "window/x_display.h"
+
+// Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of WebKit's threads at
+// exit, so leak checking is off in this process; address errors are still caught. (Read only by
+// sanitizer runtimes.)
+extern "C" const char* __asan_default_options() {
+    return "detect_leaks=0";
+}
+
+namespace quelby::webview_host {
+namespace {
+
+using window_testing::Clock;
+
+std::span<const std::uint8_t> bytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+constexpr std::string_view PAGE = R"(<!doctype html><html><head><script type="module">
+import { value } from './module.js';
+const results = { module: value };
+results.svg = await new Promise(done => {
+    const image = new Image();
+    image.onload = () => done(image.naturalWidth);
+    image.onerror = () => done('error');
+    image.src = '/icon.svg';
+});
+const missing = await fetch('/missing.js');
+results.missing = missing.status + ' ' + await missing.text();
+const later = await fetch('/later.txt');
+results.later = later.status + ' ' + await later.text();
+results.dropped = (await fetch('/dropped.txt')).status;
+const headers = (await fetch('/headers.txt')).headers;
+results.headers = headers.get('x-good') + '|' + headers.get('x-bad') + '|' + headers.get('content-type');
+results.ipc = typeof window.ipc.postMessage + ',' + Object.isFrozen(window.ipc);
+results.language = navigator.language;
+await fetch('/report', { method: 'POST', body: JSON.stringify(results) });
+</script></head><body>scheme test</body></html>)";
+
+constexpr std::string_view EXPECTED_REPORT =
+    R"({"module":42,"svg":7,"missing":"404 Not Found","later":"200 later","dropped":500,)"
+    R"("headers":"fine|null|text/plain","ipc":"function,true","language":"en-US"})";
+
+// A page that starts a download as soon as it loads, as the front end does when saving a trace.
+// A page that saves a file as soon as it loads, as the front end does when saving a trace.
+// A page that saves a file as soon as it loads, the way the front end saves a trace.
+constexpr std::string_view DOWNLOAD_PAGE = R"(<!doctype html><html><body><script>
+const link = document.createElement('a');
+link.download = 'trace.json';
+link.href = URL.createObjectURL(new Blob(['downloaded'], { type: 'application/json' }));
+document.body.appendChild(link);
+link.click();
+</script></body></html>)";
+
+// What the handler saw; the handler is a plain function of this state, as the program's is.
+struct Observed {
+    std::vector<std::string> uris;
+    std::set<std::string> webview_ids;
+    std::optional<Responder> later;
+    std::optional<Request> report;
+};
+Observed observed;
+
+void answer(Responder& responder, int status, std::string_view type, std::string_view body) {
+    responder.respond(Response{
+        .status = status, .headers = {{"content-type", std::string(type)}}, .body = bytes(body)});
+}
+
+void test_handler(std::string_view webview_id, const Request& request, Responder responder) {
+    observed.uris.push_back(request.uri);
+    observed.webview_ids.insert(std::string(webview_id));
+    const std::string path = request.uri.substr(0, request.uri.find('?'));
+    if (path == "devtools://localhost/index.html") {
+        answer(responder, 200, "text/html; charset=utf-8", PAGE);
+    } else if (path == "devtools://localhost/module.js") {
+        answer(responder, 200, "text/javascript; charset=utf-8", "export const value = 42;");
+    } else if (path == "devtools://localhost/icon.svg") {
+        answer(
+            responder, 200, "image/svg+xml",
+            R"(<svg xmlns="http://www.w3.org/2000/svg" width="7" height="3"><rect width="7" height="3"/></svg>)");
+    } else if (path == "devtools://localhost/later.txt") {
+        // Answered from a later turn of the loop, after this handler has returned.
+        observed.later.emplace(std::move(responder));
+        (*gtk::load_window_api())
+            ->g_idle_add(
+                [](gpointer) -> gboolean {
+                    answer(*observed.later, 200, "text/plain", "later");
+                    return FALSE;
+                },
+                nullptr);
+    } else if (path == "devtools://localhost/dropped.txt") {
+        // Dropped unanswered: the request must still complete.
+    } else if (path == "devtools://localhost/headers.txt") {
+        responder.respond(Response{.status = 200,
+                                   .headers = {{"content-type", "text/plain"},
+                                               {"x-good", "fine"},
+                                               {"x-bad", "split\r\nx-injected: 1"}},
+                                   .body = bytes("h")});
+    } else if (path == "devtools://localhost/download.html") {
+        answer(responder, 200, "text/html; charset=utf-8", DOWNLOAD_PAGE);
+    } else if (path == "devtools://localhost/report") {
+        observed.report = request;
+        answer(responder, 204, "text/plain", "");
+    } else {
+        answer(responder, 404, "text/plain; charset=utf-8", "Not Found");
+    }
+}
+
+class SchemeInWebView : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        display_.emplace();
+        home_.emplace();
+        for (const auto& [name, value] : home_->environment()) {
+            setenv(name.c_str(), value->c_str(), 1);
+        }
+        setenv("DISPLAY", display_->name().c_str(), 1);
+        unsetenv("WAYLAND_DISPLAY");
+        // The default locale of a bare system: the page must still get a valid language.
+        setenv("LANG", "C.UTF-8", 1);
+        unsetenv("LC_ALL");
+        unsetenv("LC_MESSAGES");
+    }
+
+    static void TearDownTestSuite() {
+        home_.reset();
+        display_.reset();
+    }
+
+    static inline std::optional<window_testing::XvfbDisplay> display_;
+    static inline std::optional<window_testing::TemporaryHome> home_;
+};
+
+// Runs the loop's turns until `done` or the deadline; a periodic source keeps the check going.
+template <class Done>
+bool pump_until(Done done, std::chrono::seconds limit) {
+    const gtk::WindowApi& api = **gtk::load_window_api();
+    const guint tick = api.g_timeout_add(
+        100, [](gpointer) -> gboolean { return TRUE; }, nullptr);
+    const auto deadline = Clock::now() + limit;
+    while (!done() && Clock::now() < deadline) {
+        api.g_main_context_iteration(nullptr, TRUE);
+    }
+    api.g_source_remove(tick);
+    return done();
+}
+
+TEST_F(SchemeInWebView, ServesModulesImagesErrorsAndLateOrMissingAnswersToThePage) {
+    EventLoop loop = create_event_loop();
+    auto window = create_window(loop, WindowAttributes{.title = "scheme test"});
+    ASSERT_TRUE(window) << window.error().messages().front();
+    auto view = WebViewBuilder()
+                    .register_scheme("devtools", test_handler)
+                    .set_url("http://devtools.localhost/index.html?ws=x")
+                    .build(*window);
+    ASSERT_TRUE(view) << view.error().messages().front();
+
+    const bool reported =
+        pump_until([] { return observed.report.has_value(); }, std::chrono::seconds(60));
+    ASSERT_TRUE(reported) << "the page never posted its results; requests seen: "
+                          << observed.uris.size();
+
+    // The http form of the start URL was navigated as the private scheme, query intact.
+    ASSERT_FALSE(observed.uris.empty());
+    EXPECT_EQ(observed.uris.front(), "devtools://localhost/index.html?ws=x");
+    const Request& report = *observed.report;
+    EXPECT_EQ(report.method, "POST");
+    EXPECT_EQ(std::string(report.body.begin(), report.body.end()), EXPECTED_REPORT);
+    bool has_content_type = false;
+    for (const Header& header : report.headers) {
+        has_content_type = has_content_type || (header.name == "Content-Type" &&
+                                                header.value.starts_with("text/plain"));
+    }
+    EXPECT_TRUE(has_content_type) << "the request headers did not reach the handler";
+    EXPECT_EQ(observed.webview_ids.size(), 1u) << "every request names the same web view";
+    EXPECT_FALSE(observed.webview_ids.begin()->empty());
+    EXPECT_TRUE(observed.later && observed.later->answered());
+}
+
+TEST_F(SchemeInWebView, DownloadsGoToTheProposedNameWithoutAPromptAndNeverOverwrite) {
+    // Without a configured download folder the home folder is used; an older file is in the way.
+    const std::filesystem::path folder = home_->path();
+    const std::filesystem::path existing = folder / "trace.json";
+    const std::filesystem::path expected = folder / "trace (1).json";
+    std::ofstream(existing) << "older";
+
+    EventLoop loop = create_event_loop();
+    auto window = create_window(loop, WindowAttributes{.title = "download test"});
+    ASSERT_TRUE(window) << window.error().messages().front();
+    auto view = WebViewBuilder()
+                    .register_scheme("devtools", test_handler)
+                    .set_url("devtools://localhost/download.html")
+                    .build(*window);
+    ASSERT_TRUE(view) << view.error().messages().front();
+
+    const auto content = [&] {
+        std::ifstream file(expected);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    ASSERT_TRUE(pump_until([&] { return content() == "downloaded"; }, std::chrono::seconds(30)))
+        << "no completed download at " << expected << "; requests: " <<
+        [] {
+            std::string all;
+            for (const std::string& uri : observed.uris)
+                all += uri + " ";
+            return all;
+        }()
+        << "; files: " << [&] {
+               std::string all;
+               for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+                   if (entry.is_regular_file())
+                       all += entry.path().string() + " ";
+               }
+               return all;
+           }();
+    std::ifstream older(existing);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(older), {}), "older");
+}
+
+TEST_F(SchemeInWebView, RefusesSchemesTheEngineServesItselfBeforeBuildingAnything) {
+    EventLoop loop = create_event_loop();
+    auto window = create_window(loop, WindowAttributes{.title = "refusal test"});
+    ASSERT_TRUE(window) << window.error().messages().front();
+    auto view =
+        WebViewBuilder().register_scheme("http", test_handler).set_url("http://x/").build(*window);
+    ASSERT_FALSE(view);
+    EXPECT_EQ(view.error().messages().front(),
+              "WebKit cannot serve the URI scheme \"http\" through the program");
+    auto twice = WebViewBuilder()
+                     .register_scheme("app", test_handler)
+                     .register_scheme("app", test_handler)
+                     .build(*window);
+    ASSERT_FALSE(twice);
+    EXPECT_EQ(twice.error().messages().front(), "the URI scheme \"app\" is registered twice");
+}
+
+}  // namespace
+}  // namespace quelby::webview_host

@@ -1,0 +1,222 @@
+#include "x_display.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+extern char** environ;
+
+namespace quelby::window_testing {
+
+namespace {
+
+using DisplayPtr = std::unique_ptr<Display, decltype(&XCloseDisplay)>;
+
+DisplayPtr open_display(const std::string& name) {
+    DisplayPtr display(XOpenDisplay(name.c_str()), &XCloseDisplay);
+    if (!display) {
+        throw std::runtime_error("cannot open X display " + name);
+    }
+    return display;
+}
+
+std::optional<std::string> utf8_property(Display* display, Window window, const char* property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const Atom name = XInternAtom(display, property, False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    if (XGetWindowProperty(display, window, name, 0, 1024, False, utf8, &type, &format, &items,
+                           &after, &data) != Success ||
+        data == nullptr) {
+        return std::nullopt;
+    }
+    std::string value(reinterpret_cast<const char*>(data), items);
+    XFree(data);
+    if (type != utf8) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+unsigned long find_titled(Display* display, Window parent, const std::string& title) {
+    if (utf8_property(display, parent, "_NET_WM_NAME") == title) {
+        return parent;
+    }
+    Window root = 0;
+    Window up = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, parent, &root, &up, &children, &count) == 0) {
+        return 0;
+    }
+    unsigned long found = 0;
+    for (unsigned int i = 0; i < count && found == 0; ++i) {
+        found = find_titled(display, children[i], title);
+    }
+    if (children != nullptr)
+        XFree(children);
+    return found;
+}
+
+}  // namespace
+
+XvfbDisplay::XvfbDisplay() {
+    int ready[2];
+    if (pipe(ready) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    // Xvfb writes the display number it chose to this descriptor once it accepts connections.
+    const std::string fd_text = std::to_string(ready[1]);
+    std::vector<std::string> args = {"Xvfb", "-displayfd",   fd_text,     "-screen",
+                                     "0",    "1280x1024x24", "-nolisten", "tcp"};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, ready[0]);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const int failed = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ready[1]);
+    if (failed != 0) {
+        close(ready[0]);
+        throw std::runtime_error(std::string("cannot start Xvfb: ") + std::strerror(failed));
+    }
+    std::string number;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (number.find('\n') == std::string::npos && Clock::now() < deadline) {
+        pollfd entry{.fd = ready[0], .events = POLLIN, .revents = 0};
+        if (poll(&entry, 1, 200) > 0) {
+            char buffer[16];
+            const ssize_t got = read(ready[0], buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            number.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    close(ready[0]);
+    if (number.find('\n') == std::string::npos) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        throw std::runtime_error("Xvfb did not report a display within 20 s");
+    }
+    name_.assign(1, ':');
+    name_.append(number, 0, number.find('\n'));
+}
+
+XvfbDisplay::~XvfbDisplay() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+}
+
+TemporaryHome::TemporaryHome() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quelby-window-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+    for (const char* sub : {"config", "cache", "data", "state", "runtime", "Downloads"}) {
+        std::filesystem::create_directories(path_ / sub);
+    }
+    std::filesystem::permissions(path_ / "runtime", std::filesystem::perms::owner_all);
+}
+
+TemporaryHome::~TemporaryHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<EnvChange> TemporaryHome::environment() const {
+    return {
+        {"HOME", path_.string()},
+        {"XDG_CONFIG_HOME", (path_ / "config").string()},
+        {"XDG_CACHE_HOME", (path_ / "cache").string()},
+        {"XDG_DATA_HOME", (path_ / "data").string()},
+        {"XDG_STATE_HOME", (path_ / "state").string()},
+        {"XDG_RUNTIME_DIR", (path_ / "runtime").string()},
+        {"XDG_DOWNLOAD_DIR", (path_ / "Downloads").string()},
+    };
+}
+
+unsigned long wait_for_window_titled(const std::string& display_name, const std::string& title,
+                                     Clock::time_point deadline) {
+    DisplayPtr display = open_display(display_name);
+    const Window root = DefaultRootWindow(display.get());
+    // New top-level windows are announced on the root; each announcement prompts a new search.
+    XSelectInput(display.get(), root, SubstructureNotifyMask | PropertyChangeMask);
+    const int fd = ConnectionNumber(display.get());
+    while (true) {
+        if (const unsigned long found = find_titled(display.get(), root, title); found != 0) {
+            return found;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return 0;
+        }
+        XFlush(display.get());
+        if (XPending(display.get()) == 0) {
+            pollfd entry{.fd = fd, .events = POLLIN, .revents = 0};
+            // Titles set after creation are property changes on the window itself, which the root
+            // does not report: look again at least every 200 ms.
+            poll(&entry, 1, static_cast<int>(std::min<long long>(left, 200)));
+        }
+        while (XPending(display.get()) > 0) {
+            XEvent event;
+            XNextEvent(display.get(), &event);
+        }
+    }
+}
+
+std::optional<std::string> window_net_wm_name(const std::string& display_name,
+                                              unsigned long window) {
+    DisplayPtr display = open_display(display_name);
+    return utf8_property(display.get(), window, "_NET_WM_NAME");
+}
+
+bool request_window_close(const std::string& display_name, unsigned long window) {
+    DisplayPtr display = open_display(display_name);
+    const Atom protocols = XInternAtom(display.get(), "WM_PROTOCOLS", False);
+    const Atom delete_window = XInternAtom(display.get(), "WM_DELETE_WINDOW", False);
+    Atom* supported = nullptr;
+    int count = 0;
+    bool takes_part = false;
+    if (XGetWMProtocols(display.get(), window, &supported, &count) != 0) {
+        for (int i = 0; i < count; ++i)
+            takes_part = takes_part || supported[i] == delete_window;
+        XFree(supported);
+    }
+    if (!takes_part) {
+        return false;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = protocols;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(delete_window);
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display.get(), window, False, NoEventMask, &event);
+    XSync(display.get(), False);
+    return true;
+}
+
+}  // namespace quelby::window_testing

@@ -1,0 +1,59 @@
+// A private X server (Xvfb) for the window tests and the few X requests they make: find a window by
+// its title as the window system reports it, and ask it to close the way a window manager does.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "child_process.h"
+
+namespace quelby::window_testing {
+
+class XvfbDisplay {
+  public:
+    // Starts Xvfb on a display number it picks itself (-displayfd); throws when it does not start.
+    XvfbDisplay();
+    ~XvfbDisplay();
+    XvfbDisplay(const XvfbDisplay&) = delete;
+    XvfbDisplay& operator=(const XvfbDisplay&) = delete;
+
+    // ":N"
+    [[nodiscard]] const std::string& name() const { return name_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+// A temporary folder for HOME and the XDG folders, removed at the end.
+class TemporaryHome {
+  public:
+    TemporaryHome();
+    ~TemporaryHome();
+    TemporaryHome(const TemporaryHome&) = delete;
+    TemporaryHome& operator=(const TemporaryHome&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    // HOME, XDG_{CONFIG,CACHE,DATA,STATE}_HOME and XDG_RUNTIME_DIR inside it.
+    [[nodiscard]] std::vector<EnvChange> environment() const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+// The X window (top level, mapped or not) whose _NET_WM_NAME is exactly `title`, waiting for it
+// until the deadline; 0 when none appeared.
+unsigned long wait_for_window_titled(const std::string& display, const std::string& title,
+                                     Clock::time_point deadline);
+
+// The window's _NET_WM_NAME (UTF-8), or nullopt when it has none.
+std::optional<std::string> window_net_wm_name(const std::string& display, unsigned long window);
+
+// Sends the ICCCM close request (WM_PROTOCOLS / WM_DELETE_WINDOW client message), as a window
+// manager does for its close button; false when the window does not take part in the protocol.
+bool request_window_close(const std::string& display, unsigned long window);
+
+}  // namespace quelby::window_testing

@@ -1,0 +1,52 @@
+// What the GTK backend keeps behind the host's handles.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gtk_api.h"
+#include "host.h"
+
+namespace quelby::webview_host {
+
+struct EventLoopState {
+    // The GUI libraries, opened when the loop is created; a failure is reported by create_window.
+    Result<const gtk::WindowApi*> api;
+    // Set by run_event_loop; until then a close request changes nothing.
+    EventHandler handler = nullptr;
+    LoopMode mode;
+    GMainLoop* main_loop = nullptr;
+};
+
+struct WindowState {
+    WindowState(const gtk::WindowApi& api_in, GtkWidget* widget_in);
+    WindowState(const WindowState&) = delete;
+    WindowState& operator=(const WindowState&) = delete;
+    ~WindowState();
+
+    const gtk::WindowApi& api;
+    // Cleared by GTK (weak pointer) if the window is destroyed before its handle.
+    GtkWidget* widget = nullptr;
+};
+
+struct WebViewState {
+    WebViewState(const gtk::WindowApi& api_in, WebKitWebContext* context_in, GtkWidget* view_in);
+    WebViewState(const WebViewState&) = delete;
+    WebViewState& operator=(const WebViewState&) = delete;
+    ~WebViewState();
+
+    const gtk::WindowApi& api;
+    WebKitWebContext* context = nullptr;  // owned reference
+    GtkWidget* view = nullptr;            // owned by the window; weak pointer
+};
+
+namespace gtk {
+
+// The loaded tables, for signal callbacks, which only exist once loading has succeeded.
+const WindowApi& loaded_window_api();
+const WebKitApi& loaded_webkit_api();
+
+}  // namespace gtk
+
+}  // namespace quelby::webview_host
