@@ -19,7 +19,7 @@ tarball="${FRONTEND_TARBALL:-$(find "$binary_dir/.." "$root/build" /tmp/chii -na
 [ -x "$binary" ] || { echo "bench: no program at $binary (build the release preset first)" >&2; exit 1; }
 [ -f "$tarball" ] || { echo "bench: no chii-1.15.5.tgz found; set FRONTEND_TARBALL" >&2; exit 1; }
 for tool in node chromium python3 Xvfb; do
-    command -v "$tool" >/dev/null || { echo "bench: $tool is not installed (scripts/install_dependencies.sh)" >&2; exit 1; }
+    command -v "$tool" >/dev/null || { echo "bench: $tool is not installed (scripts/install_dependencies.sh --benchmarks)" >&2; exit 1; }
 done
 
 exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the demo and the test suite need. Run as root (or via sudo).
+# Installs every Debian package the build, the demo and the test suite need. Run as root (or via
+# sudo). With --benchmarks it also installs what only the benchmarks use (headless Chromium).
 set -euo pipefail
 
 packages=(
@@ -8,10 +9,19 @@ packages=(
     # libraries
     nlohmann-json3-dev libboost-stacktrace-dev libssl-dev
     # tests and benchmarks
-    libgtest-dev libgmock-dev libbenchmark-dev hyperfine curl
+    libgtest-dev libgmock-dev libbenchmark-dev hyperfine curl time python3
     # a real V8 inspector for the end-to-end tests and the demo
     nodejs npm
+    # the Windows build: MinGW-w64 cross compiler, Wine to run it, Xvfb for its window
+    g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+    # the Linux window: WebKitGTK headers (the libraries are opened at run time), and a private X
+    # server, window manager and X tools for the window tests and the demo
+    libwebkit2gtk-4.1-dev libx11-dev xvfb xauth xdotool x11-utils matchbox-window-manager wmctrl
 )
+if [ "${1:-}" = "--benchmarks" ]; then
+    # the baseline of the window benchmark: headless Chromium on a loopback static server
+    packages+=(chromium)
+fi
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
