@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh clone: installs the packages, then configures, builds and
-# tests both presets (release, and asan = AddressSanitizer + UndefinedBehaviorSanitizer), and ends
-# with ctest's summary of each.
+# tests the release preset and the asan preset (AddressSanitizer + UndefinedBehaviorSanitizer),
+# then cross-builds the Windows exe and runs its checks under Wine, and ends with the summary of
+# each.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
 scripts/install_dependencies.sh
-
-# Many tests mostly wait (time-outs, retry deadlines, child processes): run several at once.
-export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(( $(nproc) * 4 ))}"
 
 logs="$(mktemp -d)"
 trap 'rm -rf "$logs"' EXIT
@@ -20,9 +18,29 @@ for preset in release asan; do
     cmake --workflow --preset "$preset" 2>&1 | tee "$logs/$preset.log"
 done
 
+echo "=== scripts/test_windows.sh"
+windows_status=0
+scripts/test_windows.sh 2>&1 | tee "$logs/windows.log" || windows_status=$?
+
 echo
 echo "=== summary"
 for preset in release asan; do
     echo "$preset: $(grep -E 'tests passed|tests failed' "$logs/$preset.log" | tail -n 1)"
     sed -n '/^The following tests/,$p' "$logs/$preset.log"
 done
+windows_line="$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$logs/windows.log" | tail -n 1)"
+echo "windows (Wine): $windows_line"
+
+# One closing line over all three: ctest's "N tests failed out of M" lines and the Wine count.
+passed=0
+failed=0
+for preset in release asan; do
+    read -r f m < <(sed -nE 's/.* ([0-9]+) tests failed out of ([0-9]+)$/\1 \2/p' "$logs/$preset.log" | tail -n 1)
+    passed=$((passed + m - f))
+    failed=$((failed + f))
+done
+read -r wp wf < <(sed -nE 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' <<<"$windows_line")
+passed=$((passed + ${wp:-0}))
+failed=$((failed + ${wf:-1}))
+echo "total: $passed passed, $failed failed"
+exit "$windows_status"

@@ -4,13 +4,13 @@
 
 #include "host.h"
 
-#define QUELBY_DEFINE_HOST_HANDLE(Handle, State)                                  \
-    Handle::Handle(std::unique_ptr<State> state) : state_(std::move(state)) {}    \
-    Handle::Handle(Handle&&) noexcept = default;                                 \
-    Handle& Handle::operator=(Handle&&) noexcept = default;                      \
+#define QUELBY_DEFINE_HOST_HANDLE(Handle, State)                               \
+    Handle::Handle(std::unique_ptr<State> state) : state_(std::move(state)) {} \
+    Handle::Handle(Handle&&) noexcept = default;                               \
+    Handle& Handle::operator=(Handle&&) noexcept = default;                    \
     Handle::~Handle() = default;
 
-#define QUELBY_DEFINE_HOST_HANDLES()                                             \
-    QUELBY_DEFINE_HOST_HANDLE(EventLoop, EventLoopState)                         \
-    QUELBY_DEFINE_HOST_HANDLE(Window, WindowState)                               \
+#define QUELBY_DEFINE_HOST_HANDLES()                     \
+    QUELBY_DEFINE_HOST_HANDLE(EventLoop, EventLoopState) \
+    QUELBY_DEFINE_HOST_HANDLE(Window, WindowState)       \
     QUELBY_DEFINE_HOST_HANDLE(WebView, WebViewState)

@@ -40,7 +40,7 @@ struct Response {
 // Completes one request, once. It may be called after the handler has returned; a responder that
 // is destroyed without having answered completes its request with status 500, so nothing hangs.
 class Responder {
-public:
+  public:
     using Completion = std::move_only_function<void(Response)>;
 
     explicit Responder(Completion completion) : completion_(std::move(completion)) {}
@@ -56,7 +56,7 @@ public:
     void respond(Response response);
     [[nodiscard]] bool answered() const noexcept { return !completion_; }
 
-private:
+  private:
     void answer_unanswered();
     Completion completion_;
 };
@@ -90,38 +90,38 @@ struct WindowState;
 struct WebViewState;
 
 class EventLoop {
-public:
+  public:
     explicit EventLoop(std::unique_ptr<EventLoopState> state);
     EventLoop(EventLoop&&) noexcept;
     EventLoop& operator=(EventLoop&&) noexcept;
     ~EventLoop();
     [[nodiscard]] EventLoopState& state() const { return *state_; }
 
-private:
+  private:
     std::unique_ptr<EventLoopState> state_;
 };
 
 class Window {
-public:
+  public:
     explicit Window(std::unique_ptr<WindowState> state);
     Window(Window&&) noexcept;
     Window& operator=(Window&&) noexcept;
     ~Window();
     [[nodiscard]] WindowState& state() const { return *state_; }
 
-private:
+  private:
     std::unique_ptr<WindowState> state_;
 };
 
 class WebView {
-public:
+  public:
     explicit WebView(std::unique_ptr<WebViewState> state);
     WebView(WebView&&) noexcept;
     WebView& operator=(WebView&&) noexcept;
     ~WebView();
     [[nodiscard]] WebViewState& state() const { return *state_; }
 
-private:
+  private:
     std::unique_ptr<WebViewState> state_;
 };
 
@@ -131,7 +131,7 @@ EventLoop create_event_loop();
 Result<Window> create_window(EventLoop& loop, const WindowAttributes& attributes);
 
 class WebViewBuilder {
-public:
+  public:
     WebViewBuilder& register_scheme(std::string name, SchemeHandler handler) {
         schemes_.emplace_back(std::move(name), std::move(handler));
         return *this;
@@ -143,7 +143,7 @@ public:
     // The web view fills the window's client area, follows its size and navigates to the URL.
     Result<WebView> build(Window& window);
 
-private:
+  private:
     std::vector<std::pair<std::string, SchemeHandler>> schemes_;
     std::string url_;
 };

@@ -11,7 +11,9 @@ Responder& Responder::operator=(Responder&& other) noexcept {
     return *this;
 }
 
-Responder::~Responder() { answer_unanswered(); }
+Responder::~Responder() {
+    answer_unanswered();
+}
 
 void Responder::respond(Response response) {
     if (!completion_) {

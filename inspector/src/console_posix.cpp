@@ -56,6 +56,8 @@ bool write_line(std::string_view line) {
     return write_all(STDOUT_FILENO, text);
 }
 
-void write_report(std::string_view report) { static_cast<void>(write_all(STDERR_FILENO, report)); }
+void write_report(std::string_view report) {
+    static_cast<void>(write_all(STDERR_FILENO, report));
+}
 
 }  // namespace quelby::console

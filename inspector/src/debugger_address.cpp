@@ -14,7 +14,7 @@ namespace {
 // The parser (nlohmann::json's SAX parser, strict) still checks every byte of the value and that
 // only whitespace follows it.
 class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
-public:
+  public:
     using json = nlohmann::json;
 
     std::optional<std::string> ws_url;  // the key's last value in the first target, if a string
@@ -25,7 +25,9 @@ public:
     bool boolean(bool) override { return scalar(nullptr); }
     bool number_integer(json::number_integer_t) override { return scalar(nullptr); }
     bool number_unsigned(json::number_unsigned_t) override { return scalar(nullptr); }
-    bool number_float(json::number_float_t, const json::string_t&) override { return scalar(nullptr); }
+    bool number_float(json::number_float_t, const json::string_t&) override {
+        return scalar(nullptr);
+    }
     bool string(json::string_t& value) override { return scalar(&value); }
     bool binary(json::binary_t&) override { return scalar(nullptr); }
 
@@ -61,13 +63,14 @@ public:
         --depth_;
         return true;
     }
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override {
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& ex) override {
         error_position = position;
         error_description = describe(ex.what());
         return false;
     }
 
-private:
+  private:
     // Called for every value: counts the root array's elements and settles the key's value.
     void value_starts() {
         if (depth_ == 1 && root_is_array_) {
@@ -113,7 +116,8 @@ std::string discovery_context(std::string_view inspector_addr) {
     return "failed to read inspector targets from http://" + std::string(inspector_addr) + "/json";
 }
 
-std::string json_error_message(std::string_view body, std::size_t position, std::string_view description) {
+std::string json_error_message(std::string_view body, std::size_t position,
+                               std::string_view description) {
     // The failing byte is the position-th one; at the end of the input there is none, and the
     // count stops at the end.
     const std::size_t failing = position == 0 ? 0 : std::min(position, body.size() + 1) - 1;
@@ -127,7 +131,8 @@ std::string json_error_message(std::string_view body, std::size_t position, std:
         }
     }
     const std::size_t column = failing - line_start + 1;
-    return std::string(description) + " at line " + std::to_string(line) + " column " + std::to_string(column);
+    return std::string(description) + " at line " + std::to_string(line) + " column " +
+           std::to_string(column);
 }
 
 Result<std::string> extract_ws_target(std::string_view body) {
@@ -136,11 +141,13 @@ Result<std::string> extract_ws_target(std::string_view body) {
                                                   nlohmann::json::input_format_t::json, true);
     if (!parsed) {
         return std::unexpected(
-            ErrorChain::from_message(json_error_message(body, sax.error_position.value_or(0), sax.error_description))
+            ErrorChain::from_message(
+                json_error_message(body, sax.error_position.value_or(0), sax.error_description))
                 .with_context(std::string(NOT_JSON_CONTEXT)));
     }
     if (!sax.ws_url) {
-        return std::unexpected(ErrorChain::from_message(std::string(NO_WS_URL_PREFIX) + std::string(body)));
+        return std::unexpected(
+            ErrorChain::from_message(std::string(NO_WS_URL_PREFIX) + std::string(body)));
     }
     std::string_view url = *sax.ws_url;
     if (url.starts_with("ws://")) {
@@ -153,14 +160,17 @@ Result<std::string> extract_ws_target(std::string_view body) {
 
 Result<std::string> discover_ws_target(const std::string& inspector_addr) {
     auto body = fetch_target_list(inspector_addr);
-    auto target = body ? extract_ws_target(*body) : Result<std::string>(std::unexpected(std::move(body.error())));
+    auto target = body ? extract_ws_target(*body)
+                       : Result<std::string>(std::unexpected(std::move(body.error())));
     if (!target) {
-        return std::unexpected(std::move(target.error()).with_context(discovery_context(inspector_addr)));
+        return std::unexpected(
+            std::move(target.error()).with_context(discovery_context(inspector_addr)));
     }
     return target;
 }
 
-std::string frontend_url_from(std::string_view ws_target, const std::optional<std::string>& frontend_template) {
+std::string frontend_url_from(std::string_view ws_target,
+                              const std::optional<std::string>& frontend_template) {
     if (!frontend_template) {
         std::string url = "http://";
         url += DEVTOOLS_SCHEME_NAME;

@@ -29,7 +29,8 @@ Result<std::string> discover_ws_target(const std::string& inspector_addr);
 
 // The FrontendUrl from a template value: nullopt gives the default address of the embedded front
 // end; otherwise every "{ws}" is replaced, left to right, without overlap.
-std::string frontend_url_from(std::string_view ws_target, const std::optional<std::string>& frontend_template);
+std::string frontend_url_from(std::string_view ws_target,
+                              const std::optional<std::string>& frontend_template);
 
 // Reads FRONTEND_ENV (unset or not valid UTF-8: the default) and builds the FrontendUrl.
 std::string frontend_url(std::string_view ws_target);
@@ -38,6 +39,7 @@ std::string frontend_url(std::string_view ws_target);
 // of bytes the parser had read when it failed (the failing byte is the last of them); lines and
 // columns count from 1, columns in bytes. At the end of the input the column is the one after the
 // last byte.
-std::string json_error_message(std::string_view body, std::size_t position, std::string_view description);
+std::string json_error_message(std::string_view body, std::size_t position,
+                               std::string_view description);
 
 }  // namespace quelby

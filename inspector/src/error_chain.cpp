@@ -28,8 +28,8 @@ void append_indented(std::string& out, std::string_view message, std::string_vie
     std::size_t start = 0;
     while (true) {
         const std::size_t newline = message.find('\n', start);
-        out.append(message.substr(start, newline == std::string_view::npos ? newline
-                                                                           : newline - start));
+        out.append(
+            message.substr(start, newline == std::string_view::npos ? newline : newline - start));
         if (newline == std::string_view::npos) {
             return;
         }
@@ -53,7 +53,9 @@ ErrorChain::ErrorChain(std::string message) : messages_{std::move(message)} {
     }
 }
 
-ErrorChain ErrorChain::from_message(std::string message) { return ErrorChain(std::move(message)); }
+ErrorChain ErrorChain::from_message(std::string message) {
+    return ErrorChain(std::move(message));
+}
 
 ErrorChain ErrorChain::from_os_error(int code) {
     return ErrorChain(os_error_text(code) + " (os error " + std::to_string(code) + ")");

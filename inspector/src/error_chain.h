@@ -11,7 +11,7 @@
 namespace quelby {
 
 class ErrorChain {
-public:
+  public:
     // A new chain whose only link is `message`.
     static ErrorChain from_message(std::string message);
     // A new chain for an operating-system error code: the system's text, then " (os error N)".
@@ -24,7 +24,7 @@ public:
     [[nodiscard]] const std::vector<std::string>& messages() const noexcept { return messages_; }
     [[nodiscard]] const std::optional<std::string>& stack_trace() const noexcept { return trace_; }
 
-private:
+  private:
     explicit ErrorChain(std::string message);
 
     std::vector<std::string> messages_;

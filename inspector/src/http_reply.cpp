@@ -21,7 +21,9 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        const auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
         if (lower(a[i]) != lower(b[i])) {
             return false;
         }
@@ -60,7 +62,9 @@ std::string_view status_line(std::string_view head) {
     return line;
 }
 
-bool status_line_accepted(std::string_view line) { return line.find("200") != std::string_view::npos; }
+bool status_line_accepted(std::string_view line) {
+    return line.find("200") != std::string_view::npos;
+}
 
 std::optional<std::size_t> declared_content_length(std::string_view head) {
     std::optional<std::size_t> length;
@@ -68,7 +72,8 @@ std::optional<std::size_t> declared_content_length(std::string_view head) {
     while (start != std::string_view::npos) {
         ++start;
         const std::size_t end = head.find('\n', start);
-        std::string_view line = head.substr(start, end == std::string_view::npos ? end : end - start);
+        std::string_view line =
+            head.substr(start, end == std::string_view::npos ? end : end - start);
         start = end;
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
@@ -85,7 +90,8 @@ std::optional<std::size_t> declared_content_length(std::string_view head) {
         if (!equals_ignoring_case(name, "content-length")) {
             continue;
         }
-        if (value.empty() || value.size() > 18 || value.find_first_not_of("0123456789") != std::string_view::npos) {
+        if (value.empty() || value.size() > 18 ||
+            value.find_first_not_of("0123456789") != std::string_view::npos) {
             return std::nullopt;
         }
         std::size_t parsed = 0;
@@ -127,7 +133,8 @@ Result<std::string> check_reply(std::string_view reply) {
     }
     const std::string_view line = status_line(split->head);
     if (!status_line_accepted(line)) {
-        return std::unexpected(ErrorChain::from_message(std::string(NON_200_PREFIX) + std::string(line)));
+        return std::unexpected(
+            ErrorChain::from_message(std::string(NON_200_PREFIX) + std::string(line)));
     }
     return std::string(split->body);
 }

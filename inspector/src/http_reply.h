@@ -1,5 +1,5 @@
-// The hand-built HTTP/1.0 exchange with the inspector as plain text operations: the request's pieces,
-// when a reply is complete, and the check of a complete reply. No sockets here.
+// The hand-built HTTP/1.0 exchange with the inspector as plain text operations: the request's
+// pieces, when a reply is complete, and the check of a complete reply. No sockets here.
 #pragma once
 
 #include <array>
@@ -45,11 +45,11 @@ std::optional<std::size_t> declared_content_length(std::string_view head);
 // whole and declares a usable Content-Length, when that many body bytes have arrived. Without a
 // usable length the reply is complete only at the end of the stream.
 class ReplyProgress {
-public:
+  public:
     // `reply` is everything received so far (it only ever grows). True when reading may stop.
     bool complete(std::string_view reply);
 
-private:
+  private:
     std::size_t scanned_ = 0;  // bytes searched for HEAD_END so far
     std::optional<std::size_t> body_start_;
     std::optional<std::size_t> expected_size_;

@@ -19,9 +19,11 @@ CommandLine parse_command_line(std::span<const std::string> arguments) {
     return command_line;
 }
 
-std::array<std::string, 3> console_lines(std::string_view ws_target, std::string_view frontend_url) {
+std::array<std::string, 3> console_lines(std::string_view ws_target,
+                                         std::string_view frontend_url) {
     return {std::string(LINE_WS_TARGET) + std::string(ws_target),
-            std::string(LINE_FRONTEND) + std::string(frontend_url), std::string(LINE_EMBEDDED_NOTE)};
+            std::string(LINE_FRONTEND) + std::string(frontend_url),
+            std::string(LINE_EMBEDDED_NOTE)};
 }
 
 Status run(std::span<const std::string> arguments) {

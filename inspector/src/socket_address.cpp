@@ -6,7 +6,9 @@
 namespace quelby::net {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int hex_value(char c) {
     if (is_digit(c)) {
@@ -66,7 +68,8 @@ std::vector<std::string_view> split_colons(std::string_view text) {
     std::size_t start = 0;
     while (true) {
         const std::size_t colon = text.find(':', start);
-        parts.push_back(text.substr(start, colon == std::string_view::npos ? colon : colon - start));
+        parts.push_back(
+            text.substr(start, colon == std::string_view::npos ? colon : colon - start));
         if (colon == std::string_view::npos) {
             return parts;
         }
@@ -80,7 +83,8 @@ std::optional<std::vector<std::uint16_t>> parse_groups(const std::vector<std::st
                                                        bool allow_ipv4_tail) {
     std::vector<std::uint16_t> words;
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (allow_ipv4_tail && i + 1 == parts.size() && parts[i].find('.') != std::string_view::npos) {
+        if (allow_ipv4_tail && i + 1 == parts.size() &&
+            parts[i].find('.') != std::string_view::npos) {
             const auto v4 = parse_ipv4(parts[i]);
             if (!v4) {
                 return std::nullopt;

@@ -22,7 +22,7 @@ struct SocketAddress {
     // Network order; IPv4 uses the first four bytes, the rest stay zero.
     std::array<std::uint8_t, 16> bytes{};
     std::uint16_t port = 0;
-    std::uint32_t scope_id = 0;  // IPv6 only
+    std::uint32_t scope_id = 0;   // IPv6 only
     std::uint32_t flow_info = 0;  // IPv6 only
 
     friend bool operator==(const SocketAddress&, const SocketAddress&) = default;

@@ -69,8 +69,9 @@ std::string reply_too_large_message() {
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path) {
     auto connection = connect_to(inspector_addr);
     if (!connection) {
-        return std::unexpected(std::move(connection.error())
-                                   .with_context(std::string(CONNECT_CONTEXT_PREFIX) + inspector_addr));
+        return std::unexpected(
+            std::move(connection.error())
+                .with_context(std::string(CONNECT_CONTEXT_PREFIX) + inspector_addr));
     }
     if (auto set = connection->set_receive_timeout(RECEIVE_TIMEOUT); !set) {
         return std::unexpected(std::move(set.error()));

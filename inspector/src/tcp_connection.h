@@ -1,6 +1,7 @@
-// The socket seam of the target list fetch: one blocking TCP connection with a receive time-out. The header is
-// free of platform types; tcp_connection_posix.cpp and tcp_connection_win32.cpp implement it (the
-// Windows file also implements net::resolve_host of socket_address.h over Winsock).
+// The socket seam of the target list fetch: one blocking TCP connection with a receive time-out.
+// The header is free of platform types; tcp_connection_posix.cpp and tcp_connection_win32.cpp
+// implement it (the Windows file also implements net::resolve_host of socket_address.h over
+// Winsock).
 //
 // Every failure is an ErrorChain made with ErrorChain::from_os_error from the platform's own code
 // (errno, or the WSA error code), so it reads "<system text> (os error N)".
@@ -19,7 +20,7 @@ namespace quelby::net {
 
 // Owns one connected stream socket; closed on destruction. Move-only.
 class TcpConnection {
-public:
+  public:
     // An opaque handle wide enough for a POSIX descriptor and a Winsock SOCKET.
     using Handle = std::uintptr_t;
     static constexpr Handle INVALID_HANDLE = ~Handle{0};
@@ -59,7 +60,7 @@ public:
 
     [[nodiscard]] bool is_open() const noexcept { return handle_ != INVALID_HANDLE; }
 
-private:
+  private:
     explicit TcpConnection(Handle handle) noexcept : handle_(handle) {}
 
     Handle handle_ = INVALID_HANDLE;

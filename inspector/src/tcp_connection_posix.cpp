@@ -22,9 +22,13 @@ constexpr int SEND_FLAGS = MSG_NOSIGNAL;
 constexpr int SEND_FLAGS = 0;  // the launcher ignores SIGPIPE process-wide as well
 #endif
 
-ErrorChain last_os_error() { return ErrorChain::from_os_error(errno); }
+ErrorChain last_os_error() {
+    return ErrorChain::from_os_error(errno);
+}
 
-int descriptor(TcpConnection::Handle handle) { return static_cast<int>(handle); }
+int descriptor(TcpConnection::Handle handle) {
+    return static_cast<int>(handle);
+}
 
 // getaddrinfo's EAI_* codes are not errno values. EAI_SYSTEM carries an errno, reported as such;
 // the others become gai_strerror's text with the EAI code, e.g.

@@ -45,7 +45,8 @@ bool wait_readable(int fd, int stop_fd) {
 
 }  // namespace
 
-FakeInspector::FakeInspector(std::vector<FakeAnswer> answers, std::chrono::milliseconds listen_delay)
+FakeInspector::FakeInspector(std::vector<FakeAnswer> answers,
+                             std::chrono::milliseconds listen_delay)
     : answers_(std::move(answers)), listen_delay_(listen_delay) {
     auto [fd, port] = bind_loopback();
     listen_fd_ = fd;
@@ -71,7 +72,9 @@ FakeInspector::~FakeInspector() {
     ::close(stop_pipe_[1]);
 }
 
-std::string FakeInspector::address() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string FakeInspector::address() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
 
 std::vector<std::string> FakeInspector::requests() const {
     const std::lock_guard lock(mutex_);
@@ -97,7 +100,8 @@ void FakeInspector::serve() {
         if (answer.read_request) {
             std::string request;
             char buffer[4096];
-            while (request.find("\r\n\r\n") == std::string::npos && wait_readable(client, stop_pipe_[0])) {
+            while (request.find("\r\n\r\n") == std::string::npos &&
+                   wait_readable(client, stop_pipe_[0])) {
                 const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
                 if (got <= 0) {
                     break;
@@ -140,8 +144,12 @@ RefusingPort::RefusingPort() {
     port_ = port;
 }
 
-RefusingPort::~RefusingPort() { ::close(fd_); }
+RefusingPort::~RefusingPort() {
+    ::close(fd_);
+}
 
-std::string RefusingPort::address() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string RefusingPort::address() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
 
 }  // namespace quelby::testing

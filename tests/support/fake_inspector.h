@@ -19,7 +19,7 @@ struct FakeAnswer {
 };
 
 class FakeInspector {
-public:
+  public:
     // Binds at once (the port is known and reserved); starts accepting after `listen_delay`.
     // Until then connections are refused, as when no inspector runs yet.
     explicit FakeInspector(std::vector<FakeAnswer> answers,
@@ -34,7 +34,7 @@ public:
     // The requests received so far, each up to and including its blank line.
     [[nodiscard]] std::vector<std::string> requests() const;
 
-private:
+  private:
     void serve();
 
     std::vector<FakeAnswer> answers_;
@@ -49,19 +49,20 @@ private:
 };
 
 // The simplest well-formed reply: "HTTP/1.0 200 OK", Content-Type and Content-Length, the body.
-std::string http_reply(std::string_view status_line, std::string_view body, bool with_length = true);
+std::string http_reply(std::string_view status_line, std::string_view body,
+                       bool with_length = true);
 
 // A bound 127.0.0.1 port on which nobody listens: connections to it are refused. Held until the
 // object is destroyed, so no parallel test can take it.
 class RefusingPort {
-public:
+  public:
     RefusingPort();
     ~RefusingPort();
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
     [[nodiscard]] std::string address() const;
 
-private:
+  private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
 };

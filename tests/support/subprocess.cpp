@@ -77,7 +77,9 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 }  // namespace
 
-std::string inspector_binary() { return QUELBY_INSPECTOR_BINARY; }
+std::string inspector_binary() {
+    return QUELBY_INSPECTOR_BINARY;
+}
 
 std::optional<std::string> find_in_path(const std::string& name) {
     const char* path = std::getenv("PATH");
@@ -120,7 +122,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::vecto
     auto env_ptrs = pointers(envs);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, arg_ptrs.data(), env_ptrs.data());
+    const int rc =
+        ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, arg_ptrs.data(), env_ptrs.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
@@ -132,7 +135,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::vecto
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     if (out_pipe[0] >= 0) {
         ::close(out_pipe[0]);
     }
@@ -157,7 +161,8 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
     std::vector<std::string> args = argv;
     auto arg_ptrs = pointers(args);
-    const int rc = ::posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, arg_ptrs.data(), environ);
+    const int rc =
+        ::posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, arg_ptrs.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(err_pipe[1]);
     if (rc != 0) {
@@ -179,8 +184,8 @@ BackgroundProcess::~BackgroundProcess() {
     }
 }
 
-std::optional<std::string> BackgroundProcess::wait_for_stderr_line(const std::string& needle,
-                                                                   std::chrono::milliseconds timeout) {
+std::optional<std::string> BackgroundProcess::wait_for_stderr_line(
+    const std::string& needle, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[4096];
     while (true) {
@@ -192,7 +197,8 @@ std::optional<std::string> BackgroundProcess::wait_for_stderr_line(const std::st
                 return line;
             }
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return std::nullopt;
         }

@@ -1,0 +1,196 @@
+// Winsock behind tcp_connection.h, and the system resolver of socket_address.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "tcp_connection.h"
+#include "wide_text_win32.h"
+
+namespace quelby::net {
+namespace {
+
+// Winsock must be started before its first use; once per process is enough, and it is never
+// stopped: the process exit releases it.
+const int* winsock_startup_error() {
+    static const int error = [] {
+        WSADATA data{};
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    return error == 0 ? nullptr : &error;
+}
+
+Status ensure_winsock() {
+    if (const int* error = winsock_startup_error()) {
+        return std::unexpected(ErrorChain::from_os_error(*error));
+    }
+    return {};
+}
+
+ErrorChain last_socket_error() {
+    return ErrorChain::from_os_error(WSAGetLastError());
+}
+
+SOCKET native(TcpConnection::Handle handle) {
+    return static_cast<SOCKET>(handle);
+}
+
+}  // namespace
+
+Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::uint16_t port) {
+    if (auto started = ensure_winsock(); !started) {
+        return std::unexpected(std::move(started).error());
+    }
+    ADDRINFOW hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW* results = nullptr;
+    const std::wstring wide_host = utf8_to_wide(host);
+    // GetAddrInfoW returns a Winsock error code itself (e.g. 11001, host not found).
+    if (const int code = GetAddrInfoW(wide_host.c_str(), nullptr, &hints, &results); code != 0) {
+        return std::unexpected(ErrorChain::from_os_error(code));
+    }
+    std::vector<SocketAddress> addresses;
+    for (const ADDRINFOW* ai = results; ai != nullptr; ai = ai->ai_next) {
+        SocketAddress address;
+        address.port = port;
+        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+            sockaddr_in sin{};
+            std::memcpy(&sin, ai->ai_addr, sizeof sin);
+            address.family = Family::V4;
+            std::memcpy(address.bytes.data(), &sin.sin_addr, 4);
+        } else if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
+            sockaddr_in6 sin6{};
+            std::memcpy(&sin6, ai->ai_addr, sizeof sin6);
+            address.family = Family::V6;
+            std::memcpy(address.bytes.data(), &sin6.sin6_addr, 16);
+            address.scope_id = sin6.sin6_scope_id;
+            address.flow_info = ntohl(sin6.sin6_flowinfo);
+        } else {
+            continue;  // neither IPv4 nor IPv6
+        }
+        addresses.push_back(address);
+    }
+    FreeAddrInfoW(results);
+    return addresses;
+}
+
+Result<TcpConnection> TcpConnection::connect(const SocketAddress& address) {
+    if (auto started = ensure_winsock(); !started) {
+        return std::unexpected(std::move(started).error());
+    }
+    sockaddr_storage storage{};
+    int length = 0;
+    if (address.family == Family::V4) {
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_port = htons(address.port);
+        std::memcpy(&sin.sin_addr, address.bytes.data(), 4);
+        std::memcpy(&storage, &sin, sizeof sin);
+        length = sizeof sin;
+    } else {
+        sockaddr_in6 sin6{};
+        sin6.sin6_family = AF_INET6;
+        sin6.sin6_port = htons(address.port);
+        sin6.sin6_flowinfo = htonl(address.flow_info);
+        sin6.sin6_scope_id = address.scope_id;
+        std::memcpy(&sin6.sin6_addr, address.bytes.data(), 16);
+        std::memcpy(&storage, &sin6, sizeof sin6);
+        length = sizeof sin6;
+    }
+    // Overlapped, as socket() makes them: SO_RCVTIMEO only works on such sockets. Not inheritable:
+    // a child process must not keep the inspector connection open.
+    const SOCKET socket = WSASocketW(storage.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (socket == INVALID_SOCKET) {
+        return std::unexpected(last_socket_error());
+    }
+    TcpConnection connection(static_cast<Handle>(socket));
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
+        const int error = WSAGetLastError();
+        connection.close();
+        return std::unexpected(ErrorChain::from_os_error(error));
+    }
+    return connection;
+}
+
+Status TcpConnection::set_receive_timeout(std::chrono::milliseconds timeout) {
+    // Winsock takes the time-out as a DWORD of milliseconds, not a timeval.
+    const auto count = timeout.count();
+    const DWORD milliseconds =
+        count <= 0
+            ? 0
+            : static_cast<DWORD>(std::min<long long>(count, std::numeric_limits<DWORD>::max()));
+    if (setsockopt(native(handle_), SOL_SOCKET, SO_RCVTIMEO,
+                   reinterpret_cast<const char*>(&milliseconds), sizeof milliseconds) != 0) {
+        return std::unexpected(last_socket_error());
+    }
+    return {};
+}
+
+Status TcpConnection::send_all(std::span<const std::string_view> pieces) {
+    std::vector<WSABUF> buffers;
+    buffers.reserve(pieces.size());
+    for (const std::string_view piece : pieces) {
+        // A WSABUF length is 32 bits; larger pieces are sent in several buffers.
+        std::string_view rest = piece;
+        while (!rest.empty()) {
+            const auto chunk = std::min<std::size_t>(rest.size(), 1U << 30);
+            buffers.push_back(WSABUF{static_cast<ULONG>(chunk), const_cast<char*>(rest.data())});
+            rest.remove_prefix(chunk);
+        }
+    }
+    std::size_t first = 0;
+    while (first < buffers.size()) {
+        DWORD sent = 0;
+        if (WSASend(native(handle_), buffers.data() + first,
+                    static_cast<DWORD>(buffers.size() - first), &sent, 0, nullptr, nullptr) != 0) {
+            if (WSAGetLastError() == WSAEINTR) {
+                continue;
+            }
+            return std::unexpected(last_socket_error());
+        }
+        // Drop what went out: whole buffers first, then the front of a partly sent one.
+        std::size_t remaining = sent;
+        while (first < buffers.size() && remaining >= buffers[first].len) {
+            remaining -= buffers[first].len;
+            ++first;
+        }
+        if (first < buffers.size()) {
+            buffers[first].buf += remaining;
+            buffers[first].len -= static_cast<ULONG>(remaining);
+        }
+    }
+    return {};
+}
+
+Result<std::size_t> TcpConnection::receive(std::span<char> buffer) {
+    const int capacity =
+        static_cast<int>(std::min<std::size_t>(buffer.size(), std::numeric_limits<int>::max()));
+    while (true) {
+        const int received = recv(native(handle_), buffer.data(), capacity, 0);
+        if (received >= 0) {
+            return static_cast<std::size_t>(received);
+        }
+        const int error = WSAGetLastError();
+        if (error == WSAEINTR) {
+            continue;
+        }
+        if (error == WSAESHUTDOWN) {
+            return 0;  // counts as the end of the stream
+        }
+        return std::unexpected(ErrorChain::from_os_error(error));
+    }
+}
+
+void TcpConnection::close() noexcept {
+    if (handle_ != INVALID_HANDLE) {
+        closesocket(native(handle_));
+        handle_ = INVALID_HANDLE;
+    }
+}
+
+}  // namespace quelby::net

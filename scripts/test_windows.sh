@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# The Windows build, cross-built with MinGW-w64 and checked under Wine: configures and builds the
+# "windows" preset, then runs the real quelby_inspector.exe (console behaviour against node and a
+# fake inspector, the window step without a WebView2 runtime on Xvfb) and the Windows unit checks,
+# and ends with "N passed, M failed". Everything runs in a private Wine prefix in a temporary
+# folder, with its own wineserver and X display, which are stopped at the end.
+#
+#   QUELBY_WINDOWS_BUILD_DIR   build folder (default: build/windows, the preset's)
+#   extra arguments            passed to the configure step (e.g. -DQUELBY_FRONTEND_TARBALL=...)
+set -uo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${QUELBY_WINDOWS_BUILD_DIR:-$root/build/windows}"
+jobs="${QUELBY_JOBS:-2}"
+
+echo "=== configure and build ($build)"
+cmake --preset windows -S "$root" -B "$build" "$@" || exit 1
+cmake --build "$build" -j "$jobs" || exit 1
+exe="$build/inspector/quelby_inspector.exe"
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+echo "=== private Wine prefix and display"
+# The display first: Wine's desktop process, started with the prefix, keeps the display it saw.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+display=":$(head -n 1 "$work/display")"
+export DISPLAY="$display"
+mkdir -p "$WINEPREFIX"
+wineserver -p
+wine wineboot --init >/dev/null 2>&1
+
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: counts and reports one check
+    local name="$1"
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "PASS $name"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+    fi
+}
+
+# Runs the exe; its stdout and stderr, without CRs, land in $work/out and $work/err.
+run_exe() {
+    local status
+    wine "$exe" "$@" >"$work/out.raw" 2>"$work/err.raw"
+    status=$?
+    tr -d '\r' <"$work/out.raw" >"$work/out"
+    # Wine's own diagnostics share standard error; the program's lines are the rest.
+    grep -avE '^[0-9a-f]{4}:(trace|fixme|err|warn):|^it looks like wine32|^multiarch needs|^execute "dpkg|^apt-get install wine32' \
+        <"$work/err.raw" | tr -d '\r' >"$work/err"
+    return $status
+}
+
+expect_status() { [ "$1" -eq "$2" ] || { echo "  status $1, expected $2"; return 1; }; }
+expect_file() {  # expect_file FILE TEXT: the file is exactly TEXT
+    diff <(printf '%s' "$2") "$1" >/dev/null || { echo "  $1:"; sed 's/^/    /' "$1"; return 1; }
+}
+expect_contains() { grep -aqF -- "$2" "$1" || { echo "  no \"$2\" in:"; sed 's/^/    /' "$1"; return 1; }; }
+
+usage="Error: usage: quelby_inspector [--print-url] <inspector-http-addr e.g. 127.0.0.1:9229>"
+
+check_usage() {
+    run_exe "$@"
+    local status=$?
+    expect_status $status 1 && expect_file "$work/out" "" && expect_file "$work/err" "$usage"$'\n'
+}
+check "no arguments: usage report, status 1" check_usage
+check "only --print-url: usage report, status 1" check_usage --print-url
+
+check_invalid() {  # check_invalid ADDR MESSAGE
+    run_exe "$1"
+    local status=$?
+    expect_status $status 1 && expect_file "$work/out" "" &&
+        expect_file "$work/err" "Error: failed to read inspector targets from http://$1/json
+
+Caused by:
+    0: connect to inspector at $1
+    1: $2
+"
+}
+check "\"9229\": invalid socket address" check_invalid 9229 "invalid socket address"
+check "\"127.0.0.1:70000\": invalid port value" check_invalid 127.0.0.1:70000 "invalid port value"
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+check_refused() {
+    local port start elapsed status
+    port="$(free_port)"
+    start=$(date +%s%N)
+    run_exe "127.0.0.1:$port"
+    status=$?
+    elapsed=$((($(date +%s%N) - start) / 1000000))
+    echo "  refused after $elapsed ms"
+    expect_status $status 1 && expect_file "$work/out" "" &&
+        expect_contains "$work/err" "Error: failed to read inspector targets from http://127.0.0.1:$port/json" &&
+        expect_contains "$work/err" "    0: connect to inspector at 127.0.0.1:$port" &&
+        grep -aqE '^    1: .+ \(os error 10061\)$' "$work/err" &&
+        [ "$elapsed" -ge 5000 ]
+}
+check "refused connection: os error 10061 after the 5 s of retries" check_refused
+
+# A real V8 inspector on Linux; the exe under Wine reaches it over loopback.
+echo 'setInterval(() => {}, 1000);' >"$work/target.js"
+node --inspect=127.0.0.1:0 "$work/target.js" 2>"$work/node.err" &
+pids+=($!)
+for _ in $(seq 100); do grep -q 'Debugger listening' "$work/node.err" && break; sleep 0.1; done
+node_ws="$(grep -o 'ws://127.0.0.1:[0-9]*/[0-9a-f-]*' "$work/node.err" | head -n 1)"
+node_addr="$(echo "$node_ws" | sed -E 's|ws://([^/]*)/.*|\1|')"
+
+three_lines() {  # three_lines WS_TARGET FRONTEND_URL
+    printf 'quelby_inspector: ws target  = %s\nquelby_inspector: devtools   = %s\n%s\n' "$1" "$2" \
+        "quelby_inspector: (frontend is embedded; override with QUELBY_INSPECTOR_FRONTEND)"
+}
+
+check_print_url_node() {
+    local target="${node_ws#ws://}"
+    run_exe --print-url "$node_addr"
+    local status=$?
+    expect_status $status 0 && expect_file "$work/err" "" &&
+        expect_file "$work/out" "$(three_lines "$target" "http://devtools.localhost/js_app.html?ws=$target&experiments=true&v8only=true")"$'\n'
+}
+check "--print-url against node --inspect" check_print_url_node
+
+# A fake inspector: answers every connection with a fixed target list, then closes.
+cat >"$work/fake.py" <<'PY'
+import socket, sys
+server = socket.socket()
+server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+server.bind(("127.0.0.1", 0))
+server.listen(8)
+print(server.getsockname()[1], flush=True)
+body = b'[{"webSocketDebuggerUrl": "ws://127.0.0.1:4000/fake-target"}]'
+while True:
+    connection, _ = server.accept()
+    request = b""
+    while b"\r\n\r\n" not in request:
+        chunk = connection.recv(4096)
+        if not chunk:
+            break
+        request += chunk
+    connection.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + body)
+    connection.close()
+PY
+python3 "$work/fake.py" >"$work/fake.port" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/fake.port" ] && break; sleep 0.1; done
+fake_addr="127.0.0.1:$(head -n 1 "$work/fake.port")"
+
+check_print_url_fake() {
+    run_exe "$fake_addr" --print-url
+    local status=$?
+    expect_status $status 0 && expect_file "$work/err" "" &&
+        expect_file "$work/out" "$(three_lines 127.0.0.1:4000/fake-target "http://devtools.localhost/js_app.html?ws=127.0.0.1:4000/fake-target&experiments=true&v8only=true")"$'\n'
+}
+check "--print-url (after the address) against a fake inspector" check_print_url_fake
+
+check_template() {
+    QUELBY_INSPECTOR_FRONTEND='https://example.test/inspector.html?ws={ws}&again={ws}' run_exe --print-url "$fake_addr"
+    local status=$?
+    expect_status $status 0 &&
+        expect_file "$work/out" "$(three_lines 127.0.0.1:4000/fake-target "https://example.test/inspector.html?ws=127.0.0.1:4000/fake-target&again=127.0.0.1:4000/fake-target")"$'\n'
+}
+check "QUELBY_INSPECTOR_FRONTEND template" check_template
+
+# The window step without a WebView2 runtime: the three lines, then the report; Wine's traces of
+# window creation (+win) and of the debugger output (+debugstr) prove the window was created and
+# shown before the runtime loader gave up.
+check_no_runtime() {
+    local target="${node_ws#ws://}"
+    WINEDEBUG=-all,+win,+debugstr run_exe "$node_addr"
+    local status=$?
+    expect_status $status 1 &&
+        expect_file "$work/out" "$(three_lines "$target" "http://devtools.localhost/js_app.html?ws=$target&experiments=true&v8only=true")"$'\n' &&
+        expect_contains "$work/err" "Error: failed to create webview (is the WebView2 runtime installed?)" || return 1
+    [ "$(sed -n 2,3p "$work/err")" = $'\nCaused by:' ] || { echo "  no cause section"; return 1; }
+    sed -n 4p "$work/err" | grep -qE '^    WebView2 error: HRESULT 0x80070002 \(.+\)$' ||
+        { echo "  cause: $(sed -n 4p "$work/err")"; return 1; }
+    local created shown loader hwnd
+    created="$(grep -an 'WIN_CreateWindowEx L"quelby \\2014 script inspector"' "$work/err.raw" | head -n 1 | cut -d: -f1)"
+    hwnd="$(grep -aoE 'NtUserCreateWindowEx hwnd 0x[0-9a-f]+ cs [-0-9]+,[-0-9]+ 800x600' "$work/err.raw" |
+        head -n 1 | grep -oE '0x[0-9a-f]+')"
+    shown="$(grep -an "show_window hwnd=$hwnd, cmd=" "$work/err.raw" | head -n 1 | cut -d: -f1)"
+    loader="$(grep -an 'OutputDebugStringA "WebView2: Failed to find an installed WebView2 runtime or non-stable Microsoft Edge installation.\\n"' "$work/err.raw" | head -n 1 | cut -d: -f1)"
+    echo "  trace lines: window created $created, shown $shown, loader message $loader"
+    [ -n "$created" ] && [ -n "$shown" ] && [ -n "$loader" ] && [ -n "$hwnd" ] &&
+        [ "$created" -lt "$shown" ] && [ "$shown" -lt "$loader" ]
+}
+check "window step without a WebView2 runtime (Xvfb)" check_no_runtime
+
+# The unit checks: the host's pure parts, the Windows seams and the Win32 host, under Wine.
+for test_exe in "$build"/tests_windows/*.exe; do
+    name="$(basename "$test_exe" .exe)"
+    check "$name (Wine)" bash -c 'wine "$1" >"$2" 2>&1 || { grep -aE "Failure|FAILED|error" "$2" | head -20; exit 1; }; grep -aE "^\[  PASSED  \]" "$2" | sed "s/^/  /"' \
+        _ "$test_exe" "$work/$name.log"
+done
+
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,45 @@
+// The portable rules of how the WebView2 environment is set up and found: the options given to
+// the runtime, the language tag, where the runtime's client library lives, and the wording of
+// failures. No Windows types, so they are unit-tested natively as well as under Wine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quelby::webview_host::webview2 {
+
+// Runs in every document before its own scripts: the page's one way to post to the host.
+inline constexpr std::string_view IPC_SCRIPT =
+    "Object.defineProperty(window, 'ipc', { value: Object.freeze({ postMessage: s=> "
+    "window.chrome.webview.postMessage(s) }) });";
+
+inline constexpr std::string_view BROWSER_ARGUMENTS =
+    "--disable-features=msWebOOUI,msPdfOOUI,msSmartScreenProtection "
+    "--autoplay-policy=no-user-gesture-required";
+
+// The oldest runtime whose interfaces this backend relies on (ICoreWebView2_4); newer ones are
+// probed for with QueryInterface.
+inline constexpr std::string_view TARGET_COMPATIBLE_BROWSER_VERSION = "86.0.616.0";
+
+// A BCP 47 tag for the runtime's UI language from a Windows locale name: "de-DE_phoneb" (a sort
+// order) -> "de-DE"; an empty, invariant or malformed name -> "en-US", which every runtime knows.
+std::string language_tag(std::string_view locale_name);
+
+// The runtime's client library inside a runtime folder (the folder of msedgewebview2.exe).
+std::string client_dll_path(std::string_view runtime_folder, std::string_view architecture);
+
+// The EdgeUpdate client GUIDs to search, in order: the WebView2 runtime first, then the
+// non-stable Edge channels (beta, dev, canary); reversed when the user prefers the least stable
+// (WEBVIEW2_RELEASE_CHANNEL_PREFERENCE=1).
+std::vector<std::string_view> channel_search_order(bool prefer_least_stable);
+
+// "WebView2 error: HRESULT 0x80070002 (The system cannot find the file specified.)"
+std::string hresult_error_text(std::uint32_t hresult, std::string_view system_text);
+
+inline constexpr std::string_view RUNTIME_NOT_FOUND_DEBUG_TEXT =
+    "WebView2: Failed to find an installed WebView2 runtime or non-stable Microsoft Edge "
+    "installation.";
+
+}  // namespace quelby::webview_host::webview2

@@ -1,0 +1,205 @@
+#include "webview2_response.h"
+
+namespace quelby::webview_host::webview2 {
+
+std::string request_filter(std::string_view scheme) {
+    return "http://" + std::string(scheme) + ".*";
+}
+
+std::string to_scheme_uri(std::string_view uri, std::string_view scheme) {
+    const std::string from = "http://" + std::string(scheme) + ".";
+    const std::string to = std::string(scheme) + "://";
+    std::string out;
+    out.reserve(uri.size());
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t found = uri.find(from, start);
+        if (found == std::string_view::npos) {
+            out.append(uri.substr(start));
+            return out;
+        }
+        out.append(uri.substr(start, found - start));
+        out.append(to);
+        start = found + from.size();
+    }
+}
+
+std::string to_navigation_url(std::string_view url, std::span<const std::string> schemes) {
+    for (const std::string& scheme : schemes) {
+        const std::string prefix = scheme + "://";
+        if (url.starts_with(prefix)) {
+            return "http://" + scheme + "." + std::string(url.substr(prefix.size()));
+        }
+    }
+    return std::string(url);
+}
+
+bool is_sendable_header_value(std::string_view value) {
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte != '\t' && (byte < 0x20 || byte > 0x7E)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_sendable_header_name(std::string_view name) {
+    if (name.empty()) {
+        return false;
+    }
+    constexpr std::string_view TOKEN_SYMBOLS = "!#$%&'*+-.^_`|~";
+    for (const char c : name) {
+        const bool alnum =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alnum && TOKEN_SYMBOLS.find(c) == std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string header_lines(std::span<const Header> headers) {
+    std::string out;
+    for (const Header& header : headers) {
+        if (!is_sendable_header_name(header.name) || !is_sendable_header_value(header.value)) {
+            continue;
+        }
+        out.append(header.name);
+        out.append(": ");
+        out.append(header.value);
+        out.push_back('\n');
+    }
+    return out;
+}
+
+std::string_view reason_phrase(int status) {
+    switch (status) {
+        case 100:
+            return "Continue";
+        case 101:
+            return "Switching Protocols";
+        case 102:
+            return "Processing";
+        case 103:
+            return "Early Hints";
+        case 200:
+            return "OK";
+        case 201:
+            return "Created";
+        case 202:
+            return "Accepted";
+        case 203:
+            return "Non Authoritative Information";
+        case 204:
+            return "No Content";
+        case 205:
+            return "Reset Content";
+        case 206:
+            return "Partial Content";
+        case 207:
+            return "Multi-Status";
+        case 208:
+            return "Already Reported";
+        case 226:
+            return "IM Used";
+        case 300:
+            return "Multiple Choices";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 303:
+            return "See Other";
+        case 304:
+            return "Not Modified";
+        case 305:
+            return "Use Proxy";
+        case 307:
+            return "Temporary Redirect";
+        case 308:
+            return "Permanent Redirect";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 402:
+            return "Payment Required";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 406:
+            return "Not Acceptable";
+        case 407:
+            return "Proxy Authentication Required";
+        case 408:
+            return "Request Timeout";
+        case 409:
+            return "Conflict";
+        case 410:
+            return "Gone";
+        case 411:
+            return "Length Required";
+        case 412:
+            return "Precondition Failed";
+        case 413:
+            return "Payload Too Large";
+        case 414:
+            return "URI Too Long";
+        case 415:
+            return "Unsupported Media Type";
+        case 416:
+            return "Range Not Satisfiable";
+        case 417:
+            return "Expectation Failed";
+        case 418:
+            return "I'm a teapot";
+        case 421:
+            return "Misdirected Request";
+        case 422:
+            return "Unprocessable Entity";
+        case 423:
+            return "Locked";
+        case 424:
+            return "Failed Dependency";
+        case 426:
+            return "Upgrade Required";
+        case 428:
+            return "Precondition Required";
+        case 429:
+            return "Too Many Requests";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 451:
+            return "Unavailable For Legal Reasons";
+        case 500:
+            return "Internal Server Error";
+        case 501:
+            return "Not Implemented";
+        case 502:
+            return "Bad Gateway";
+        case 503:
+            return "Service Unavailable";
+        case 504:
+            return "Gateway Timeout";
+        case 505:
+            return "HTTP Version Not Supported";
+        case 506:
+            return "Variant Also Negotiates";
+        case 507:
+            return "Insufficient Storage";
+        case 508:
+            return "Loop Detected";
+        case 510:
+            return "Not Extended";
+        case 511:
+            return "Network Authentication Required";
+        default:
+            return "OK";
+    }
+}
+
+}  // namespace quelby::webview_host::webview2

@@ -1,0 +1,542 @@
+// WebViewBuilder::build for WebView2: environment, then controller, created while this thread
+// keeps dispatching its messages; then the document-start script, the private-scheme filter and
+// handler, the download rule and the first navigation.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com_object.h"
+#include "os_error.h"
+#include "span_stream.h"
+#include "webview2_environment_rules.h"
+#include "webview2_loader.h"
+#include "webview2_options.h"
+#include "webview2_response.h"
+#include "wide_text_win32.h"
+#include "win32_state.h"
+
+namespace quelby::webview_host {
+namespace {
+
+using namespace webview2;
+
+constexpr std::string_view WEB_VIEW_IDENTIFIER = "main";
+
+ErrorChain webview2_error(HRESULT result) {
+    const auto code = static_cast<std::uint32_t>(result);
+    return ErrorChain::from_message(
+        hresult_error_text(code, os_error_text(static_cast<int>(code))));
+}
+
+std::string take_co_string(LPWSTR text) {
+    if (text == nullptr) {
+        return {};
+    }
+    std::string converted = wide_to_utf8(text);
+    CoTaskMemFree(text);
+    return converted;
+}
+
+// ---- completion handlers: each records the runtime's answer for the waiting build -------------
+
+template <class Result>
+struct Completion {
+    bool done = false;
+    HRESULT result = E_PENDING;
+    Result* value = nullptr;  // one reference, owned by whoever takes it
+};
+
+class EnvironmentCompleted {
+  public:
+    explicit EnvironmentCompleted(std::shared_ptr<Completion<ICoreWebView2Environment>> completion)
+        : completion_(std::move(completion)) {}
+    static bool answers(REFIID riid) {
+        return answers_any(riid, {IID_ENVIRONMENT_COMPLETED_HANDLER});
+    }
+    void invoke(HRESULT result, ICoreWebView2Environment* environment) {
+        if (completion_->done) {
+            return;
+        }
+        completion_->done = true;
+        completion_->result = result;
+        if (SUCCEEDED(result) && environment != nullptr) {
+            environment->lpVtbl->AddRef(environment);
+            completion_->value = environment;
+        } else if (SUCCEEDED(result)) {
+            completion_->result = E_POINTER;
+        }
+    }
+
+  private:
+    std::shared_ptr<Completion<ICoreWebView2Environment>> completion_;
+};
+
+class ControllerCompleted {
+  public:
+    explicit ControllerCompleted(std::shared_ptr<Completion<ICoreWebView2Controller>> completion)
+        : completion_(std::move(completion)) {}
+    static bool answers(REFIID riid) {
+        return answers_any(riid, {IID_CONTROLLER_COMPLETED_HANDLER});
+    }
+    void invoke(HRESULT result, ICoreWebView2Controller* controller) {
+        if (completion_->done) {
+            return;
+        }
+        completion_->done = true;
+        completion_->result = result;
+        if (SUCCEEDED(result) && controller != nullptr) {
+            controller->lpVtbl->AddRef(controller);
+            completion_->value = controller;
+        } else if (SUCCEEDED(result)) {
+            completion_->result = E_POINTER;
+        }
+    }
+
+  private:
+    std::shared_ptr<Completion<ICoreWebView2Controller>> completion_;
+};
+
+using EnvironmentObject =
+    ComObject<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, EnvironmentCompleted>;
+using ControllerObject =
+    ComObject<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, ControllerCompleted>;
+
+HRESULT STDMETHODCALLTYPE
+environment_completed(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* self,
+                      HRESULT result, ICoreWebView2Environment* environment) {
+    EnvironmentObject::impl_of(self).invoke(result, environment);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE
+controller_completed(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* self,
+                     HRESULT result, ICoreWebView2Controller* controller) {
+    ControllerObject::impl_of(self).invoke(result, controller);
+    return S_OK;
+}
+
+ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandlerVtbl ENVIRONMENT_COMPLETED_TABLE{
+    .QueryInterface = EnvironmentObject::query_interface,
+    .AddRef = EnvironmentObject::add_ref,
+    .Release = EnvironmentObject::release,
+    .Invoke = environment_completed,
+};
+
+ICoreWebView2CreateCoreWebView2ControllerCompletedHandlerVtbl CONTROLLER_COMPLETED_TABLE{
+    .QueryInterface = ControllerObject::query_interface,
+    .AddRef = ControllerObject::add_ref,
+    .Release = ControllerObject::release,
+    .Invoke = controller_completed,
+};
+
+// Dispatches this thread's messages until `done`; the runtime's completions arrive through them.
+template <class Result>
+Status pump_until(const Completion<Result>& completion) {
+    MSG message{};
+    while (!completion.done) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) {
+            // Keep the quit request for the loop that owns it.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return std::unexpected(webview2_error(HRESULT_FROM_WIN32(ERROR_CANCELLED)));
+        }
+        if (got == -1) {
+            return std::unexpected(webview2_error(HRESULT_FROM_WIN32(GetLastError())));
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return {};
+}
+
+// ---- private-scheme requests
+// ---------------------------------------------------------------------
+
+struct Scheme {
+    std::string name;
+    SchemeHandler handler;
+};
+
+Request read_request(ICoreWebView2WebResourceRequest* source, std::string uri) {
+    Request request;
+    request.uri = std::move(uri);
+    LPWSTR method = nullptr;
+    if (SUCCEEDED(source->lpVtbl->get_Method(source, &method))) {
+        request.method = take_co_string(method);
+    }
+    ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+    ComPtr<ICoreWebView2HttpHeadersCollectionIterator> iterator;
+    if (SUCCEEDED(source->lpVtbl->get_Headers(source, headers.put())) && headers &&
+        SUCCEEDED(headers->lpVtbl->GetIterator(headers.get(), iterator.put())) && iterator) {
+        BOOL has_current = FALSE;
+        while (SUCCEEDED(iterator->lpVtbl->get_HasCurrentHeader(iterator.get(), &has_current)) &&
+               has_current) {
+            LPWSTR name = nullptr;
+            LPWSTR value = nullptr;
+            if (SUCCEEDED(iterator->lpVtbl->GetCurrentHeader(iterator.get(), &name, &value))) {
+                request.headers.push_back(Header{take_co_string(name), take_co_string(value)});
+            }
+            BOOL has_next = FALSE;
+            if (FAILED(iterator->lpVtbl->MoveNext(iterator.get(), &has_next)) || !has_next) {
+                break;
+            }
+        }
+    }
+    ComPtr<IStream> content;
+    if (SUCCEEDED(source->lpVtbl->get_Content(source, content.put())) && content) {
+        std::uint8_t buffer[16384];
+        while (true) {
+            ULONG read = 0;
+            const HRESULT result =
+                content->lpVtbl->Read(content.get(), buffer, sizeof buffer, &read);
+            request.body.insert(request.body.end(), buffer, buffer + read);
+            if (FAILED(result) || result == S_FALSE || read == 0) {
+                break;
+            }
+        }
+    }
+    return request;
+}
+
+// Everything a late answer needs; the references are released when the request is completed.
+struct PendingRequest {
+    ComPtr<ICoreWebView2Environment> environment;
+    ComPtr<ICoreWebView2WebResourceRequestedEventArgs> args;
+    ComPtr<ICoreWebView2Deferral> deferral;
+};
+
+HRESULT put_response(PendingRequest& pending, int status, std::string_view reason,
+                     const std::string& header_text, std::span<const std::uint8_t> body) {
+    ComPtr<IStream> stream;
+    if (!body.empty()) {
+        stream = ComPtr<IStream>(make_span_stream(body));
+    }
+    const std::wstring wide_reason = utf8_to_wide(reason);
+    const std::wstring wide_headers = utf8_to_wide(header_text);
+    ComPtr<ICoreWebView2WebResourceResponse> response;
+    HRESULT result = pending.environment->lpVtbl->CreateWebResourceResponse(
+        pending.environment.get(), stream.get(), status, wide_reason.c_str(), wide_headers.c_str(),
+        response.put());
+    if (SUCCEEDED(result)) {
+        result = pending.args->lpVtbl->put_Response(pending.args.get(), response.get());
+    }
+    return result;
+}
+
+void complete(PendingRequest& pending, const Response& response) {
+    const HRESULT result = put_response(pending, response.status, reason_phrase(response.status),
+                                        header_lines(response.headers), response.body);
+    if (FAILED(result)) {
+        // Refused (e.g. a status the runtime does not accept): a plain client error instead.
+        put_response(pending, REFUSED_RESPONSE_STATUS, reason_phrase(REFUSED_RESPONSE_STATUS), {},
+                     {});
+    }
+    pending.deferral->lpVtbl->Complete(pending.deferral.get());
+}
+
+class ResourceRequested {
+  public:
+    ResourceRequested(std::vector<Scheme> schemes, ICoreWebView2Environment* environment)
+        : schemes_(std::move(schemes)), environment_(environment) {
+        environment_->lpVtbl->AddRef(environment_);
+    }
+    ResourceRequested(const ResourceRequested&) = delete;
+    ResourceRequested& operator=(const ResourceRequested&) = delete;
+    ~ResourceRequested() { environment_->lpVtbl->Release(environment_); }
+
+    static bool answers(REFIID riid) {
+        return answers_any(riid, {IID_WEB_RESOURCE_REQUESTED_HANDLER});
+    }
+
+    HRESULT invoke(ICoreWebView2WebResourceRequestedEventArgs* args) {
+        ComPtr<ICoreWebView2WebResourceRequest> source;
+        HRESULT result = args->lpVtbl->get_Request(args, source.put());
+        if (FAILED(result) || !source) {
+            return FAILED(result) ? result : E_POINTER;
+        }
+        LPWSTR wide_uri = nullptr;
+        result = source->lpVtbl->get_Uri(source.get(), &wide_uri);
+        if (FAILED(result)) {
+            return result;
+        }
+        const std::string uri = take_co_string(wide_uri);
+        const Scheme* scheme = scheme_of(uri);
+        if (scheme == nullptr) {
+            return S_OK;  // not ours: the runtime carries on as usual
+        }
+        Request request = read_request(source.get(), to_scheme_uri(uri, scheme->name));
+
+        auto pending = std::make_shared<PendingRequest>();
+        environment_->lpVtbl->AddRef(environment_);
+        pending->environment = ComPtr<ICoreWebView2Environment>(environment_);
+        args->lpVtbl->AddRef(args);
+        pending->args = ComPtr<ICoreWebView2WebResourceRequestedEventArgs>(args);
+        result = args->lpVtbl->GetDeferral(args, pending->deferral.put());
+        if (FAILED(result) || !pending->deferral) {
+            return FAILED(result) ? result : E_POINTER;
+        }
+        Responder responder([pending](Response response) { complete(*pending, response); });
+        scheme->handler(WEB_VIEW_IDENTIFIER, request, std::move(responder));
+        return S_OK;
+    }
+
+  private:
+    const Scheme* scheme_of(std::string_view uri) const {
+        for (const Scheme& scheme : schemes_) {
+            if (uri.starts_with("http://" + scheme.name + ".")) {
+                return &scheme;
+            }
+        }
+        return nullptr;
+    }
+
+    std::vector<Scheme> schemes_;
+    ICoreWebView2Environment* environment_;
+};
+
+using ResourceObject = ComObject<ICoreWebView2WebResourceRequestedEventHandler, ResourceRequested>;
+
+HRESULT STDMETHODCALLTYPE resource_requested(ICoreWebView2WebResourceRequestedEventHandler* self,
+                                             ICoreWebView2* /*sender*/,
+                                             ICoreWebView2WebResourceRequestedEventArgs* args) {
+    // Nothing may unwind into the runtime.
+    try {
+        return ResourceObject::impl_of(self).invoke(args);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+ICoreWebView2WebResourceRequestedEventHandlerVtbl RESOURCE_REQUESTED_TABLE{
+    .QueryInterface = ResourceObject::query_interface,
+    .AddRef = ResourceObject::add_ref,
+    .Release = ResourceObject::release,
+    .Invoke = resource_requested,
+};
+
+// ---- downloads: allowed where the runtime proposes, without asking
+// --------------------------------
+
+struct DownloadStarting {
+    static bool answers(REFIID riid) { return answers_any(riid, {IID_DOWNLOAD_STARTING_HANDLER}); }
+};
+
+using DownloadObject = ComObject<ICoreWebView2DownloadStartingEventHandler, DownloadStarting>;
+
+HRESULT STDMETHODCALLTYPE download_starting(ICoreWebView2DownloadStartingEventHandler* /*self*/,
+                                            ICoreWebView2* /*sender*/,
+                                            ICoreWebView2DownloadStartingEventArgs* args) {
+    args->lpVtbl->put_Cancel(args, FALSE);
+    return args->lpVtbl->put_Handled(args, TRUE);
+}
+
+ICoreWebView2DownloadStartingEventHandlerVtbl DOWNLOAD_STARTING_TABLE{
+    .QueryInterface = DownloadObject::query_interface,
+    .AddRef = DownloadObject::add_ref,
+    .Release = DownloadObject::release,
+    .Invoke = download_starting,
+};
+
+// ---- environment options
+// ---------------------------------------------------------------------------
+
+std::wstring user_language() {
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+    const LCID language = MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);
+    if (LCIDToLocaleName(language, name, LOCALE_NAME_MAX_LENGTH, 0) == 0 &&
+        GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) == 0) {
+        name[0] = L'\0';
+    }
+    return utf8_to_wide(language_tag(wide_to_utf8(name)));
+}
+
+EnvironmentSettings environment_settings() {
+    EnvironmentSettings settings{
+        .additional_browser_arguments = utf8_to_wide(BROWSER_ARGUMENTS),
+        .language = user_language(),
+        .target_compatible_browser_version = utf8_to_wide(TARGET_COMPATIBLE_BROWSER_VERSION),
+    };
+    return settings;
+}
+
+Status check(HRESULT result) {
+    if (FAILED(result)) {
+        return std::unexpected(webview2_error(result));
+    }
+    return {};
+}
+
+Status start_com() {
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // S_FALSE: already initialised the same way on this thread, which is fine.
+    return check(result == S_FALSE ? S_OK : result);
+}
+
+Result<ComPtr<ICoreWebView2Environment>> create_environment_now() {
+    auto completion = std::make_shared<Completion<ICoreWebView2Environment>>();
+    ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> handler(
+        make_com_object<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+            ENVIRONMENT_COMPLETED_TABLE, std::make_unique<EnvironmentCompleted>(completion)));
+    ComPtr<ICoreWebView2EnvironmentOptions> options(
+        make_environment_options(environment_settings()));
+    if (auto started = check(create_environment(options.get(), handler.get())); !started) {
+        return std::unexpected(std::move(started).error());
+    }
+    if (auto waited = pump_until(*completion); !waited) {
+        return std::unexpected(std::move(waited).error());
+    }
+    ComPtr<ICoreWebView2Environment> environment(completion->value);
+    completion->value = nullptr;
+    if (auto created = check(completion->result); !created) {
+        return std::unexpected(std::move(created).error());
+    }
+    return environment;
+}
+
+Result<ComPtr<ICoreWebView2Controller>> create_controller_now(ICoreWebView2Environment* environment,
+                                                              HWND hwnd) {
+    auto completion = std::make_shared<Completion<ICoreWebView2Controller>>();
+    ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> handler(
+        make_com_object<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+            CONTROLLER_COMPLETED_TABLE, std::make_unique<ControllerCompleted>(completion)));
+    if (auto started = check(
+            environment->lpVtbl->CreateCoreWebView2Controller(environment, hwnd, handler.get()));
+        !started) {
+        return std::unexpected(std::move(started).error());
+    }
+    if (auto waited = pump_until(*completion); !waited) {
+        return std::unexpected(std::move(waited).error());
+    }
+    ComPtr<ICoreWebView2Controller> controller(completion->value);
+    completion->value = nullptr;
+    if (auto created = check(completion->result); !created) {
+        return std::unexpected(std::move(created).error());
+    }
+    return controller;
+}
+
+template <class Interface>
+ComPtr<Interface> query(ICoreWebView2* web_view, const IID& iid) {
+    void* found = nullptr;
+    if (FAILED(web_view->lpVtbl->QueryInterface(web_view, iid, &found))) {
+        return {};
+    }
+    return ComPtr<Interface>(static_cast<Interface*>(found));
+}
+
+Status add_request_filter(ICoreWebView2* web_view, const std::string& scheme) {
+    const std::wstring filter = utf8_to_wide(request_filter(scheme));
+    // Where the runtime can, requests from workers and other sources are filtered as well.
+    if (auto newer = query<ICoreWebView2_22>(web_view, IID_CORE_WEBVIEW2_22)) {
+        return check(newer->lpVtbl->AddWebResourceRequestedFilterWithRequestSourceKinds(
+            newer.get(), filter.c_str(), WEB_RESOURCE_CONTEXT_ALL, REQUEST_SOURCE_KINDS_ALL));
+    }
+    return check(web_view->lpVtbl->AddWebResourceRequestedFilter(web_view, filter.c_str(),
+                                                                 WEB_RESOURCE_CONTEXT_ALL));
+}
+
+}  // namespace
+
+WebViewState::~WebViewState() {
+    if (window != nullptr && window->controller == controller) {
+        window->controller = nullptr;
+    }
+    if (controller != nullptr) {
+        controller->lpVtbl->Close(controller);
+    }
+    for (IUnknown* held :
+         {reinterpret_cast<IUnknown*>(web_view), reinterpret_cast<IUnknown*>(controller),
+          reinterpret_cast<IUnknown*>(environment)}) {
+        if (held != nullptr) {
+            held->lpVtbl->Release(held);
+        }
+    }
+}
+
+Result<WebView> WebViewBuilder::build(Window& window) {
+    WindowState& window_state = window.state();
+    if (auto started = start_com(); !started) {
+        return std::unexpected(std::move(started).error());
+    }
+    auto environment = create_environment_now();
+    if (!environment) {
+        return std::unexpected(std::move(environment).error());
+    }
+    auto controller = create_controller_now(environment->get(), window_state.hwnd);
+    if (!controller) {
+        return std::unexpected(std::move(controller).error());
+    }
+    auto state = std::make_unique<WebViewState>();
+    state->window = &window_state;
+    state->environment = environment->release();
+    state->controller = controller->release();
+    if (auto got =
+            check(state->controller->lpVtbl->get_CoreWebView2(state->controller, &state->web_view));
+        !got) {
+        return std::unexpected(std::move(got).error());
+    }
+    if (state->web_view == nullptr) {
+        return std::unexpected(webview2_error(E_POINTER));
+    }
+    ICoreWebView2* web_view = state->web_view;
+
+    // The view fills the client area and follows it (WM_SIZE in the window procedure).
+    window_state.controller = state->controller;
+    RECT bounds{};
+    GetClientRect(window_state.hwnd, &bounds);
+    state->controller->lpVtbl->put_Bounds(state->controller, bounds);
+    state->controller->lpVtbl->put_IsVisible(state->controller, TRUE);
+
+    const std::wstring script = utf8_to_wide(IPC_SCRIPT);
+    if (auto added = check(web_view->lpVtbl->AddScriptToExecuteOnDocumentCreated(
+            web_view, script.c_str(), nullptr));
+        !added) {
+        return std::unexpected(std::move(added).error());
+    }
+
+    std::vector<std::string> scheme_names;
+    std::vector<Scheme> schemes;
+    for (auto& [name, handler] : schemes_) {
+        if (auto filtered = add_request_filter(web_view, name); !filtered) {
+            return std::unexpected(std::move(filtered).error());
+        }
+        scheme_names.push_back(name);
+        schemes.push_back(Scheme{name, handler});
+    }
+    if (!schemes.empty()) {
+        ComPtr<ICoreWebView2WebResourceRequestedEventHandler> handler(
+            make_com_object<ICoreWebView2WebResourceRequestedEventHandler>(
+                RESOURCE_REQUESTED_TABLE,
+                std::make_unique<ResourceRequested>(std::move(schemes), state->environment)));
+        EventRegistrationToken token{};
+        if (auto added =
+                check(web_view->lpVtbl->add_WebResourceRequested(web_view, handler.get(), &token));
+            !added) {
+            return std::unexpected(std::move(added).error());
+        }
+    }
+
+    if (auto downloads = query<ICoreWebView2_4>(web_view, IID_CORE_WEBVIEW2_4)) {
+        ComPtr<ICoreWebView2DownloadStartingEventHandler> handler(
+            make_com_object<ICoreWebView2DownloadStartingEventHandler>(
+                DOWNLOAD_STARTING_TABLE, std::make_unique<DownloadStarting>()));
+        EventRegistrationToken token{};
+        if (auto added = check(
+                downloads->lpVtbl->add_DownloadStarting(downloads.get(), handler.get(), &token));
+            !added) {
+            return std::unexpected(std::move(added).error());
+        }
+    }
+
+    if (!url_.empty()) {
+        const std::wstring url = utf8_to_wide(to_navigation_url(url_, scheme_names));
+        if (auto navigated = check(web_view->lpVtbl->Navigate(web_view, url.c_str())); !navigated) {
+            return std::unexpected(std::move(navigated).error());
+        }
+    }
+    return WebView(std::move(state));
+}
+
+}  // namespace quelby::webview_host
