@@ -26,4 +26,10 @@ bool write_line(std::string_view line);
 // Writes the error report to standard error as one unit; failures are ignored.
 void write_report(std::string_view report);
 
+enum class Stream { Output, Error };
+
+// The platform's write of `text` to standard output or standard error, whole; false when the
+// stream cannot be written.
+bool write_to(Stream stream, std::string_view text);
+
 }  // namespace quelby::console

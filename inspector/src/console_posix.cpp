@@ -48,16 +48,8 @@ std::vector<std::string> collect_arguments(int argc, char** argv) {
     return arguments;
 }
 
-bool write_line(std::string_view line) {
-    std::string text;
-    text.reserve(line.size() + 1);
-    text.append(line);
-    text.push_back('\n');
-    return write_all(STDOUT_FILENO, text);
-}
-
-void write_report(std::string_view report) {
-    static_cast<void>(write_all(STDERR_FILENO, report));
+bool write_to(Stream stream, std::string_view text) {
+    return write_all(stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO, text);
 }
 
 }  // namespace quelby::console

@@ -74,16 +74,8 @@ std::vector<std::string> collect_arguments(int /*argc*/, char** /*argv*/) {
     return arguments;
 }
 
-bool write_line(std::string_view line) {
-    std::string text;
-    text.reserve(line.size() + 1);
-    text.append(line);
-    text.push_back('\n');
-    return write_text(STD_OUTPUT_HANDLE, text);
-}
-
-void write_report(std::string_view report) {
-    static_cast<void>(write_text(STD_ERROR_HANDLE, report));
+bool write_to(Stream stream, std::string_view text) {
+    return write_text(stream == Stream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, text);
 }
 
 }  // namespace quelby::console

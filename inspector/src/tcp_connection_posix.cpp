@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "sockaddr_conversion.h"
 #include "tcp_connection.h"
 
 namespace quelby::net {
@@ -53,51 +54,14 @@ Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::ui
     if (code != 0) {
         return std::unexpected(resolver_error(code, errno));
     }
-    std::vector<SocketAddress> addresses;
-    for (const addrinfo* ai = results; ai != nullptr; ai = ai->ai_next) {
-        SocketAddress address;
-        address.port = port;
-        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-            sockaddr_in sin{};
-            std::memcpy(&sin, ai->ai_addr, sizeof sin);
-            address.family = Family::V4;
-            std::memcpy(address.bytes.data(), &sin.sin_addr, 4);
-        } else if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
-            sockaddr_in6 sin6{};
-            std::memcpy(&sin6, ai->ai_addr, sizeof sin6);
-            address.family = Family::V6;
-            std::memcpy(address.bytes.data(), &sin6.sin6_addr, 16);
-            address.scope_id = sin6.sin6_scope_id;
-            address.flow_info = ntohl(sin6.sin6_flowinfo);
-        } else {
-            continue;  // neither IPv4 nor IPv6
-        }
-        addresses.push_back(address);
-    }
+    std::vector<SocketAddress> addresses = socket_addresses_from(results, port);
     ::freeaddrinfo(results);
     return addresses;
 }
 
 Result<TcpConnection> TcpConnection::connect(const SocketAddress& address) {
     sockaddr_storage storage{};
-    socklen_t length = 0;
-    if (address.family == Family::V4) {
-        sockaddr_in sin{};
-        sin.sin_family = AF_INET;
-        sin.sin_port = htons(address.port);
-        std::memcpy(&sin.sin_addr, address.bytes.data(), 4);
-        std::memcpy(&storage, &sin, sizeof sin);
-        length = sizeof sin;
-    } else {
-        sockaddr_in6 sin6{};
-        sin6.sin6_family = AF_INET6;
-        sin6.sin6_port = htons(address.port);
-        sin6.sin6_flowinfo = htonl(address.flow_info);
-        sin6.sin6_scope_id = address.scope_id;
-        std::memcpy(&sin6.sin6_addr, address.bytes.data(), 16);
-        std::memcpy(&storage, &sin6, sizeof sin6);
-        length = sizeof sin6;
-    }
+    const auto length = static_cast<socklen_t>(to_sockaddr(address, storage));
     int type = SOCK_STREAM;
 #ifdef SOCK_CLOEXEC
     type |= SOCK_CLOEXEC;

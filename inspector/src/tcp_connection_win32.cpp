@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "sockaddr_conversion.h"
 #include "tcp_connection.h"
 #include "wide_text_win32.h"
 
@@ -53,27 +54,7 @@ Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::ui
     if (const int code = GetAddrInfoW(wide_host.c_str(), nullptr, &hints, &results); code != 0) {
         return std::unexpected(ErrorChain::from_os_error(code));
     }
-    std::vector<SocketAddress> addresses;
-    for (const ADDRINFOW* ai = results; ai != nullptr; ai = ai->ai_next) {
-        SocketAddress address;
-        address.port = port;
-        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-            sockaddr_in sin{};
-            std::memcpy(&sin, ai->ai_addr, sizeof sin);
-            address.family = Family::V4;
-            std::memcpy(address.bytes.data(), &sin.sin_addr, 4);
-        } else if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
-            sockaddr_in6 sin6{};
-            std::memcpy(&sin6, ai->ai_addr, sizeof sin6);
-            address.family = Family::V6;
-            std::memcpy(address.bytes.data(), &sin6.sin6_addr, 16);
-            address.scope_id = sin6.sin6_scope_id;
-            address.flow_info = ntohl(sin6.sin6_flowinfo);
-        } else {
-            continue;  // neither IPv4 nor IPv6
-        }
-        addresses.push_back(address);
-    }
+    std::vector<SocketAddress> addresses = socket_addresses_from(results, port);
     FreeAddrInfoW(results);
     return addresses;
 }
@@ -83,24 +64,7 @@ Result<TcpConnection> TcpConnection::connect(const SocketAddress& address) {
         return std::unexpected(std::move(started).error());
     }
     sockaddr_storage storage{};
-    int length = 0;
-    if (address.family == Family::V4) {
-        sockaddr_in sin{};
-        sin.sin_family = AF_INET;
-        sin.sin_port = htons(address.port);
-        std::memcpy(&sin.sin_addr, address.bytes.data(), 4);
-        std::memcpy(&storage, &sin, sizeof sin);
-        length = sizeof sin;
-    } else {
-        sockaddr_in6 sin6{};
-        sin6.sin6_family = AF_INET6;
-        sin6.sin6_port = htons(address.port);
-        sin6.sin6_flowinfo = htonl(address.flow_info);
-        sin6.sin6_scope_id = address.scope_id;
-        std::memcpy(&sin6.sin6_addr, address.bytes.data(), 16);
-        std::memcpy(&storage, &sin6, sizeof sin6);
-        length = sizeof sin6;
-    }
+    const auto length = static_cast<int>(to_sockaddr(address, storage));
     // Overlapped, as socket() makes them: SO_RCVTIMEO only works on such sockets. Not inheritable:
     // a child process must not keep the inspector connection open.
     const SOCKET socket = WSASocketW(storage.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
