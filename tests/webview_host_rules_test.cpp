@@ -8,8 +8,8 @@
 #include "download_rules.h"
 #include "gtk_api.h"
 #include "gtk_scheme.h"
-#include "header_filter.h"
 #include "language_tag.h"
+#include "response_header_rules.h"
 #include "start_url.h"
 
 namespace quelby::webview_host::gtk {
@@ -100,9 +100,9 @@ TEST(HeaderFilter, LetsThroughOnlyTabAndVisibleAsciiInValuesAndTokensInNames) {
     for (const char* bad : {"", "content type", "a:b", "a\r\nb", "caf\xc3\xa9", "(x)"}) {
         EXPECT_FALSE(is_header_name_token(bad)) << "name \"" << bad << "\"";
     }
-    EXPECT_TRUE(is_sendable_header(Header{.name = "x-ok", .value = "1"}));
-    EXPECT_FALSE(is_sendable_header(Header{.name = "x-bad", .value = "1\r\n2"}));
-    EXPECT_FALSE(is_sendable_header(Header{.name = "x bad", .value = "1"}));
+    EXPECT_TRUE(is_sendable_header(ResponseHeader{.name = "x-ok", .value = "1"}));
+    EXPECT_FALSE(is_sendable_header(ResponseHeader{.name = "x-bad", .value = "1\r\n2"}));
+    EXPECT_FALSE(is_sendable_header(ResponseHeader{.name = "x bad", .value = "1"}));
 }
 
 TEST(DownloadPath, KeepsTheSuggestedNameInsideTheFolderAndNeverOverwrites) {

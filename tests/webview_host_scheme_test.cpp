@@ -75,8 +75,8 @@ struct Observed {
 Observed observed;
 
 void answer(Responder& responder, int status, std::string_view type, std::string_view body) {
-    responder.respond(Response{
-        .status = status, .headers = {{"content-type", std::string(type)}}, .body = bytes(body)});
+    const ResponseHeader headers[] = {{"content-type", type}};
+    responder.respond(Response{.status = status, .headers = headers, .body = bytes(body)});
 }
 
 void test_handler(std::string_view webview_id, const Request& request, Responder responder) {
@@ -104,11 +104,10 @@ void test_handler(std::string_view webview_id, const Request& request, Responder
     } else if (path == "devtools://localhost/dropped.txt") {
         // Dropped unanswered: the request must still complete.
     } else if (path == "devtools://localhost/headers.txt") {
-        responder.respond(Response{.status = 200,
-                                   .headers = {{"content-type", "text/plain"},
-                                               {"x-good", "fine"},
-                                               {"x-bad", "split\r\nx-injected: 1"}},
-                                   .body = bytes("h")});
+        const ResponseHeader headers[] = {{"content-type", "text/plain"},
+                                          {"x-good", "fine"},
+                                          {"x-bad", "split\r\nx-injected: 1"}};
+        responder.respond(Response{.status = 200, .headers = headers, .body = bytes("h")});
     } else if (path == "devtools://localhost/download.html") {
         answer(responder, 200, "text/html; charset=utf-8", DOWNLOAD_PAGE);
     } else if (path == "devtools://localhost/report") {

@@ -29,11 +29,19 @@ struct Request {
     std::vector<std::uint8_t> body;
 };
 
-// The answer to one request. `body` is not copied: it must stay valid for the life of the process
-// (embedded data or a constant), which is what lets the backends serve it by reference.
+// A response header. The views are read only while the responder completes its request, so they
+// may refer to the caller's temporaries, and constants cost no allocation at all.
+struct ResponseHeader {
+    std::string_view name;
+    std::string_view value;
+};
+
+// The answer to one request. `headers` are read while the request is being completed; `body` is
+// not copied: it must stay valid for the life of the process (embedded data or a constant), which
+// is what lets the backends serve it by reference.
 struct Response {
     int status = 200;
-    std::vector<Header> headers;
+    std::span<const ResponseHeader> headers;
     std::span<const std::uint8_t> body;
 };
 

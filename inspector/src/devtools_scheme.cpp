@@ -87,10 +87,9 @@ DevtoolsResponse devtools_response_for_uri(std::string_view uri) {
 void devtools_scheme_handler(std::string_view /*webview_id*/, const webview_host::Request& request,
                              webview_host::Responder responder) {
     const DevtoolsResponse answer = devtools_response_for_uri(request.uri);
-    webview_host::Response response{.status = answer.status, .headers = {}, .body = answer.body};
-    response.headers.push_back(
-        {std::string(CONTENT_TYPE_HEADER), std::string(answer.content_type)});
-    responder.respond(std::move(response));
+    // Both views are constants: the only allocation of a request stays the lookup key.
+    const webview_host::ResponseHeader headers[] = {{CONTENT_TYPE_HEADER, answer.content_type}};
+    responder.respond({.status = answer.status, .headers = headers, .body = answer.body});
 }
 
 }  // namespace quelby

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "gtk_state.h"
-#include "header_filter.h"
+#include "response_header_rules.h"
 
 namespace quelby::webview_host::gtk {
 
@@ -85,16 +85,19 @@ void finish_request(const WindowApi& api, const WebKitApi& webkit, WebKitURISche
                                                      nullptr);
         SoupMessageHeaders* headers =
             webkit.soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-        for (const Header& header : response.headers) {
+        for (const ResponseHeader& header : response.headers) {
             if (!is_sendable_header(header)) {
                 continue;
             }
+            // The engine copies both; it wants them NUL-terminated.
+            const std::string name(header.name);
+            const std::string value(header.value);
             // The content type is the resource's MIME type for the engine, and a header for the
             // page: given headers replace the engine's own, so it goes to both.
-            if (equals_ignoring_case(header.name, CONTENT_TYPE)) {
-                webkit.webkit_uri_scheme_response_set_content_type(answer, header.value.c_str());
+            if (equals_ignoring_case(name, CONTENT_TYPE)) {
+                webkit.webkit_uri_scheme_response_set_content_type(answer, value.c_str());
             }
-            webkit.soup_message_headers_append(headers, header.name.c_str(), header.value.c_str());
+            webkit.soup_message_headers_append(headers, name.c_str(), value.c_str());
         }
         webkit.webkit_uri_scheme_response_set_http_headers(answer, headers);  // takes ownership
     }

@@ -1,5 +1,7 @@
 #include "webview2_response.h"
 
+#include "response_header_rules.h"
+
 namespace quelby::webview_host::webview2 {
 
 std::string request_filter(std::string_view scheme) {
@@ -34,35 +36,10 @@ std::string to_navigation_url(std::string_view url, std::span<const std::string>
     return std::string(url);
 }
 
-bool is_sendable_header_value(std::string_view value) {
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte != '\t' && (byte < 0x20 || byte > 0x7E)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool is_sendable_header_name(std::string_view name) {
-    if (name.empty()) {
-        return false;
-    }
-    constexpr std::string_view TOKEN_SYMBOLS = "!#$%&'*+-.^_`|~";
-    for (const char c : name) {
-        const bool alnum =
-            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!alnum && TOKEN_SYMBOLS.find(c) == std::string_view::npos) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string header_lines(std::span<const Header> headers) {
+std::string header_lines(std::span<const ResponseHeader> headers) {
     std::string out;
-    for (const Header& header : headers) {
-        if (!is_sendable_header_name(header.name) || !is_sendable_header_value(header.value)) {
+    for (const ResponseHeader& header : headers) {
+        if (!is_sendable_header(header)) {
             continue;
         }
         out.append(header.name);

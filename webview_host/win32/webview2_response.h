@@ -24,13 +24,8 @@ std::string to_scheme_uri(std::string_view uri, std::string_view scheme);
 // registered scheme; any other URL unchanged.
 std::string to_navigation_url(std::string_view url, std::span<const std::string> schemes);
 
-// A header value the runtime can carry: only tab and the printable ASCII range 0x20..0x7E.
-bool is_sendable_header_value(std::string_view value);
-// A header name: a non-empty HTTP token, so that the "name: value" line cannot be split or forged.
-bool is_sendable_header_name(std::string_view name);
-
 // "name: value\n" for every sendable header, in order; the others are left out.
-std::string header_lines(std::span<const Header> headers);
+std::string header_lines(std::span<const ResponseHeader> headers);
 
 // The standard reason phrase of `status`, or "OK" when the code has none.
 std::string_view reason_phrase(int status);

@@ -1,8 +1,8 @@
-#include "header_filter.h"
+#include "response_header_rules.h"
 
 #include <algorithm>
 
-namespace quelby::webview_host::gtk {
+namespace quelby::webview_host {
 
 bool is_sendable_header_value(std::string_view value) noexcept {
     return std::all_of(value.begin(), value.end(), [](char c) {
@@ -19,8 +19,8 @@ bool is_header_name_token(std::string_view name) noexcept {
     });
 }
 
-bool is_sendable_header(const Header& header) noexcept {
+bool is_sendable_header(const ResponseHeader& header) noexcept {
     return is_header_name_token(header.name) && is_sendable_header_value(header.value);
 }
 
-}  // namespace quelby::webview_host::gtk
+}  // namespace quelby::webview_host
