@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-    # build
-    cmake ninja-build g++ pkg-config
+    # build, and the style checks of the test suite
+    cmake ninja-build g++ pkg-config git clang-format clang-tidy-16
     # libraries
     nlohmann-json3-dev libboost-stacktrace-dev libssl-dev
     # tests and benchmarks

@@ -18,6 +18,11 @@ for preset in release asan; do
     cmake --workflow --preset "$preset" 2>&1 | tee "$logs/$preset.log"
 done
 
+echo "=== style: clang-format and clang-tidy"
+lint_status=0
+git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run -Werror || lint_status=1
+scripts/tidy.sh || lint_status=1
+
 echo "=== scripts/test_windows.sh"
 windows_status=0
 scripts/test_windows.sh 2>&1 | tee "$logs/windows.log" || windows_status=$?
@@ -42,5 +47,7 @@ done
 read -r wp wf < <(sed -nE 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' <<<"$windows_line")
 passed=$((passed + ${wp:-0}))
 failed=$((failed + ${wf:-1}))
+[ "$lint_status" -eq 0 ] || echo "style: clang-format or clang-tidy found problems (see above)"
 echo "total: $passed passed, $failed failed"
+[ "$lint_status" -eq 0 ] || exit 1
 exit "$windows_status"

@@ -22,7 +22,7 @@ void Responder::respond(Response response) {
     // Taken out first so that a re-entrant call from inside the completion is ignored.
     Completion completion = std::move(completion_);
     completion_ = nullptr;
-    completion(std::move(response));
+    completion(response);
 }
 
 void Responder::answer_unanswered() {

@@ -11,7 +11,7 @@
 namespace quelby {
 namespace {
 
-constexpr std::size_t RECEIVE_CHUNK = 64 * 1024;
+constexpr std::size_t RECEIVE_CHUNK = std::size_t{64} * 1024;
 
 // Steps 1 and 2: the first address of the resolved list that accepts the connection.
 Result<net::TcpConnection> connect_to(const std::string& inspector_addr) {
