@@ -9,7 +9,7 @@ packages=(
     # libraries
     nlohmann-json3-dev libboost-stacktrace-dev libssl-dev
     # tests and benchmarks
-    libgtest-dev libgmock-dev libbenchmark-dev hyperfine curl time python3
+    libgtest-dev libgmock-dev libbenchmark-dev hyperfine curl jq time python3
     # a real V8 inspector for the end-to-end tests and the demo
     nodejs npm
     # the Windows build: MinGW-w64 cross compiler, Wine to run it, Xvfb for its window
