@@ -89,6 +89,9 @@ TEST(ExtractWsTarget, ReportsParseErrorsWithLineAndColumn) {
         {"[1,]", " at line 1 column 4"},
         {"\"\\ud800\"", " at line 1 column 8"},
         {"[]\n\n{}", " at line 3 column 1"},
+        // The parser stops at a NUL as if the input ended there; what follows must not pass.
+        {std::string("[{\"webSocketDebuggerUrl\":\"ws://a\"}]\0 x", 38), " at line 1 column 36"},
+        {"[1e400]", " at line 1 column 6"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);

@@ -29,7 +29,11 @@ bool write_bytes(HANDLE handle, std::string_view text) {
 bool write_console(HANDLE handle, std::wstring_view text) {
     while (!text.empty()) {
         // Large console writes can fail on older systems; 8 K characters at a time is safe.
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 8192));
+        auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 8192));
+        // Never split a surrogate pair across two writes: each half would show as a bad glyph.
+        if (chunk < text.size() && text[chunk - 1] >= 0xD800 && text[chunk - 1] <= 0xDBFF) {
+            --chunk;
+        }
         DWORD written = 0;
         if (WriteConsoleW(handle, text.data(), chunk, &written, nullptr) == FALSE || written == 0) {
             return false;

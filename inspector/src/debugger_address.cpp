@@ -95,6 +95,11 @@ class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
     // nlohmann's text reads "[json.exception.parse_error.101] parse error at line 1, column 4:
     // syntax error while parsing value - ..."; keep what follows the position.
     static std::string describe(std::string_view what) {
+        // Texts without a position, e.g. "[json.exception.out_of_range.406] number overflow ...",
+        // lose just their bracketed tag.
+        if (what.starts_with('[') && what.find("] ") != std::string_view::npos) {
+            what.remove_prefix(what.find("] ") + 2);
+        }
         const std::size_t column = what.find("column ");
         const std::size_t colon = what.find(": ", column == std::string_view::npos ? 0 : column);
         if (column != std::string_view::npos && colon != std::string_view::npos) {
@@ -143,6 +148,16 @@ Result<std::string> extract_ws_target(std::string_view body) {
         return std::unexpected(
             ErrorChain::from_message(
                 json_error_message(body, sax.error_position.value_or(0), sax.error_description))
+                .with_context(std::string(NOT_JSON_CONTEXT)));
+    }
+    // The parser takes a NUL byte for the end of its input, so anything after one would pass
+    // unseen; inside or before the value a NUL is already an error, so one here trails the value.
+    if (const std::size_t nul = body.find('\0'); nul != std::string_view::npos) {
+        return std::unexpected(
+            ErrorChain::from_message(
+                json_error_message(body, nul + 1,
+                                   "syntax error while parsing value - unexpected "
+                                   "character after the value; expected end of input"))
                 .with_context(std::string(NOT_JSON_CONTEXT)));
     }
     if (!sax.ws_url) {

@@ -1,5 +1,8 @@
 #include "http_reply.h"
 
+#include <cstdint>
+#include <limits>
+
 #include "utf8.h"
 
 namespace quelby::http {
@@ -94,10 +97,15 @@ std::optional<std::size_t> declared_content_length(std::string_view head) {
             value.find_first_not_of("0123456789") != std::string_view::npos) {
             return std::nullopt;
         }
-        std::size_t parsed = 0;
+        // At most 18 digits: the value fits 64 bits, and the cap below keeps it within size_t.
+        std::uint64_t wide = 0;
         for (const char c : value) {
-            parsed = parsed * 10 + static_cast<std::size_t>(c - '0');
+            wide = wide * 10 + static_cast<std::uint64_t>(c - '0');
         }
+        if (wide > std::numeric_limits<std::size_t>::max()) {
+            return std::nullopt;
+        }
+        const auto parsed = static_cast<std::size_t>(wide);
         if (length && *length != parsed) {
             return std::nullopt;
         }
