@@ -65,7 +65,7 @@ class Responder {
     [[nodiscard]] bool answered() const noexcept { return !completion_; }
 
   private:
-    void answer_unanswered();
+    void answer_unanswered() noexcept;
     Completion completion_;
 };
 

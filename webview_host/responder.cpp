@@ -25,9 +25,14 @@ void Responder::respond(Response response) {
     completion(response);
 }
 
-void Responder::answer_unanswered() {
+void Responder::answer_unanswered() noexcept {
     if (completion_) {
-        respond(Response{.status = 500, .headers = {}, .body = {}});
+        try {
+            respond(Response{.status = 500, .headers = {}, .body = {}});
+        } catch (...) {
+            // Called from the destructor: a backend that cannot even answer must not take the
+            // process down with it.
+        }
     }
 }
 

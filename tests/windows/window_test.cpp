@@ -55,15 +55,22 @@ TEST(Win32WebView, WithoutARuntimeBuildFailsWithTheLoadersHresult) {
 }
 
 // Runs in a child process (below): the loop never returns, the process must end with the status
-// the handler asks for when the window is asked to close.
+// the handler asks for when the window is asked to close. With the switch set to "early" the close
+// is handled before the loop runs, as when the user closes the window while the web view is still
+// being built.
 TEST(Win32EventLoop, CloseChild) {
-    if (GetEnvironmentVariableW(CHILD_SWITCH, nullptr, 0) == 0) {
-        GTEST_SKIP() << "only as the child of CloseRequestEndsTheProcessWithTheHandlersStatus";
+    wchar_t when[16] = {};
+    if (GetEnvironmentVariableW(CHILD_SWITCH, when, 16) == 0) {
+        GTEST_SKIP() << "only as the child of the close-request tests";
     }
     EventLoop loop = create_event_loop();
     auto window = create_window(loop, WindowAttributes{.title = TITLE});
     ASSERT_TRUE(window);
-    PostMessageW(window->state().hwnd, WM_CLOSE, 0, 0);
+    if (std::wstring_view(when) == L"early") {
+        SendMessageW(window->state().hwnd, WM_CLOSE, 0, 0);
+    } else {
+        PostMessageW(window->state().hwnd, WM_CLOSE, 0, 0);
+    }
     run_event_loop(std::move(loop), [](const Event& event, LoopMode& mode) {
         mode = LoopMode{};
         if (event.kind == EventKind::CloseRequested) {
@@ -72,25 +79,41 @@ TEST(Win32EventLoop, CloseChild) {
     });
 }
 
-TEST(Win32EventLoop, CloseRequestEndsTheProcessWithTheHandlersStatus) {
+// The child's exit status, or a failure after 30 s (a lost close request leaves it running).
+DWORD close_child_status(const wchar_t* mode) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command =
         L"\"" + std::wstring(self) + L"\" --gtest_filter=Win32EventLoop.CloseChild";
-    SetEnvironmentVariableW(CHILD_SWITCH, L"1");
+    SetEnvironmentVariableW(CHILD_SWITCH, mode);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
                                         nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableW(CHILD_SWITCH, nullptr);
-    ASSERT_TRUE(started);
-    ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    if (started == FALSE) {
+        ADD_FAILURE() << "could not start the child";
+        return 0;
+    }
     DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &status);
+    } else {
+        ADD_FAILURE() << "the child did not end within 30 s";
+        TerminateProcess(process.hProcess, 99);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    EXPECT_EQ(status, 7U);
+    return status;
+}
+
+TEST(Win32EventLoop, CloseRequestEndsTheProcessWithTheHandlersStatus) {
+    EXPECT_EQ(close_child_status(L"posted"), 7U);
+}
+
+TEST(Win32EventLoop, CloseRequestBeforeTheLoopRunsIsNotLost) {
+    EXPECT_EQ(close_child_status(L"early"), 7U);
 }
 
 }  // namespace

@@ -110,24 +110,29 @@ struct SchemeBinding {
     SchemeHandler handler;
 };
 
-void on_scheme_request(WebKitURISchemeRequest* request, gpointer binding) {
+void on_scheme_request(WebKitURISchemeRequest* request, gpointer binding) noexcept {
     const WindowApi& api = loaded_window_api();
     const WebKitApi& webkit = loaded_webkit_api();
-    Request incoming{
-        .method = webkit.webkit_uri_scheme_request_get_http_method(request) != nullptr
-                      ? webkit.webkit_uri_scheme_request_get_http_method(request)
-                      : "GET",
-        .uri = webkit.webkit_uri_scheme_request_get_uri(request),
-        .headers = request_headers(webkit, request),
-        .body = request_body(api, webkit, request),
-    };
-    // The request must outlive this callback when the handler answers later.
+    // The request must outlive this callback when the handler answers later; the reference is
+    // released when it is answered.
     (api.g_object_ref)(request);
-    Responder responder([&api, &webkit, request](Response response) {
-        finish_request(api, webkit, request, response);
-    });
-    static_cast<SchemeBinding*>(binding)->handler(webview_identifier(webkit, request), incoming,
-                                                  std::move(responder));
+    try {
+        // Made first, so that any failure below still answers the request (500) on unwinding.
+        Responder responder([&api, &webkit, request](Response response) {
+            finish_request(api, webkit, request, response);
+        });
+        const char* method = webkit.webkit_uri_scheme_request_get_http_method(request);
+        const Request incoming{
+            .method = method != nullptr ? method : "GET",
+            .uri = webkit.webkit_uri_scheme_request_get_uri(request),
+            .headers = request_headers(webkit, request),
+            .body = request_body(api, webkit, request),
+        };
+        static_cast<SchemeBinding*>(binding)->handler(webview_identifier(webkit, request), incoming,
+                                                      std::move(responder));
+    } catch (...) {
+        // Nothing may unwind into WebKit's C frames; only running out of memory lands here.
+    }
 }
 
 void delete_binding(gpointer binding) {

@@ -23,10 +23,16 @@ constexpr const char* IPC_SCRIPT =
 constexpr WebKitHardwareAccelerationPolicy ACCELERATION_POLICY =
     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER;
 
+// The user's download folder, made when it does not exist yet (a configured but missing folder
+// would make the download fail silently); the home folder when it cannot be made.
 std::filesystem::path download_folder(const gtk::WindowApi& api) {
     if (const char* folder = api.g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
         folder != nullptr) {
-        return folder;
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (std::filesystem::is_directory(folder, error)) {
+            return folder;
+        }
     }
     return api.g_get_home_dir();
 }
@@ -42,10 +48,12 @@ gboolean on_decide_destination(WebKitDownload* download, gchar* suggested_filena
             return std::filesystem::exists(path, ignored);
         });
     gchar* uri = api.g_filename_to_uri(destination.c_str(), nullptr, nullptr);
-    if (uri != nullptr) {
-        gtk::loaded_webkit_api().webkit_download_set_destination(download, uri);
-        (api.g_free)(uri);
+    if (uri == nullptr) {
+        // TRUE would promise a destination later and stall the download: let WebKit decide.
+        return FALSE;
     }
+    gtk::loaded_webkit_api().webkit_download_set_destination(download, uri);
+    (api.g_free)(uri);
     return TRUE;
 }
 

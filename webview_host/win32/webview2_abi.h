@@ -34,6 +34,7 @@ namespace quelby::webview_host::webview2::own {
 using UnusedSlot = void*;
 
 enum COREWEBVIEW2_WEB_RESOURCE_CONTEXT { COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL = 0 };
+enum COREWEBVIEW2_MOVE_FOCUS_REASON { COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC = 0 };
 enum COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS {
     COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL = 0xFFFFFFFF
 };
@@ -41,6 +42,7 @@ enum COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS {
 QUELBY_COM_INTERFACE(ICoreWebView2Environment);
 QUELBY_COM_INTERFACE(ICoreWebView2Controller);
 QUELBY_COM_INTERFACE(ICoreWebView2);
+QUELBY_COM_INTERFACE(ICoreWebView2Settings);
 QUELBY_COM_INTERFACE(ICoreWebView2_4);
 QUELBY_COM_INTERFACE(ICoreWebView2_22);
 QUELBY_COM_INTERFACE(ICoreWebView2WebResourceRequestedEventArgs);
@@ -81,7 +83,8 @@ struct ICoreWebView2ControllerVtbl {
     UnusedSlot add_ZoomFactorChanged;
     UnusedSlot remove_ZoomFactorChanged;
     UnusedSlot SetBoundsAndZoomFactor;
-    UnusedSlot MoveFocus;
+    HRESULT(STDMETHODCALLTYPE* MoveFocus)
+    (ICoreWebView2Controller* self, COREWEBVIEW2_MOVE_FOCUS_REASON reason);
     UnusedSlot add_MoveFocusRequested;
     UnusedSlot remove_MoveFocusRequested;
     UnusedSlot add_GotFocus;
@@ -98,71 +101,94 @@ struct ICoreWebView2ControllerVtbl {
     (ICoreWebView2Controller* self, ICoreWebView2** web_view);
 };
 
+struct ICoreWebView2SettingsVtbl {
+    QUELBY_COM_UNKNOWN_SLOTS(ICoreWebView2Settings);
+    UnusedSlot get_IsScriptEnabled;
+    UnusedSlot put_IsScriptEnabled;
+    UnusedSlot get_IsWebMessageEnabled;
+    UnusedSlot put_IsWebMessageEnabled;
+    UnusedSlot get_AreDefaultScriptDialogsEnabled;
+    UnusedSlot put_AreDefaultScriptDialogsEnabled;
+    UnusedSlot get_IsStatusBarEnabled;
+    UnusedSlot put_IsStatusBarEnabled;
+    UnusedSlot get_AreDevToolsEnabled;
+    HRESULT(STDMETHODCALLTYPE* put_AreDevToolsEnabled)(ICoreWebView2Settings* self, BOOL enabled);
+    UnusedSlot get_AreDefaultContextMenusEnabled;
+    UnusedSlot put_AreDefaultContextMenusEnabled;
+    UnusedSlot get_AreHostObjectsAllowed;
+    UnusedSlot put_AreHostObjectsAllowed;
+    UnusedSlot get_IsZoomControlEnabled;
+    HRESULT(STDMETHODCALLTYPE* put_IsZoomControlEnabled)
+    (ICoreWebView2Settings* self, BOOL enabled);
+    UnusedSlot get_IsBuiltInErrorPageEnabled;
+    UnusedSlot put_IsBuiltInErrorPageEnabled;
+};
+
 // The slots of ICoreWebView2 itself; ICoreWebView2_4 and _22 extend the same table.
-#define QUELBY_ICOREWEBVIEW2_SLOTS(Self)                                            \
-    QUELBY_COM_UNKNOWN_SLOTS(Self);                                                 \
-    UnusedSlot get_Settings;                                                        \
-    UnusedSlot get_Source;                                                          \
-    HRESULT(STDMETHODCALLTYPE* Navigate)(Self * self, LPCWSTR uri);                 \
-    UnusedSlot NavigateToString;                                                    \
-    UnusedSlot add_NavigationStarting;                                              \
-    UnusedSlot remove_NavigationStarting;                                           \
-    UnusedSlot add_ContentLoading;                                                  \
-    UnusedSlot remove_ContentLoading;                                               \
-    UnusedSlot add_SourceChanged;                                                   \
-    UnusedSlot remove_SourceChanged;                                                \
-    UnusedSlot add_HistoryChanged;                                                  \
-    UnusedSlot remove_HistoryChanged;                                               \
-    UnusedSlot add_NavigationCompleted;                                             \
-    UnusedSlot remove_NavigationCompleted;                                          \
-    UnusedSlot add_FrameNavigationStarting;                                         \
-    UnusedSlot remove_FrameNavigationStarting;                                      \
-    UnusedSlot add_FrameNavigationCompleted;                                        \
-    UnusedSlot remove_FrameNavigationCompleted;                                     \
-    UnusedSlot add_ScriptDialogOpening;                                             \
-    UnusedSlot remove_ScriptDialogOpening;                                          \
-    UnusedSlot add_PermissionRequested;                                             \
-    UnusedSlot remove_PermissionRequested;                                          \
-    UnusedSlot add_ProcessFailed;                                                   \
-    UnusedSlot remove_ProcessFailed;                                                \
-    HRESULT(STDMETHODCALLTYPE* AddScriptToExecuteOnDocumentCreated)                 \
-    (Self * self, LPCWSTR java_script,                                              \
-     ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler * handler);   \
-    UnusedSlot RemoveScriptToExecuteOnDocumentCreated;                              \
-    UnusedSlot ExecuteScript;                                                       \
-    UnusedSlot CapturePreview;                                                      \
-    UnusedSlot Reload;                                                              \
-    UnusedSlot PostWebMessageAsJson;                                                \
-    UnusedSlot PostWebMessageAsString;                                              \
-    UnusedSlot add_WebMessageReceived;                                              \
-    UnusedSlot remove_WebMessageReceived;                                           \
-    UnusedSlot CallDevToolsProtocolMethod;                                          \
-    UnusedSlot get_BrowserProcessId;                                                \
-    UnusedSlot get_CanGoBack;                                                       \
-    UnusedSlot get_CanGoForward;                                                    \
-    UnusedSlot GoBack;                                                              \
-    UnusedSlot GoForward;                                                           \
-    UnusedSlot GetDevToolsProtocolEventReceiver;                                    \
-    UnusedSlot Stop;                                                                \
-    UnusedSlot add_NewWindowRequested;                                              \
-    UnusedSlot remove_NewWindowRequested;                                           \
-    UnusedSlot add_DocumentTitleChanged;                                            \
-    UnusedSlot remove_DocumentTitleChanged;                                         \
-    UnusedSlot get_DocumentTitle;                                                   \
-    UnusedSlot AddHostObjectToScript;                                               \
-    UnusedSlot RemoveHostObjectFromScript;                                          \
-    UnusedSlot OpenDevToolsWindow;                                                  \
-    UnusedSlot add_ContainsFullScreenElementChanged;                                \
-    UnusedSlot remove_ContainsFullScreenElementChanged;                             \
-    UnusedSlot get_ContainsFullScreenElement;                                       \
-    HRESULT(STDMETHODCALLTYPE* add_WebResourceRequested)                            \
-    (Self * self, ICoreWebView2WebResourceRequestedEventHandler * handler,          \
-     EventRegistrationToken * token);                                               \
-    UnusedSlot remove_WebResourceRequested;                                         \
-    HRESULT(STDMETHODCALLTYPE* AddWebResourceRequestedFilter)                       \
-    (Self * self, LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT resource_context); \
-    UnusedSlot RemoveWebResourceRequestedFilter;                                    \
-    UnusedSlot add_WindowCloseRequested;                                            \
+#define QUELBY_ICOREWEBVIEW2_SLOTS(Self)                                                      \
+    QUELBY_COM_UNKNOWN_SLOTS(Self);                                                           \
+    HRESULT(STDMETHODCALLTYPE* get_Settings)(Self * self, ICoreWebView2Settings * *settings); \
+    UnusedSlot get_Source;                                                                    \
+    HRESULT(STDMETHODCALLTYPE* Navigate)(Self * self, LPCWSTR uri);                           \
+    UnusedSlot NavigateToString;                                                              \
+    UnusedSlot add_NavigationStarting;                                                        \
+    UnusedSlot remove_NavigationStarting;                                                     \
+    UnusedSlot add_ContentLoading;                                                            \
+    UnusedSlot remove_ContentLoading;                                                         \
+    UnusedSlot add_SourceChanged;                                                             \
+    UnusedSlot remove_SourceChanged;                                                          \
+    UnusedSlot add_HistoryChanged;                                                            \
+    UnusedSlot remove_HistoryChanged;                                                         \
+    UnusedSlot add_NavigationCompleted;                                                       \
+    UnusedSlot remove_NavigationCompleted;                                                    \
+    UnusedSlot add_FrameNavigationStarting;                                                   \
+    UnusedSlot remove_FrameNavigationStarting;                                                \
+    UnusedSlot add_FrameNavigationCompleted;                                                  \
+    UnusedSlot remove_FrameNavigationCompleted;                                               \
+    UnusedSlot add_ScriptDialogOpening;                                                       \
+    UnusedSlot remove_ScriptDialogOpening;                                                    \
+    UnusedSlot add_PermissionRequested;                                                       \
+    UnusedSlot remove_PermissionRequested;                                                    \
+    UnusedSlot add_ProcessFailed;                                                             \
+    UnusedSlot remove_ProcessFailed;                                                          \
+    HRESULT(STDMETHODCALLTYPE* AddScriptToExecuteOnDocumentCreated)                           \
+    (Self * self, LPCWSTR java_script,                                                        \
+     ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler * handler);             \
+    UnusedSlot RemoveScriptToExecuteOnDocumentCreated;                                        \
+    UnusedSlot ExecuteScript;                                                                 \
+    UnusedSlot CapturePreview;                                                                \
+    UnusedSlot Reload;                                                                        \
+    UnusedSlot PostWebMessageAsJson;                                                          \
+    UnusedSlot PostWebMessageAsString;                                                        \
+    UnusedSlot add_WebMessageReceived;                                                        \
+    UnusedSlot remove_WebMessageReceived;                                                     \
+    UnusedSlot CallDevToolsProtocolMethod;                                                    \
+    UnusedSlot get_BrowserProcessId;                                                          \
+    UnusedSlot get_CanGoBack;                                                                 \
+    UnusedSlot get_CanGoForward;                                                              \
+    UnusedSlot GoBack;                                                                        \
+    UnusedSlot GoForward;                                                                     \
+    UnusedSlot GetDevToolsProtocolEventReceiver;                                              \
+    UnusedSlot Stop;                                                                          \
+    UnusedSlot add_NewWindowRequested;                                                        \
+    UnusedSlot remove_NewWindowRequested;                                                     \
+    UnusedSlot add_DocumentTitleChanged;                                                      \
+    UnusedSlot remove_DocumentTitleChanged;                                                   \
+    UnusedSlot get_DocumentTitle;                                                             \
+    UnusedSlot AddHostObjectToScript;                                                         \
+    UnusedSlot RemoveHostObjectFromScript;                                                    \
+    UnusedSlot OpenDevToolsWindow;                                                            \
+    UnusedSlot add_ContainsFullScreenElementChanged;                                          \
+    UnusedSlot remove_ContainsFullScreenElementChanged;                                       \
+    UnusedSlot get_ContainsFullScreenElement;                                                 \
+    HRESULT(STDMETHODCALLTYPE* add_WebResourceRequested)                                      \
+    (Self * self, ICoreWebView2WebResourceRequestedEventHandler * handler,                    \
+     EventRegistrationToken * token);                                                         \
+    UnusedSlot remove_WebResourceRequested;                                                   \
+    HRESULT(STDMETHODCALLTYPE* AddWebResourceRequestedFilter)                                 \
+    (Self * self, LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT resource_context);           \
+    UnusedSlot RemoveWebResourceRequestedFilter;                                              \
+    UnusedSlot add_WindowCloseRequested;                                                      \
     UnusedSlot remove_WindowCloseRequested
 
 // ICoreWebView2_2 and _3, which ICoreWebView2_4 derives from: 7 and 5 slots.

@@ -23,6 +23,7 @@ namespace quelby::webview_host::webview2 {
 #define QUELBY_WEBVIEW2_NS own
 #endif
 
+using QUELBY_WEBVIEW2_NS::COREWEBVIEW2_MOVE_FOCUS_REASON;
 using QUELBY_WEBVIEW2_NS::COREWEBVIEW2_WEB_RESOURCE_CONTEXT;
 using QUELBY_WEBVIEW2_NS::COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2;
@@ -43,6 +44,7 @@ using QUELBY_WEBVIEW2_NS::ICoreWebView2EnvironmentOptions;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2EnvironmentOptionsVtbl;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2HttpHeadersCollectionIterator;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2HttpRequestHeaders;
+using QUELBY_WEBVIEW2_NS::ICoreWebView2Settings;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2WebResourceRequest;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2WebResourceRequestedEventArgs;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2WebResourceRequestedEventHandler;
@@ -52,6 +54,7 @@ using QUELBY_WEBVIEW2_NS::ICoreWebView2WebResourceResponse;
 #undef QUELBY_WEBVIEW2_NS
 
 inline constexpr auto WEB_RESOURCE_CONTEXT_ALL = static_cast<COREWEBVIEW2_WEB_RESOURCE_CONTEXT>(0);
+inline constexpr auto MOVE_FOCUS_PROGRAMMATIC = static_cast<COREWEBVIEW2_MOVE_FOCUS_REASON>(0);
 inline constexpr auto REQUEST_SOURCE_KINDS_ALL =
     static_cast<COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS>(0xFFFFFFFF);
 

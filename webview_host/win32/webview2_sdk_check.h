@@ -28,8 +28,14 @@ QUELBY_SAME_SLOT(ICoreWebView2Controller, put_Bounds);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, NotifyParentWindowPositionChanged);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, Close);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, get_CoreWebView2);
+QUELBY_SAME_SLOT(ICoreWebView2Controller, MoveFocus);
+
+QUELBY_SAME_TABLE(ICoreWebView2Settings);
+QUELBY_SAME_SLOT(ICoreWebView2Settings, put_AreDevToolsEnabled);
+QUELBY_SAME_SLOT(ICoreWebView2Settings, put_IsZoomControlEnabled);
 
 QUELBY_SAME_TABLE(ICoreWebView2);
+QUELBY_SAME_SLOT(ICoreWebView2, get_Settings);
 QUELBY_SAME_SLOT(ICoreWebView2, Navigate);
 QUELBY_SAME_SLOT(ICoreWebView2, AddScriptToExecuteOnDocumentCreated);
 QUELBY_SAME_SLOT(ICoreWebView2, add_WebResourceRequested);

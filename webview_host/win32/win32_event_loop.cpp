@@ -51,7 +51,9 @@ void become_dpi_aware() {
 
 void report_event(EventLoopState& loop, EventKind kind) {
     if (loop.handler == nullptr) {
-        return;  // the loop is not running yet (e.g. messages while the web view is built)
+        // The loop is not running yet (messages pumped while the web view is built).
+        loop.close_pending = loop.close_pending || kind == EventKind::CloseRequested;
+        return;
     }
     LoopMode mode;
     loop.handler(Event{kind}, mode);
@@ -71,6 +73,9 @@ void run_event_loop(EventLoop loop, EventHandler handler) {
     EventLoopState& state = loop.state();
     state.handler = handler;
     report_event(state, EventKind::Other);  // the loop's start
+    if (state.close_pending) {
+        report_event(state, EventKind::CloseRequested);
+    }
     MSG message{};
     while (true) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);

@@ -12,6 +12,9 @@ struct EventLoopState {
     DWORD thread_id = 0;
     // Set when the loop runs; window procedures report events through it.
     EventHandler handler = nullptr;
+    // A close request that came while the web view was still being built, before the loop ran:
+    // kept, and delivered as soon as the loop starts, so the user need not close twice.
+    bool close_pending = false;
 };
 
 struct WindowState {

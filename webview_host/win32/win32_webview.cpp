@@ -437,6 +437,20 @@ Status add_request_filter(ICoreWebView2* web_view, const std::string& scheme) {
                                                                  WEB_RESOURCE_CONTEXT_ALL));
 }
 
+Status disable_browser_tools(ICoreWebView2* web_view) {
+    ComPtr<ICoreWebView2Settings> settings;
+    if (auto got = check(web_view->lpVtbl->get_Settings(web_view, settings.put())); !got) {
+        return got;
+    }
+    if (settings.get() == nullptr) {
+        return std::unexpected(webview2_error(E_POINTER));
+    }
+    if (auto set = check(settings->lpVtbl->put_AreDevToolsEnabled(settings.get(), FALSE)); !set) {
+        return set;
+    }
+    return check(settings->lpVtbl->put_IsZoomControlEnabled(settings.get(), FALSE));
+}
+
 }  // namespace
 
 WebViewState::~WebViewState() {
@@ -482,12 +496,20 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     }
     ICoreWebView2* web_view = state->web_view;
 
-    // The view fills the client area and follows it (WM_SIZE in the window procedure).
+    // The browser's own developer tools and zoom keys are off: the page is the debugger, and
+    // the runtime enables both by default.
+    if (auto settings = disable_browser_tools(web_view); !settings) {
+        return std::unexpected(std::move(settings).error());
+    }
+
+    // The view fills the client area and follows it (WM_SIZE in the window procedure), and takes
+    // the keyboard focus so that typing reaches the page without a click first.
     window_state.controller = state->controller;
     RECT bounds{};
     GetClientRect(window_state.hwnd, &bounds);
     state->controller->lpVtbl->put_Bounds(state->controller, bounds);
     state->controller->lpVtbl->put_IsVisible(state->controller, TRUE);
+    state->controller->lpVtbl->MoveFocus(state->controller, MOVE_FOCUS_PROGRAMMATIC);
 
     const std::wstring script = utf8_to_wide(IPC_SCRIPT);
     if (auto added = check(web_view->lpVtbl->AddScriptToExecuteOnDocumentCreated(

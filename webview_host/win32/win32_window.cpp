@@ -53,6 +53,13 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
             }
             report_event(*state->loop, EventKind::Other);
             return 0;
+        case WM_SETFOCUS:
+            // The page, not the bare frame, takes the keyboard.
+            if (state->controller != nullptr) {
+                state->controller->lpVtbl->MoveFocus(state->controller,
+                                                     webview2::MOVE_FOCUS_PROGRAMMATIC);
+            }
+            return 0;
         case WM_DPICHANGED: {
             // Take the size the system suggests for the new monitor's scale.
             const auto* suggested = reinterpret_cast<const RECT*>(lparam);
