@@ -92,7 +92,9 @@ struct LoopMode {
 // Stateless by construction: a plain function pointer can capture nothing.
 using EventHandler = void (*)(const Event&, LoopMode&);
 
-// Backend-defined state behind each handle.
+// Backend-defined state behind each handle. A web view refers to its window and a window to its
+// loop without owning them: release handles in the reverse order of their creation (web view,
+// window, loop), as a frame that creates them in order does by itself.
 struct EventLoopState;
 struct WindowState;
 struct WebViewState;
