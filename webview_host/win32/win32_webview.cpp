@@ -48,72 +48,44 @@ struct Completion {
     Result* value = nullptr;  // one reference, owned by whoever takes it
 };
 
-class EnvironmentCompleted {
+// The handler of one asynchronous creation (environment or controller): records the runtime's
+// answer, with a reference to what it created, for the build waiting on it.
+template <class Created, const IID& HANDLER_IID>
+class CreationCompleted {
   public:
-    explicit EnvironmentCompleted(std::shared_ptr<Completion<ICoreWebView2Environment>> completion)
+    explicit CreationCompleted(std::shared_ptr<Completion<Created>> completion)
         : completion_(std::move(completion)) {}
-    static bool answers(REFIID riid) {
-        return answers_any(riid, {IID_ENVIRONMENT_COMPLETED_HANDLER});
-    }
-    void invoke(HRESULT result, ICoreWebView2Environment* environment) {
+    static bool answers(REFIID riid) { return answers_any(riid, {HANDLER_IID}); }
+    void invoke(HRESULT result, Created* created) {
         if (completion_->done) {
             return;
         }
         completion_->done = true;
         completion_->result = result;
-        if (SUCCEEDED(result) && environment != nullptr) {
-            environment->lpVtbl->AddRef(environment);
-            completion_->value = environment;
+        if (SUCCEEDED(result) && created != nullptr) {
+            created->lpVtbl->AddRef(created);
+            completion_->value = created;
         } else if (SUCCEEDED(result)) {
             completion_->result = E_POINTER;
         }
     }
 
   private:
-    std::shared_ptr<Completion<ICoreWebView2Environment>> completion_;
+    std::shared_ptr<Completion<Created>> completion_;
 };
 
-class ControllerCompleted {
-  public:
-    explicit ControllerCompleted(std::shared_ptr<Completion<ICoreWebView2Controller>> completion)
-        : completion_(std::move(completion)) {}
-    static bool answers(REFIID riid) {
-        return answers_any(riid, {IID_CONTROLLER_COMPLETED_HANDLER});
-    }
-    void invoke(HRESULT result, ICoreWebView2Controller* controller) {
-        if (completion_->done) {
-            return;
-        }
-        completion_->done = true;
-        completion_->result = result;
-        if (SUCCEEDED(result) && controller != nullptr) {
-            controller->lpVtbl->AddRef(controller);
-            completion_->value = controller;
-        } else if (SUCCEEDED(result)) {
-            completion_->result = E_POINTER;
-        }
-    }
-
-  private:
-    std::shared_ptr<Completion<ICoreWebView2Controller>> completion_;
-};
-
+using EnvironmentCompleted =
+    CreationCompleted<ICoreWebView2Environment, IID_ENVIRONMENT_COMPLETED_HANDLER>;
+using ControllerCompleted =
+    CreationCompleted<ICoreWebView2Controller, IID_CONTROLLER_COMPLETED_HANDLER>;
 using EnvironmentObject =
     ComObject<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, EnvironmentCompleted>;
 using ControllerObject =
     ComObject<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, ControllerCompleted>;
 
-HRESULT STDMETHODCALLTYPE
-environment_completed(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* self,
-                      HRESULT result, ICoreWebView2Environment* environment) {
-    EnvironmentObject::impl_of(self).invoke(result, environment);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE
-controller_completed(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* self,
-                     HRESULT result, ICoreWebView2Controller* controller) {
-    ControllerObject::impl_of(self).invoke(result, controller);
+template <class Object, class Handler, class Created>
+HRESULT STDMETHODCALLTYPE creation_completed(Handler* self, HRESULT result, Created* created) {
+    Object::impl_of(self).invoke(result, created);
     return S_OK;
 }
 
@@ -121,14 +93,14 @@ ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandlerVtbl ENVIRONMENT_COMPL
     .QueryInterface = EnvironmentObject::query_interface,
     .AddRef = EnvironmentObject::add_ref,
     .Release = EnvironmentObject::release,
-    .Invoke = environment_completed,
+    .Invoke = creation_completed<EnvironmentObject>,
 };
 
 ICoreWebView2CreateCoreWebView2ControllerCompletedHandlerVtbl CONTROLLER_COMPLETED_TABLE{
     .QueryInterface = ControllerObject::query_interface,
     .AddRef = ControllerObject::add_ref,
     .Release = ControllerObject::release,
-    .Invoke = controller_completed,
+    .Invoke = creation_completed<ControllerObject>,
 };
 
 // Dispatches this thread's messages until `done`; the runtime's completions arrive through them.
@@ -374,6 +346,21 @@ Status start_com() {
     return check(result == S_FALSE ? S_OK : result);
 }
 
+// Waits, dispatching messages, for a creation started with `completion`'s handler; then the
+// created object, or the runtime's error.
+template <class Created>
+Result<ComPtr<Created>> await_creation(Completion<Created>& completion) {
+    if (auto waited = pump_until(completion); !waited) {
+        return std::unexpected(std::move(waited).error());
+    }
+    ComPtr<Created> created(completion.value);
+    completion.value = nullptr;
+    if (auto succeeded = check(completion.result); !succeeded) {
+        return std::unexpected(std::move(succeeded).error());
+    }
+    return created;
+}
+
 Result<ComPtr<ICoreWebView2Environment>> create_environment_now() {
     auto completion = std::make_shared<Completion<ICoreWebView2Environment>>();
     ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> handler(
@@ -384,15 +371,7 @@ Result<ComPtr<ICoreWebView2Environment>> create_environment_now() {
     if (auto started = check(create_environment(options.get(), handler.get())); !started) {
         return std::unexpected(std::move(started).error());
     }
-    if (auto waited = pump_until(*completion); !waited) {
-        return std::unexpected(std::move(waited).error());
-    }
-    ComPtr<ICoreWebView2Environment> environment(completion->value);
-    completion->value = nullptr;
-    if (auto created = check(completion->result); !created) {
-        return std::unexpected(std::move(created).error());
-    }
-    return environment;
+    return await_creation(*completion);
 }
 
 Result<ComPtr<ICoreWebView2Controller>> create_controller_now(ICoreWebView2Environment* environment,
@@ -406,15 +385,7 @@ Result<ComPtr<ICoreWebView2Controller>> create_controller_now(ICoreWebView2Envir
         !started) {
         return std::unexpected(std::move(started).error());
     }
-    if (auto waited = pump_until(*completion); !waited) {
-        return std::unexpected(std::move(waited).error());
-    }
-    ComPtr<ICoreWebView2Controller> controller(completion->value);
-    completion->value = nullptr;
-    if (auto created = check(completion->result); !created) {
-        return std::unexpected(std::move(created).error());
-    }
-    return controller;
+    return await_creation(*completion);
 }
 
 template <class Interface>
