@@ -5,13 +5,16 @@ namespace quelby::webview_host {
 
 QUELBY_DEFINE_HOST_HANDLES()
 
-WindowState::WindowState(const gtk::WindowApi& api_in, GtkWidget* widget_in)
-    : api(api_in), widget(widget_in) {
+namespace {
+
+// A widget pointer that GTK clears when the widget goes away by other means (a weak pointer), so
+// that the state's destructor never destroys a widget twice.
+void watch_widget(const gtk::WindowApi& api, GtkWidget*& widget) {
     api.g_object_add_weak_pointer(reinterpret_cast<GObject*>(widget),
                                   reinterpret_cast<gpointer*>(&widget));
 }
 
-WindowState::~WindowState() {
+void destroy_watched_widget(const gtk::WindowApi& api, GtkWidget*& widget) {
     if (widget != nullptr) {
         GtkWidget* doomed = widget;
         api.g_object_remove_weak_pointer(reinterpret_cast<GObject*>(widget),
@@ -20,20 +23,25 @@ WindowState::~WindowState() {
     }
 }
 
+}  // namespace
+
+WindowState::WindowState(const gtk::WindowApi& api_in, GtkWidget* widget_in)
+    : api(api_in), widget(widget_in) {
+    watch_widget(api, widget);
+}
+
+WindowState::~WindowState() {
+    destroy_watched_widget(api, widget);
+}
+
 WebViewState::WebViewState(const gtk::WindowApi& api_in, WebKitWebContext* context_in,
                            GtkWidget* view_in)
     : api(api_in), context(context_in), view(view_in) {
-    api.g_object_add_weak_pointer(reinterpret_cast<GObject*>(view),
-                                  reinterpret_cast<gpointer*>(&view));
+    watch_widget(api, view);
 }
 
 WebViewState::~WebViewState() {
-    if (view != nullptr) {
-        GtkWidget* doomed = view;
-        api.g_object_remove_weak_pointer(reinterpret_cast<GObject*>(view),
-                                         reinterpret_cast<gpointer*>(&view));
-        api.gtk_widget_destroy(doomed);
-    }
+    destroy_watched_widget(api, view);
     api.g_object_unref(context);
 }
 
