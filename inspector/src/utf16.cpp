@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "utf8.h"
+
 namespace quelby {
 namespace {
 
@@ -43,49 +45,6 @@ void append_utf16(std::u16string& out, char32_t code_point) {
     }
 }
 
-// Decodes one well-formed sequence at text[i]; returns its length, or 0 when it is ill-formed
-// (overlong, surrogate, above U+10FFFF or truncated).
-std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& code_point) {
-    const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        code_point = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code_point = lead & 0x1F;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code_point = lead & 0x0F;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code_point = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        const unsigned char next = byte(i + k);
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        code_point = (code_point << 6) | (next & 0x3F);
-    }
-    if (code_point < minimum || code_point > 0x10FFFF ||
-        (code_point >= 0xD800 && code_point <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
 }  // namespace
 
 std::string utf16_to_utf8(std::u16string_view text) {
@@ -111,14 +70,13 @@ std::u16string utf8_to_utf16(std::string_view text) {
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        char32_t code_point = 0;
-        const std::size_t length = decode_utf8(text, i, code_point);
-        if (length == 0) {
+        const Utf8Sequence sequence = next_utf8_sequence(text, i);
+        if (sequence.length == 0) {
             append_utf16(out, REPLACEMENT);
             ++i;
         } else {
-            append_utf16(out, code_point);
-            i += length;
+            append_utf16(out, sequence.code_point);
+            i += sequence.length;
         }
     }
     return out;

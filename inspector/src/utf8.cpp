@@ -3,24 +3,25 @@
 #include <cstdint>
 
 namespace quelby {
-namespace {
-
-// The length of the well-formed sequence that starts at `pos`, or 0 when the bytes there are not
-// one; `*valid_prefix` receives the length of the longest prefix that could still begin one.
-std::size_t sequence_length(std::string_view text, std::size_t pos, std::size_t* valid_prefix) {
+Utf8Sequence next_utf8_sequence(std::string_view text, std::size_t pos) noexcept {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const std::uint8_t lead = byte(pos);
-    *valid_prefix = 1;
+    Utf8Sequence sequence;
     if (lead < 0x80) {
-        return 1;
+        sequence.length = 1;
+        sequence.code_point = lead;
+        return sequence;
     }
     std::size_t length = 0;
     std::uint8_t low = 0x80;
     std::uint8_t high = 0xBF;
+    char32_t code_point = 0;
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
+        code_point = lead & 0x1F;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
+        code_point = lead & 0x0F;
         if (lead == 0xE0) {
             low = 0xA0;  // no overlong forms
         } else if (lead == 0xED) {
@@ -28,30 +29,32 @@ std::size_t sequence_length(std::string_view text, std::size_t pos, std::size_t*
         }
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
+        code_point = lead & 0x07;
         if (lead == 0xF0) {
             low = 0x90;  // no overlong forms
         } else if (lead == 0xF4) {
             high = 0x8F;  // nothing above U+10FFFF
         }
     } else {
-        return 0;
+        return sequence;
     }
     for (std::size_t i = 1; i < length; ++i) {
         if (pos + i >= text.size()) {
-            return 0;
+            return sequence;
         }
         const std::uint8_t next = byte(pos + i);
         const std::uint8_t lo = i == 1 ? low : 0x80;
         const std::uint8_t hi = i == 1 ? high : 0xBF;
         if (next < lo || next > hi) {
-            return 0;
+            return sequence;
         }
-        *valid_prefix = i + 1;
+        code_point = (code_point << 6) | (next & 0x3F);
+        sequence.valid_prefix = i + 1;
     }
-    return length;
+    sequence.length = length;
+    sequence.code_point = code_point;
+    return sequence;
 }
-
-}  // namespace
 
 bool is_valid_utf8(std::string_view text) noexcept {
     std::size_t pos = 0;
@@ -61,8 +64,7 @@ bool is_valid_utf8(std::string_view text) noexcept {
             ++pos;
             continue;
         }
-        std::size_t prefix = 0;
-        const std::size_t length = sequence_length(text, pos, &prefix);
+        const std::size_t length = next_utf8_sequence(text, pos).length;
         if (length == 0) {
             return false;
         }
@@ -79,14 +81,13 @@ std::string to_utf8_lossy(std::string_view text) {
     out.reserve(text.size() + 8);
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t prefix = 0;
-        const std::size_t length = sequence_length(text, pos, &prefix);
-        if (length == 0) {
+        const Utf8Sequence sequence = next_utf8_sequence(text, pos);
+        if (sequence.length == 0) {
             out += "\xEF\xBF\xBD";
-            pos += prefix;
+            pos += sequence.valid_prefix;
         } else {
-            out.append(text.substr(pos, length));
-            pos += length;
+            out.append(text.substr(pos, sequence.length));
+            pos += sequence.length;
         }
     }
     return out;
