@@ -2,6 +2,7 @@
 // the program's handler and its answers reach the page intact, whichever way they are given.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -54,8 +55,6 @@ constexpr std::string_view EXPECTED_REPORT =
     R"({"module":42,"svg":7,"missing":"404 Not Found","later":"200 later","dropped":500,)"
     R"("headers":"fine|null|text/plain","ipc":"function,true","language":"en-US"})";
 
-// A page that starts a download as soon as it loads, as the front end does when saving a trace.
-// A page that saves a file as soon as it loads, as the front end does when saving a trace.
 // A page that saves a file as soon as it loads, the way the front end saves a trace.
 constexpr std::string_view DOWNLOAD_PAGE = R"(<!doctype html><html><body><script>
 const link = document.createElement('a');
@@ -65,12 +64,53 @@ document.body.appendChild(link);
 link.click();
 </script></body></html>)";
 
+// Styles that name their shadow host's context with :host-context(), given every way a page can
+// give them, then each kind of failure a page can report about itself.
+constexpr std::string_view PAGE_CHECKS = R"html(<!doctype html><html><body>
+<div class="ctx" title="a)"><span id="inside"></span></div>
+<span id="self" class="ctx"></span><span id="outside"></span>
+<script>
+const results = {};
+const sheet = new CSSStyleSheet();
+sheet.replaceSync(':host-context(.ctx) b { color: rgb(4, 5, 6) } ' +
+                  ':host-context([title="a)"]) i { color: rgb(7, 8, 9) }');
+try {
+  sheet.insertRule(':host-context(.ctx) span { color: rgb(1, 2, 3) }', 0);
+  results.insert = 'ok';
+} catch (error) {
+  results.insert = error.message;
+}
+const colour = (id, tag) => {
+  const root = document.getElementById(id).attachShadow({ mode: 'open' });
+  root.innerHTML = '<span>s</span><b>b</b><i>i</i>';
+  root.adoptedStyleSheets = [sheet];
+  return getComputedStyle(root.querySelector(tag)).color;
+};
+results.span = colour('inside', 'span');
+results.self = colour('self', 'b');
+results.outside = colour('outside', 'span');
+results.quoted = getComputedStyle(document.getElementById('inside').shadowRoot.querySelector('i')).color;
+results.plain = (() => {
+  try { sheet.insertRule('not a rule'); return 'accepted'; } catch (error) { return error.name; }
+})();
+fetch('/page-report', { method: 'POST', body: JSON.stringify(results) }).then(() => {
+  console.error('oops', 42, { n: 1 });
+  Promise.reject(new Error('nope'));
+  setTimeout(() => { throw new TypeError('boom'); });
+});
+</script></body></html>)html";
+
+constexpr std::string_view EXPECTED_PAGE_REPORT =
+    R"json({"insert":"ok","span":"rgb(1, 2, 3)","self":"rgb(4, 5, 6)","outside":"rgb(0, 0, 0)",)json"
+    R"json("quoted":"rgb(7, 8, 9)","plain":"SyntaxError"})json";
+
 // What the handler saw; the handler is a plain function of this state, as the program's is.
 struct Observed {
     std::vector<std::string> uris;
     std::set<std::string> webview_ids;
     std::optional<Responder> later;
     std::optional<Request> report;
+    std::optional<Request> page_report;
 };
 Observed observed;
 
@@ -110,6 +150,11 @@ void test_handler(std::string_view webview_id, const Request& request, Responder
         responder.respond(Response{.status = 200, .headers = headers, .body = bytes("h")});
     } else if (path == "devtools://localhost/download.html") {
         answer(responder, 200, "text/html; charset=utf-8", DOWNLOAD_PAGE);
+    } else if (path == "devtools://localhost/page-checks.html") {
+        answer(responder, 200, "text/html; charset=utf-8", PAGE_CHECKS);
+    } else if (path == "devtools://localhost/page-report") {
+        observed.page_report = request;
+        answer(responder, 204, "text/plain", "");
     } else if (path == "devtools://localhost/report") {
         observed.report = request;
         answer(responder, 204, "text/plain", "");
@@ -227,6 +272,46 @@ TEST_F(SchemeInWebView, DownloadsGoToTheProposedNameWithoutAPromptAndNeverOverwr
            }();
     std::ifstream older(existing);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(older), {}), "older");
+}
+
+TEST_F(SchemeInWebView, HostContextRulesApplyAndPageFailuresReachTheDiagnosticSink) {
+    EventLoop loop = create_event_loop();
+    auto window = create_window(loop, WindowAttributes{.title = "page checks"});
+    ASSERT_TRUE(window) << window.error().messages().front();
+    std::vector<std::string> diagnostics;
+    auto view = WebViewBuilder()
+                    .register_scheme("devtools", test_handler)
+                    .on_page_diagnostic([&](std::string_view text) {
+                        diagnostics.emplace_back(text);
+                    })
+                    .set_url("devtools://localhost/page-checks.html")
+                    .build(*window);
+    ASSERT_TRUE(view) << view.error().messages().front();
+
+    const auto reported = [&](std::string_view start) {
+        return std::any_of(diagnostics.begin(), diagnostics.end(),
+                           [&](const std::string& text) { return text.starts_with(start); });
+    };
+    ASSERT_TRUE(pump_until(
+        [&] {
+            return observed.page_report && reported("console.error:") &&
+                   reported("unhandled rejection:") && reported("uncaught ");
+        },
+        std::chrono::seconds(60)))
+        << "report: " << observed.page_report.has_value()
+        << ", diagnostics: " << testing::PrintToString(diagnostics);
+
+    const std::vector<std::uint8_t>& body = observed.page_report->body;
+    EXPECT_EQ(std::string(body.begin(), body.end()), EXPECTED_PAGE_REPORT);
+    // Each report names what failed; errors carry their stack.
+    std::string all;
+    for (const std::string& text : diagnostics) {
+        all += text + "\n--\n";
+    }
+    EXPECT_NE(all.find("console.error: oops 42 {\"n\":1}"), std::string::npos) << all;
+    EXPECT_NE(all.find("unhandled rejection: Error: nope\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("uncaught TypeError: boom\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("page-checks.html"), std::string::npos) << "no stack: " << all;
 }
 
 TEST_F(SchemeInWebView, RefusesSchemesTheEngineServesItselfBeforeBuildingAnything) {

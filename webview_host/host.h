@@ -72,6 +72,11 @@ class Responder {
 // Called with (web-view identifier, request, responder) on the main thread.
 using SchemeHandler = std::function<void(std::string_view, const Request&, Responder)>;
 
+// What a page reports about its own failures (uncaught errors, unhandled promise rejections,
+// console errors), one text per report, on the main thread. The text is the page's: it may hold
+// any character.
+using PageDiagnosticSink = std::function<void(std::string_view)>;
+
 struct WindowAttributes {
     std::string title;  // UTF-8
 };
@@ -150,12 +155,18 @@ class WebViewBuilder {
         url_ = std::move(url);
         return *this;
     }
+    // Off unless given: watching the page costs a document-start script in every frame.
+    WebViewBuilder& on_page_diagnostic(PageDiagnosticSink sink) {
+        page_diagnostics_ = std::move(sink);
+        return *this;
+    }
     // The web view fills the window's client area, follows its size and navigates to the URL.
     Result<WebView> build(Window& window);
 
   private:
     std::vector<std::pair<std::string, SchemeHandler>> schemes_;
     std::string url_;
+    PageDiagnosticSink page_diagnostics_;
 };
 
 // Never returns: the process ends with the status the handler asks for.

@@ -10,6 +10,7 @@ namespace {
 namespace host = webview_host;
 
 constexpr std::string_view WINDOW_CONTEXT = "failed to create inspector window";
+constexpr int NOT_FOUND_STATUS = 404;
 constexpr std::string_view WEBVIEW_CONTEXT =
     "failed to create webview (is the WebView2 runtime installed?)";
 
@@ -21,19 +22,42 @@ void on_event(const host::Event& event, host::LoopMode& mode) {
     }
 }
 
+// The scheme handler, reporting each request it answers "not found" (a file the front end needs
+// that the program does not carry).
+host::SchemeHandler reporting_scheme_handler(const DiagnosticSink& diagnostics) {
+    return [diagnostics](std::string_view webview_id, const host::Request& request,
+                         host::Responder responder) {
+        // Copies: a responder may answer after the handler has returned. Only paid with the
+        // switch on.
+        host::Responder watched([diagnostics, uri = request.uri, inner = std::move(responder)](
+                                    host::Response response) mutable {
+            if (response.status == NOT_FOUND_STATUS) {
+                diagnostics("not found: " + uri);
+            }
+            inner.respond(response);
+        });
+        devtools_scheme_handler(webview_id, request, std::move(watched));
+    };
+}
+
 }  // namespace
 
-Status run_inspector_window(const std::string& frontend_url) {
+Status run_inspector_window(const std::string& frontend_url, const DiagnosticSink& diagnostics) {
     host::EventLoop loop = host::create_event_loop();
     auto window =
         host::create_window(loop, host::WindowAttributes{.title = std::string(WINDOW_TITLE)});
     if (!window) {
         return std::unexpected(std::move(window).error().with_context(std::string(WINDOW_CONTEXT)));
     }
-    auto webview = host::WebViewBuilder()
-                       .register_scheme(std::string(DEVTOOLS_SCHEME_NAME), devtools_scheme_handler)
-                       .set_url(frontend_url)
-                       .build(*window);
+    host::WebViewBuilder builder;
+    if (diagnostics) {
+        builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME),
+                                reporting_scheme_handler(diagnostics));
+        builder.on_page_diagnostic(diagnostics);
+    } else {
+        builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME), devtools_scheme_handler);
+    }
+    auto webview = builder.set_url(frontend_url).build(*window);
     if (!webview) {
         // The window, then the loop, are released on return: reverse order of creation.
         return std::unexpected(

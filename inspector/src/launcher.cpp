@@ -2,7 +2,9 @@
 
 #include "console.h"
 #include "debugger_address.h"
+#include "environment.h"
 #include "inspector_window.h"
+#include "page_diagnostics.h"
 
 namespace quelby {
 
@@ -44,7 +46,14 @@ Status run(std::span<const std::string> arguments) {
     if (command_line.print_url) {
         return {};
     }
-    return run_inspector_window(url);
+    DiagnosticSink diagnostics;
+    if (page_diagnostics_wanted(environment_variable_utf8(PAGE_DIAGNOSTICS_ENV))) {
+        diagnostics = [](std::string_view text) {
+            static_cast<void>(
+                console::write_to(console::Stream::Error, format_page_diagnostic(text)));
+        };
+    }
+    return run_inspector_window(url, diagnostics);
 }
 
 }  // namespace quelby

@@ -76,6 +76,8 @@ namespace quelby::webview_host::gtk {
     X(webkit, webkit_uri_scheme_response_set_content_type)                 \
     X(webkit, webkit_uri_scheme_response_set_http_headers)                 \
     X(webkit, webkit_download_set_destination)                             \
+    X(webkit, webkit_javascript_result_get_js_value)                       \
+    X(webkit, jsc_value_to_string)                                         \
     X(soup, soup_message_headers_new)                                      \
     X(soup, soup_message_headers_append)                                   \
     X(soup, soup_message_headers_iter_init)                                \

@@ -6,6 +6,7 @@
 #include "gtk_scheme.h"
 #include "gtk_state.h"
 #include "language_tag.h"
+#include "page_scripts.h"
 #include "start_url.h"
 
 namespace quelby::webview_host {
@@ -83,13 +84,55 @@ Status check_schemes(const std::vector<std::pair<std::string, SchemeHandler>>& s
     return {};
 }
 
-WebKitUserContentManager* make_content_manager(const gtk::WebKitApi& webkit) {
-    WebKitUserContentManager* content = webkit.webkit_user_content_manager_new();
+void add_document_start_script(const gtk::WebKitApi& webkit, WebKitUserContentManager* content,
+                               const char* source) {
     WebKitUserScript* script = webkit.webkit_user_script_new(
-        IPC_SCRIPT, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        source, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+        nullptr, nullptr);
     webkit.webkit_user_content_manager_add_script(content, script);
     webkit.webkit_user_script_unref(script);
+}
+
+struct DiagnosticBinding {
+    PageDiagnosticSink sink;
+};
+
+void on_diagnostic_message(WebKitUserContentManager* /*content*/, WebKitJavascriptResult* result,
+                           gpointer binding) noexcept {
+    const gtk::WebKitApi& webkit = gtk::loaded_webkit_api();
+    gchar* text = webkit.jsc_value_to_string(webkit.webkit_javascript_result_get_js_value(result));
+    if (text == nullptr) {
+        return;
+    }
+    try {
+        static_cast<DiagnosticBinding*>(binding)->sink(text);
+    } catch (...) {
+        // Nothing may unwind into WebKit's C frames; a lost report is all that happens.
+    }
+    (gtk::loaded_window_api().g_free)(text);
+}
+
+void delete_diagnostic_binding(gpointer binding, GClosure* /*closure*/) {
+    delete static_cast<DiagnosticBinding*>(binding);
+}
+
+WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
+                                               const gtk::WebKitApi& webkit,
+                                               PageDiagnosticSink diagnostics) {
+    WebKitUserContentManager* content = webkit.webkit_user_content_manager_new();
+    if (diagnostics) {
+        // First, so that it sees the failures of everything after it.
+        add_document_start_script(webkit, content, gtk::DIAGNOSTICS_SCRIPT);
+        webkit.webkit_user_content_manager_register_script_message_handler(
+            content, gtk::DIAGNOSTICS_HANDLER_NAME);
+        const std::string signal =
+            std::string("script-message-received::") + gtk::DIAGNOSTICS_HANDLER_NAME;
+        api.g_signal_connect_data(content, signal.c_str(), G_CALLBACK(on_diagnostic_message),
+                                  new DiagnosticBinding{std::move(diagnostics)},
+                                  delete_diagnostic_binding, GConnectFlags{});
+    }
+    add_document_start_script(webkit, content, gtk::HOST_CONTEXT_POLYFILL);
+    add_document_start_script(webkit, content, IPC_SCRIPT);
     // The program reads no message from the page; registering the name is what makes
     // window.webkit.messageHandlers.ipc exist.
     webkit.webkit_user_content_manager_register_script_message_handler(content, IPC_HANDLER_NAME);
@@ -127,7 +170,8 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     webkit.webkit_settings_set_hardware_acceleration_policy(settings, ACCELERATION_POLICY);
     webkit.webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit.webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
-    WebKitUserContentManager* content = make_content_manager(webkit);
+    WebKitUserContentManager* content =
+        make_content_manager(api, webkit, std::move(page_diagnostics_));
 
     auto* view = static_cast<GtkWidget*>(
         api.g_object_new(webkit.webkit_web_view_get_type(), "web-context", context, "settings",

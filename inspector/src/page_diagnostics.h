@@ -1,0 +1,28 @@
+// The window's diagnostics switch: when it is on, what the front end reports about its own failures
+// (uncaught errors, unhandled rejections, console errors) and every file it asks for that the
+// program does not carry are written to standard error, so that an incompatibility between the
+// front end and the web engine shows at once. Off by default: nothing is printed then.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quelby {
+
+inline constexpr std::string_view PAGE_DIAGNOSTICS_ENV = "QUELBY_INSPECTOR_PAGE_DIAGNOSTICS";
+inline constexpr std::string_view PAGE_DIAGNOSTIC_PREFIX = "quelby_inspector: page: ";
+
+// Receives one diagnostic text at a time; an empty function means the switch is off.
+using DiagnosticSink = std::function<void(std::string_view)>;
+
+// On for any non-empty value but "0".
+bool page_diagnostics_wanted(const std::optional<std::string>& value);
+
+// One diagnostic as the lines written to standard error, ending in a line feed. The page's text
+// may hold anything: control characters other than line feed and tab are written as \xHH, and
+// every further line is indented, so that a page cannot forge or garble the program's own lines.
+std::string format_page_diagnostic(std::string_view text);
+
+}  // namespace quelby
