@@ -2,10 +2,10 @@
 // server, the front end attaching, and the window closed the way a window manager closes it.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "window/child_process.h"
+#include "window/node_inspector.h"
 #include "window/x_display.h"
 
 namespace quelby::window_testing {
@@ -28,35 +28,10 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-// A node process with its inspector on a free loopback port, kept alive by a timer.
-class NodeInspector {
-  public:
-    explicit NodeInspector(const std::vector<EnvChange>& env)
-        : node_({"node", "--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"}, env) {
-        static const std::regex LISTENING("Debugger listening on ws://(127\\.0\\.0\\.1:[0-9]+)/");
-        std::smatch match;
-        const bool listening =
-            node_.read_until([&] { return std::regex_search(node_.err(), match, LISTENING); },
-                             Clock::now() + std::chrono::seconds(30));
-        if (!listening) {
-            throw std::runtime_error("node did not start its inspector: " + node_.err());
-        }
-        address_ = match[1];
-    }
-
-    [[nodiscard]] const std::string& address() const { return address_; }
-
-    // node's own word that a front end has connected: the one trustworthy sign.
-    bool wait_attached(std::chrono::seconds limit) {
-        return node_.read_until(
-            [&] { return node_.err().find("Debugger attached.") != std::string::npos; },
-            Clock::now() + limit);
-    }
-
-  private:
-    ChildProcess node_;
-    std::string address_;
-};
+// A node inspector kept alive by a timer.
+NodeInspector idle_node(const std::vector<EnvChange>& env) {
+    return {{"--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"}, env};
+}
 
 class InspectorWindow : public ::testing::Test {
   protected:
@@ -103,7 +78,7 @@ class InspectorWindow : public ::testing::Test {
 
 TEST_F(InspectorWindow, AttachesToTheEngineShowsTheTitleAndExitsCleanlyOnClose) {
     XvfbDisplay display;
-    NodeInspector node(env_);
+    NodeInspector node = idle_node(env_);
     ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()},
                          with({{"DISPLAY", display.name()}}));
 
@@ -124,8 +99,40 @@ TEST_F(InspectorWindow, AttachesToTheEngineShowsTheTitleAndExitsCleanlyOnClose) 
     EXPECT_EQ(program.err(), "");
 }
 
+// A front-end address the program does not carry: the web view asks the scheme for it and gets 404.
+constexpr const char* MISSING_PAGE_TEMPLATE = "http://devtools.localhost/no-such-page.html?ws={ws}";
+
+TEST_F(InspectorWindow, DiagnosticsSwitchReportsWhatThePageMissesAndIsSilentWhenOff) {
+    XvfbDisplay display;
+    NodeInspector node = idle_node(env_);
+    const std::string expected =
+        "quelby_inspector: page: not found: "
+        "devtools://localhost/no-such-page.html?ws=" +
+        node.address() + "/";
+    for (const char* value : {"1", "0"}) {
+        SCOPED_TRACE(std::string("QUELBY_INSPECTOR_PAGE_DIAGNOSTICS=") + value);
+        ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()},
+                             with({{"DISPLAY", display.name()},
+                                   {"QUELBY_INSPECTOR_FRONTEND", MISSING_PAGE_TEMPLATE},
+                                   {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", value}}));
+        const unsigned long window =
+            wait_for_window_titled(display.name(), TITLE, Clock::now() + std::chrono::seconds(30));
+        ASSERT_NE(window, 0u);
+        const bool reported = program.read_until(
+            [&] { return program.err().find(expected) != std::string::npos; },
+            Clock::now() + std::chrono::seconds(value == std::string("1") ? 30 : 3));
+        EXPECT_EQ(reported, value == std::string("1")) << "stderr:\n" << program.err();
+        ASSERT_TRUE(request_window_close(display.name(), window));
+        EXPECT_EQ(program.wait_exit(Clock::now() + std::chrono::seconds(20)),
+                  std::optional<int>(0));
+        if (value == std::string("0")) {
+            EXPECT_EQ(program.err(), "");
+        }
+    }
+}
+
 TEST_F(InspectorWindow, WithoutADisplayReportsTheWindowFailureAfterTheThreeLines) {
-    NodeInspector node(env_);
+    NodeInspector node = idle_node(env_);
     ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()}, env_);
     const std::optional<int> status = program.wait_exit(Clock::now() + std::chrono::seconds(30));
     ASSERT_TRUE(status.has_value()) << "the program did not end";
@@ -138,7 +145,7 @@ TEST_F(InspectorWindow, WithoutADisplayReportsTheWindowFailureAfterTheThreeLines
 
 TEST_F(InspectorWindow, WithoutAUsableWebKitReportsTheWebViewFailure) {
     XvfbDisplay display;
-    NodeInspector node(env_);
+    NodeInspector node = idle_node(env_);
     // A library by WebKit's name that exports nothing, found first by the dynamic loader.
     ChildProcess program(
         {QUELBY_INSPECTOR_BINARY, node.address()},

@@ -279,13 +279,12 @@ TEST_F(SchemeInWebView, HostContextRulesApplyAndPageFailuresReachTheDiagnosticSi
     auto window = create_window(loop, WindowAttributes{.title = "page checks"});
     ASSERT_TRUE(window) << window.error().messages().front();
     std::vector<std::string> diagnostics;
-    auto view = WebViewBuilder()
-                    .register_scheme("devtools", test_handler)
-                    .on_page_diagnostic([&](std::string_view text) {
-                        diagnostics.emplace_back(text);
-                    })
-                    .set_url("devtools://localhost/page-checks.html")
-                    .build(*window);
+    auto view =
+        WebViewBuilder()
+            .register_scheme("devtools", test_handler)
+            .on_page_diagnostic([&](std::string_view text) { diagnostics.emplace_back(text); })
+            .set_url("devtools://localhost/page-checks.html")
+            .build(*window);
     ASSERT_TRUE(view) << view.error().messages().front();
 
     const auto reported = [&](std::string_view start) {

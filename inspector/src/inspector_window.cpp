@@ -29,8 +29,8 @@ host::SchemeHandler reporting_scheme_handler(const DiagnosticSink& diagnostics) 
                          host::Responder responder) {
         // Copies: a responder may answer after the handler has returned. Only paid with the
         // switch on.
-        host::Responder watched([diagnostics, uri = request.uri, inner = std::move(responder)](
-                                    host::Response response) mutable {
+        host::Responder watched([diagnostics, uri = request.uri,
+                                 inner = std::move(responder)](host::Response response) mutable {
             if (response.status == NOT_FOUND_STATUS) {
                 diagnostics("not found: " + uri);
             }

@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -217,6 +218,67 @@ bool request_window_close(const std::string& display_name, unsigned long window)
     XSendEvent(display.get(), window, False, NoEventMask, &event);
     XSync(display.get(), False);
     return true;
+}
+
+Screenshot capture_screen(const std::string& display_name) {
+    DisplayPtr display = open_display(display_name);
+    const int screen = DefaultScreen(display.get());
+    Screenshot shot{.width = DisplayWidth(display.get(), screen),
+                    .height = DisplayHeight(display.get(), screen),
+                    .rgb = {}};
+    XImage* image = XGetImage(display.get(), DefaultRootWindow(display.get()), 0, 0,
+                              static_cast<unsigned>(shot.width), static_cast<unsigned>(shot.height),
+                              AllPlanes, ZPixmap);
+    if (image == nullptr) {
+        throw std::runtime_error("cannot read the screen of " + display_name);
+    }
+    // Xvfb's 24-bit visual: one channel per byte of the pixel value, red highest.
+    shot.rgb.reserve(static_cast<std::size_t>(shot.width) * static_cast<std::size_t>(shot.height) *
+                     3);
+    for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            shot.rgb.push_back(static_cast<std::uint8_t>((pixel & image->red_mask) >> 16U));
+            shot.rgb.push_back(static_cast<std::uint8_t>((pixel & image->green_mask) >> 8U));
+            shot.rgb.push_back(static_cast<std::uint8_t>(pixel & image->blue_mask));
+        }
+    }
+    XDestroyImage(image);
+    return shot;
+}
+
+namespace {
+
+bool near(const std::uint8_t* pixel, Colour colour, int tolerance) {
+    return std::abs(pixel[0] - colour.red) <= tolerance &&
+           std::abs(pixel[1] - colour.green) <= tolerance &&
+           std::abs(pixel[2] - colour.blue) <= tolerance;
+}
+
+}  // namespace
+
+std::size_t count_pixels_near(const Screenshot& shot, Colour colour, int tolerance) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + 2 < shot.rgb.size(); i += 3) {
+        count += near(&shot.rgb[i], colour, tolerance) ? 1 : 0;
+    }
+    return count;
+}
+
+int longest_run_near(const Screenshot& shot, Colour colour, int tolerance) {
+    int longest = 0;
+    for (int y = 0; y < shot.height; ++y) {
+        int run = 0;
+        for (int x = 0; x < shot.width; ++x) {
+            const std::size_t at =
+                (static_cast<std::size_t>(y) * static_cast<std::size_t>(shot.width) +
+                 static_cast<std::size_t>(x)) *
+                3;
+            run = near(&shot.rgb[at], colour, tolerance) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    return longest;
 }
 
 }  // namespace quelby::window_testing

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 
@@ -55,5 +57,25 @@ std::optional<std::string> window_net_wm_name(const std::string& display, unsign
 // Sends the ICCCM close request (WM_PROTOCOLS / WM_DELETE_WINDOW client message), as a window
 // manager does for its close button; false when the window does not take part in the protocol.
 bool request_window_close(const std::string& display, unsigned long window);
+
+// What the screen shows, as 8-bit red, green and blue per pixel, row by row.
+struct Screenshot {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+struct Colour {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+};
+
+Screenshot capture_screen(const std::string& display);
+
+// How many pixels are within `tolerance` of `colour` in every channel.
+std::size_t count_pixels_near(const Screenshot& shot, Colour colour, int tolerance);
+// The longest horizontal run of such pixels.
+int longest_run_near(const Screenshot& shot, Colour colour, int tolerance);
 
 }  // namespace quelby::window_testing

@@ -1,0 +1,142 @@
+// The window as a debugger, driven the way a user drives it: real key presses on a private X
+// server with a window manager, against a real node paused at its first line. What counts is what
+// the debuggee does and what the screen shows, not that a WebSocket connected.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "window/child_process.h"
+#include "window/node_inspector.h"
+#include "window/x_display.h"
+
+namespace quelby::window_testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* TITLE = "quelby \xe2\x80\x94 script inspector";
+
+// Line 5 is the one the breakpoint goes on: the loop prints a line before it and one after it.
+constexpr std::string_view DEBUGGEE = R"(let count = 0;
+function tick() {
+  count += 1;
+  console.log('before ' + count);
+  const marker = count * 2;
+  console.log('after ' + count + ' ' + marker);
+}
+setInterval(tick, 200);
+)";
+constexpr const char* BREAKPOINT_LINE = "5";
+
+// The editor's colours in the default (light) theme: the background of the line where execution
+// is paused, and the breakpoint marker in the line-number gutter.
+constexpr Colour PAUSED_LINE{.red = 253, .green = 243, .blue = 170};
+constexpr Colour BREAKPOINT_MARKER{.red = 66, .green = 133, .blue = 244};
+constexpr int TOLERANCE = 8;
+// The paused line spans the editor's width; nothing else in that colour is half as wide.
+constexpr int PAUSED_LINE_MIN_RUN = 400;
+// A marker covers some 40 × 14 pixels; a few stray pixels of that blue exist elsewhere.
+constexpr std::size_t BREAKPOINT_MIN_PIXELS = 200;
+
+bool screen_shows(const std::string& display, const std::function<bool(const Screenshot&)>& test,
+                  std::chrono::seconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (true) {
+        if (test(capture_screen(display))) {
+            return true;
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(250ms);
+    }
+}
+
+class DebuggerWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        env_ = home_.environment();
+        env_.insert(env_.end(), {{"LANG", "C.UTF-8"},
+                                 {"LC_ALL", std::nullopt},
+                                 {"LC_MESSAGES", std::nullopt},
+                                 {"WAYLAND_DISPLAY", std::nullopt},
+                                 {"DISPLAY", display_.name()},
+                                 {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
+                                 {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
+                                 {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" QUELBY_GUI_LEAK_SUPPRESSIONS}});
+        // A window manager gives the window the input focus, as on a desktop.
+        window_manager_.emplace(
+            std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "yes"}, env_);
+        script_ = home_.path() / "debuggee.js";
+        std::ofstream(script_) << DEBUGGEE;
+    }
+
+    // Real input: xdotool sends the keys through the X server to the focused window.
+    void press(const std::vector<std::string>& keys) {
+        std::vector<std::string> command = {"xdotool", "key", "--delay", "80"};
+        command.insert(command.end(), keys.begin(), keys.end());
+        ChildProcess xdotool(command, env_);
+        ASSERT_EQ(xdotool.wait_exit(Clock::now() + 10s), std::optional<int>(0)) << xdotool.err();
+    }
+
+    XvfbDisplay display_;
+    TemporaryHome home_;
+    std::vector<EnvChange> env_;
+    std::optional<ChildProcess> window_manager_;
+    std::filesystem::path script_;
+};
+
+TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard) {
+    NodeInspector node({"--inspect-brk=127.0.0.1:0", script_.string()}, env_);
+    ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()}, env_);
+    ASSERT_TRUE(node.wait_attached(60s)) << "program stderr:\n" << program.err();
+    ASSERT_NE(wait_for_window_titled(display_.name(), TITLE, Clock::now() + 10s), 0u);
+
+    // node waits at the first line; the front end opens the script there and marks the line.
+    ASSERT_TRUE(screen_shows(
+        display_.name(),
+        [](const Screenshot& shot) {
+            return longest_run_near(shot, PAUSED_LINE, TOLERANCE) >= PAUSED_LINE_MIN_RUN;
+        },
+        60s))
+        << "the paused line is not highlighted; program stderr:\n"
+        << program.err();
+    EXPECT_LT(count_pixels_near(capture_screen(display_.name()), BREAKPOINT_MARKER, TOLERANCE),
+              BREAKPOINT_MIN_PIXELS)
+        << "a breakpoint marker is shown before any was set";
+
+    // Go to the line and toggle a breakpoint there, as a user does from the keyboard.
+    press({"ctrl+g"});
+    std::this_thread::sleep_for(500ms);
+    press({BREAKPOINT_LINE, "Return"});
+    std::this_thread::sleep_for(300ms);
+    press({"ctrl+b"});
+    ASSERT_TRUE(screen_shows(
+        display_.name(),
+        [](const Screenshot& shot) {
+            return count_pixels_near(shot, BREAKPOINT_MARKER, TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
+        },
+        20s))
+        << "no breakpoint marker after Ctrl+G " << BREAKPOINT_LINE << ", Ctrl+B";
+
+    // Resume: the loop runs up to the breakpoint and stops there.
+    press({"F8"});
+    ChildProcess& debuggee = node.process();
+    ASSERT_TRUE(debuggee.read_until(
+        [&] { return debuggee.out().find("before 1\n") != std::string::npos; }, Clock::now() + 20s))
+        << "the debuggee did not run after F8; its output: " << debuggee.out();
+    // Had it not stopped, the next line would follow within milliseconds, and a new round every
+    // 200 ms.
+    debuggee.read_until([] { return false; }, Clock::now() + 2s);
+    EXPECT_EQ(debuggee.out(), "before 1\n") << "the debuggee did not stop at line " << BREAKPOINT_LINE;
+
+    const unsigned long window = wait_for_window_titled(display_.name(), TITLE, Clock::now() + 5s);
+    ASSERT_TRUE(request_window_close(display_.name(), window));
+    EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
+    EXPECT_EQ(program.err(), "");
+}
+
+}  // namespace
+}  // namespace quelby::window_testing

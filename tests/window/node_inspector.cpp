@@ -1,0 +1,38 @@
+#include "node_inspector.h"
+
+#include <regex>
+#include <stdexcept>
+
+namespace quelby::window_testing {
+
+namespace {
+
+std::vector<std::string> node_command(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {"node"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
+}  // namespace
+
+NodeInspector::NodeInspector(const std::vector<std::string>& arguments,
+                             const std::vector<EnvChange>& env)
+    : node_(node_command(arguments), env) {
+    static const std::regex LISTENING("Debugger listening on ws://(127\\.0\\.0\\.1:[0-9]+)/");
+    std::smatch match;
+    const bool listening =
+        node_.read_until([&] { return std::regex_search(node_.err(), match, LISTENING); },
+                         Clock::now() + std::chrono::seconds(30));
+    if (!listening) {
+        throw std::runtime_error("node did not start its inspector: " + node_.err());
+    }
+    address_ = match[1];
+}
+
+bool NodeInspector::wait_attached(std::chrono::seconds limit) {
+    return node_.read_until(
+        [&] { return node_.err().find("Debugger attached.") != std::string::npos; },
+        Clock::now() + limit);
+}
+
+}  // namespace quelby::window_testing
