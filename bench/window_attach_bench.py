@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tarfile
 import tempfile
+import threading
 import time
 import urllib.request
 
@@ -89,27 +90,73 @@ def memory_mib(pid):
     return rss, pss, parts
 
 
-def attach_once(command, env, address_to_argv, measure_memory):
+def fresh_home(work):
+    """A home folder with nothing in it: no WebKit caches, no stored settings."""
+    home = tempfile.mkdtemp(dir=work, prefix="home-")
+    os.makedirs(os.path.join(home, "run"), mode=0o700)
+    return home
+
+
+def home_env(env, home):
+    return dict(env, HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_CACHE_HOME=home + "/cache",
+                XDG_DATA_HOME=home + "/data", XDG_STATE_HOME=home + "/state", XDG_RUNTIME_DIR=home + "/run")
+
+
+class LineClock(threading.Thread):
+    """Reads a stream line by line and keeps each line with the monotonic time it arrived."""
+
+    def __init__(self, stream):
+        super().__init__(daemon=True)
+        self.stream, self.lines = stream, []
+        self.start()
+
+    def run(self):
+        for line in iter(self.stream.readline, b""):
+            self.lines.append((time.monotonic(), line))
+
+
+def attach_once(command, env, address_to_argv, measure_memory, timeline=False):
     node, address = start_node(env)
     try:
         started = time.monotonic()
         log = open(os.path.join(env["HOME"], "contender.log"), "wb")
-        program = subprocess.Popen(address_to_argv(command, address), env=env, stdout=log, stderr=log,
-                                   start_new_session=True)
+        mapped = None
+        if timeline:
+            # The X server announces the window's mapping on the root window.
+            mapped = subprocess.Popen(["xev", "-root", "-event", "substructure"], env=env, stdout=subprocess.PIPE,
+                                      stderr=subprocess.DEVNULL)
+            mapped_lines = LineClock(mapped.stdout)
+            time.sleep(0.2)
+            started = time.monotonic()
+        program = subprocess.Popen(address_to_argv(command, address), env=env, stdout=log,
+                                   stderr=subprocess.PIPE if timeline else log, start_new_session=True)
+        served = LineClock(program.stderr) if timeline else None
         try:
             try:
                 read_until(node.stderr, re.compile(rb"Debugger attached\."), started + 60)
             except RuntimeError:
                 with open(log.name, "rb") as output:
                     raise RuntimeError("%s did not attach; its output: %r" % (command, output.read()[-800:]))
-            elapsed = time.monotonic() - started
+            attached = time.monotonic()
+            elapsed = attached - started
             memory = None
             if measure_memory:
                 time.sleep(3)  # let the page settle before reading its footprint
                 memory = memory_mib(program.pid)
+            if timeline:
+                requests = [at for at, line in served.lines if b"page: served" in line and at <= attached]
+                maps = [at for at, line in mapped_lines.lines if line.startswith(b"MapNotify")]
+                return elapsed, {"window mapped": (maps[0] - started) if maps else float("nan"),
+                                 "first scheme request": requests[0] - started if requests else float("nan"),
+                                 "last scheme request before attach": requests[-1] - started if requests else float("nan"),
+                                 "requests before attach": len(requests),
+                                 "\"Debugger attached.\"": elapsed}
             return elapsed, memory
         finally:
             stop(program)
+            if mapped:
+                mapped.kill()
+                mapped.wait()
     finally:
         node.kill()
         node.wait()
@@ -133,11 +180,7 @@ def main():
         with tarfile.open(tarball) as archive:
             archive.extractall(work)
         front_end = os.path.join(work, "package", "public", "front_end")
-        home = os.path.join(work, "home")
-        os.makedirs(os.path.join(home, "run"), mode=0o700)
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_CACHE_HOME=home + "/cache",
-                   XDG_DATA_HOME=home + "/data", XDG_STATE_HOME=home + "/state", XDG_RUNTIME_DIR=home + "/run",
-                   DISPLAY=display, LANG="C.UTF-8")
+        env = home_env(dict(os.environ, DISPLAY=display, LANG="C.UTF-8"), fresh_home(work))
         env.pop("WAYLAND_DISPLAY", None)
         env.pop("QUELBY_INSPECTOR_FRONTEND", None)
 
@@ -156,32 +199,55 @@ def main():
             def program_argv(command, address):
                 return [command, address[0]]
 
-            def chromium_argv(command, address):
-                profile = tempfile.mkdtemp(dir=work)
-                url = "%sjs_app.html?ws=%s&experiments=true&v8only=true" % (base, address[1])
-                return [command] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile, url]
+            chromium = shutil.which("chromium") or "/usr/bin/chromium"
+            warm_profile = tempfile.mkdtemp(dir=work, prefix="chromium-warm-")
+            warm_home = fresh_home(work)
 
-            contenders = [("quelby_inspector window", binary, program_argv, env),
-                          ("headless chromium", shutil.which("chromium") or "/usr/bin/chromium", chromium_argv, env),
-                          ("quelby_inspector, compositing off", binary, program_argv,
-                           dict(env, WEBKIT_DISABLE_COMPOSITING_MODE="1"))]
+            def chromium_argv(profile):
+                def to_argv(command, address):
+                    url = "%sjs_app.html?ws=%s&experiments=true&v8only=true" % (base, address[1])
+                    return [command] + CHROMIUM_FLAGS + ["--user-data-dir=" + (profile or tempfile.mkdtemp(dir=work)),
+                                                         url]
+                return to_argv
+
+            # Cold: an empty home (no WebKit caches, no stored settings) or an empty Chromium profile every
+            # run. Warm: one home or profile, used once before the measured runs.
+            contenders = [("quelby window, cold", binary, program_argv, lambda: home_env(env, fresh_home(work))),
+                          ("headless chromium, cold", chromium, chromium_argv(None), lambda: env),
+                          ("quelby window, warm", binary, program_argv, lambda: home_env(env, warm_home)),
+                          ("headless chromium, warm", chromium, chromium_argv(warm_profile), lambda: env)]
+            for name, command, to_argv, contender_env in contenders:
+                if "warm" in name:
+                    attach_once(command, contender_env(), to_argv, False)
             times = {name: [] for name, *_ in contenders}
             for run in range(runs):  # interleaved, so that drift in the machine's load hits all alike
                 for name, command, to_argv, contender_env in contenders:
-                    elapsed, footprint = attach_once(command, contender_env, to_argv, run == 0)
+                    elapsed, footprint = attach_once(command, contender_env(), to_argv, run == 0 and "warm" in name)
                     times[name].append(elapsed)
                     if footprint:
                         memory[name] = footprint
+            # Where the window's time goes, from its own account of each file it serves (the diagnostics
+            # switch) and the X server's word that the window is mapped; measured in runs of their own.
+            phases = {}
+            for _ in range(runs):
+                _, marks = attach_once(binary, dict(home_env(env, warm_home),
+                                                    QUELBY_INSPECTOR_PAGE_DIAGNOSTICS="requests"),
+                                       program_argv, False, timeline=True)
+                for phase, value in marks.items():
+                    phases.setdefault(phase, []).append(value)
         finally:
             server.kill()
             server.wait()
 
         print("start -> \"Debugger attached.\" (median of %d runs, seconds)" % runs)
-        baseline = statistics.median(times["headless chromium"])
         for name, values in times.items():
+            baseline = statistics.median(times["headless chromium, " + name.rsplit(", ", 1)[1]])
             median = statistics.median(values)
             print("  %-36s median %.3f  min %.3f  max %.3f  ratio to chromium %.2f" %
                   (name, median, min(values), max(values), median / baseline))
+        print("the window's start-up, warm (median of %d runs, seconds from process start)" % runs)
+        for phase, values in phases.items():
+            print("  %-36s %.3f" % (phase, statistics.median(values)))
         print("memory once attached (the process and all its descendants, MiB)")
         for name, (rss, pss, parts) in memory.items():
             print("  %-36s RSS %.0f  PSS %.0f   [%s]" % (name, rss, pss, ", ".join(parts)))

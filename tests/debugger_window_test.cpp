@@ -58,14 +58,16 @@ class DebuggerWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         env_ = home_.environment();
-        env_.insert(env_.end(), {{"LANG", "C.UTF-8"},
-                                 {"LC_ALL", std::nullopt},
-                                 {"LC_MESSAGES", std::nullopt},
-                                 {"WAYLAND_DISPLAY", std::nullopt},
-                                 {"DISPLAY", display_.name()},
-                                 {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
-                                 {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
-                                 {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" QUELBY_GUI_LEAK_SUPPRESSIONS}});
+        env_.insert(
+            env_.end(),
+            {{"LANG", "C.UTF-8"},
+             {"LC_ALL", std::nullopt},
+             {"LC_MESSAGES", std::nullopt},
+             {"WAYLAND_DISPLAY", std::nullopt},
+             {"DISPLAY", display_.name()},
+             {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
+             {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
+             {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" QUELBY_GUI_LEAK_SUPPRESSIONS}});
         // A window manager gives the window the input focus, as on a desktop.
         window_manager_.emplace(
             std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "yes"}, env_);
@@ -130,7 +132,8 @@ TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard
     // Had it not stopped, the next line would follow within milliseconds, and a new round every
     // 200 ms.
     debuggee.read_until([] { return false; }, Clock::now() + 2s);
-    EXPECT_EQ(debuggee.out(), "before 1\n") << "the debuggee did not stop at line " << BREAKPOINT_LINE;
+    EXPECT_EQ(debuggee.out(), "before 1\n")
+        << "the debuggee did not stop at line " << BREAKPOINT_LINE;
 
     const unsigned long window = wait_for_window_titled(display_.name(), TITLE, Clock::now() + 5s);
     ASSERT_TRUE(request_window_close(display_.name(), window));

@@ -8,22 +8,23 @@ namespace {
 using namespace std::string_literals;
 
 TEST(PageDiagnostics, SwitchIsOnForAnyNonEmptyValueButZero) {
-    EXPECT_FALSE(page_diagnostics_wanted(std::nullopt));
-    EXPECT_FALSE(page_diagnostics_wanted(std::string()));
-    EXPECT_FALSE(page_diagnostics_wanted(std::string("0")));
-    EXPECT_TRUE(page_diagnostics_wanted(std::string("1")));
-    EXPECT_TRUE(page_diagnostics_wanted(std::string("yes")));
-    EXPECT_TRUE(page_diagnostics_wanted(std::string("00")));
+    EXPECT_EQ(page_diagnostics_level(std::nullopt), PageDiagnostics::Off);
+    EXPECT_EQ(page_diagnostics_level(""), PageDiagnostics::Off);
+    EXPECT_EQ(page_diagnostics_level("0"), PageDiagnostics::Off);
+    EXPECT_EQ(page_diagnostics_level("1"), PageDiagnostics::Failures);
+    EXPECT_EQ(page_diagnostics_level("00"), PageDiagnostics::Failures);
+    EXPECT_EQ(page_diagnostics_level("requests"), PageDiagnostics::EveryRequest);
 }
 
 TEST(PageDiagnostics, PageTextCannotForgeOrGarbleTheProgramsLines) {
     EXPECT_EQ(format_page_diagnostic("not found: devtools://localhost/x.js"),
               "quelby_inspector: page: not found: devtools://localhost/x.js\n");
     // Further lines (a stack) are indented under the first; a forged line of ours stays inside.
-    EXPECT_EQ(format_page_diagnostic("uncaught Error: x\nf@a.js:1:2\nquelby_inspector: devtools   = "
-                                     "http://evil/"),
-              "quelby_inspector: page: uncaught Error: x\n    f@a.js:1:2\n    quelby_inspector: "
-              "devtools   = http://evil/\n");
+    EXPECT_EQ(
+        format_page_diagnostic("uncaught Error: x\nf@a.js:1:2\nquelby_inspector: devtools   = "
+                               "http://evil/"),
+        "quelby_inspector: page: uncaught Error: x\n    f@a.js:1:2\n    quelby_inspector: "
+        "devtools   = http://evil/\n");
     // Terminal controls and NUL are written out, tabs and UTF-8 text kept.
     EXPECT_EQ(format_page_diagnostic("a\x1b]0;t\x07\x1b[2J\r\0\x7f\tb \xe2\x80\x94"s),
               "quelby_inspector: page: a\\x1b]0;t\\x07\\x1b[2J\\x0d\\x00\\x7f\tb \xe2\x80\x94\n");

@@ -101,6 +101,20 @@ TEST(ChannelSearch, RuntimeFirstUnlessTheLeastStableIsPreferred) {
     EXPECT_EQ(least_stable_first.front(), stable_first.back());
 }
 
+TEST(PageDiagnostics, OnlyMarkedMessagesAreDiagnosticsAndTheScriptMarksThemSo) {
+    using namespace std::string_literals;
+    EXPECT_EQ(diagnostic_text("\x01host-diagnostics\x01uncaught Error: x"),
+              std::optional<std::string_view>("uncaught Error: x"));
+    EXPECT_EQ(diagnostic_text("\x01host-diagnostics\x01"), std::optional<std::string_view>(""));
+    // What the page posts through window.ipc is not a diagnostic.
+    EXPECT_EQ(diagnostic_text("uncaught Error: x"), std::nullopt);
+    EXPECT_EQ(diagnostic_text("\x01host-diagnostics"), std::nullopt);
+    // The script's marker, written as JavaScript escapes, is the one the host looks for.
+    const std::string_view channel = DIAGNOSTICS_CHANNEL;
+    EXPECT_NE(channel.find(R"('\u0001host-diagnostics\u0001')"), std::string_view::npos) << channel;
+    EXPECT_EQ(DIAGNOSTIC_MESSAGE_MARKER, "\x01host-diagnostics\x01"s);
+}
+
 TEST(ErrorText, NamesTheHresultInHexAndTheSystemText) {
     EXPECT_EQ(hresult_error_text(0x80070002U, "The system cannot find the file specified."),
               "WebView2 error: HRESULT 0x80070002 (The system cannot find the file specified.)");

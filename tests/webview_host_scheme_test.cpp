@@ -65,10 +65,11 @@ link.click();
 </script></body></html>)";
 
 // Styles that name their shadow host's context with :host-context(), given every way a page can
-// give them, then each kind of failure a page can report about itself.
+// give them; a selection inside a shadow tree, as the shadow root reports it; then each kind of
+// failure a page can report about itself.
 constexpr std::string_view PAGE_CHECKS = R"html(<!doctype html><html><body>
 <div class="ctx" title="a)"><span id="inside"></span></div>
-<span id="self" class="ctx"></span><span id="outside"></span>
+<span id="self" class="ctx"></span><span id="outside"></span><div id="editor"></div>
 <script>
 const results = {};
 const sheet = new CSSStyleSheet();
@@ -90,6 +91,20 @@ results.span = colour('inside', 'span');
 results.self = colour('self', 'b');
 results.outside = colour('outside', 'span');
 results.quoted = getComputedStyle(document.getElementById('inside').shadowRoot.querySelector('i')).color;
+results.selection = (() => {
+  const root = document.getElementById('editor').attachShadow({ mode: 'open' });
+  root.innerHTML = '<div contenteditable>hello world</div><i>x</i>';
+  const text = root.firstChild.firstChild;
+  const range = new Range();
+  range.setStart(text, 1);
+  range.setEnd(text, 4);
+  window.getSelection().removeAllRanges();
+  window.getSelection().addRange(range);
+  const selection = root.getSelection();
+  return [selection.anchorNode === text, selection.anchorOffset, selection.focusOffset,
+          selection.getRangeAt(0).startContainer === text, selection.containsNode(text, true),
+          selection.containsNode(root.lastChild, true), selection.toString()].join(' ');
+})();
 results.plain = (() => {
   try { sheet.insertRule('not a rule'); return 'accepted'; } catch (error) { return error.name; }
 })();
@@ -102,7 +117,8 @@ fetch('/page-report', { method: 'POST', body: JSON.stringify(results) }).then(()
 
 constexpr std::string_view EXPECTED_PAGE_REPORT =
     R"json({"insert":"ok","span":"rgb(1, 2, 3)","self":"rgb(4, 5, 6)","outside":"rgb(0, 0, 0)",)json"
-    R"json("quoted":"rgb(7, 8, 9)","plain":"SyntaxError"})json";
+    R"json("quoted":"rgb(7, 8, 9)","selection":"true 1 4 true true false ell",)json"
+    R"json("plain":"SyntaxError"})json";
 
 // What the handler saw; the handler is a plain function of this state, as the program's is.
 struct Observed {
@@ -274,7 +290,7 @@ TEST_F(SchemeInWebView, DownloadsGoToTheProposedNameWithoutAPromptAndNeverOverwr
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(older), {}), "older");
 }
 
-TEST_F(SchemeInWebView, HostContextRulesApplyAndPageFailuresReachTheDiagnosticSink) {
+TEST_F(SchemeInWebView, HostContextRulesAndShadowSelectionsWorkAndPageFailuresReachTheSink) {
     EventLoop loop = create_event_loop();
     auto window = create_window(loop, WindowAttributes{.title = "page checks"});
     ASSERT_TRUE(window) << window.error().messages().front();

@@ -23,16 +23,19 @@ void on_event(const host::Event& event, host::LoopMode& mode) {
 }
 
 // The scheme handler, reporting each request it answers "not found" (a file the front end needs
-// that the program does not carry).
-host::SchemeHandler reporting_scheme_handler(const DiagnosticSink& diagnostics) {
-    return [diagnostics](std::string_view webview_id, const host::Request& request,
-                         host::Responder responder) {
+// that the program does not carry), or every request it answers.
+host::SchemeHandler reporting_scheme_handler(bool every_request,
+                                             const DiagnosticSink& diagnostics) {
+    return [every_request, diagnostics](std::string_view webview_id, const host::Request& request,
+                                        host::Responder responder) {
         // Copies: a responder may answer after the handler has returned. Only paid with the
         // switch on.
-        host::Responder watched([diagnostics, uri = request.uri,
+        host::Responder watched([every_request, diagnostics, uri = request.uri,
                                  inner = std::move(responder)](host::Response response) mutable {
             if (response.status == NOT_FOUND_STATUS) {
                 diagnostics("not found: " + uri);
+            } else if (every_request) {
+                diagnostics("served " + std::to_string(response.status) + ": " + uri);
             }
             inner.respond(response);
         });
@@ -42,7 +45,12 @@ host::SchemeHandler reporting_scheme_handler(const DiagnosticSink& diagnostics) 
 
 }  // namespace
 
-Status run_inspector_window(const std::string& frontend_url, const DiagnosticSink& diagnostics) {
+Status run_inspector_window(const std::string& frontend_url) {
+    return run_inspector_window(frontend_url, PageDiagnostics::Off, {});
+}
+
+Status run_inspector_window(const std::string& frontend_url, PageDiagnostics level,
+                            const DiagnosticSink& diagnostics) {
     host::EventLoop loop = host::create_event_loop();
     auto window =
         host::create_window(loop, host::WindowAttributes{.title = std::string(WINDOW_TITLE)});
@@ -50,9 +58,10 @@ Status run_inspector_window(const std::string& frontend_url, const DiagnosticSin
         return std::unexpected(std::move(window).error().with_context(std::string(WINDOW_CONTEXT)));
     }
     host::WebViewBuilder builder;
-    if (diagnostics) {
-        builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME),
-                                reporting_scheme_handler(diagnostics));
+    if (level != PageDiagnostics::Off && diagnostics) {
+        builder.register_scheme(
+            std::string(DEVTOOLS_SCHEME_NAME),
+            reporting_scheme_handler(level == PageDiagnostics::EveryRequest, diagnostics));
         builder.on_page_diagnostic(diagnostics);
     } else {
         builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME), devtools_scheme_handler);

@@ -12,9 +12,12 @@ namespace quelby {
 inline constexpr std::string_view WINDOW_TITLE = "quelby \u2014 script inspector";
 
 // Does not return on success: the process ends from inside the event loop when the window is
-// closed. Returns an error chain when the window or the web view cannot be built. With a
-// `diagnostics` sink, the page's own failure reports and the scheme's "not found" answers reach it.
-Status run_inspector_window(const std::string& frontend_url,
-                            const DiagnosticSink& diagnostics = {});
+// closed. Returns an error chain when the window or the web view cannot be built.
+Status run_inspector_window(const std::string& frontend_url);
+
+// The same, with the page's own failure reports and the scheme's answers ("not found" ones, or all
+// of them) given to `diagnostics` as they happen.
+Status run_inspector_window(const std::string& frontend_url, PageDiagnostics level,
+                            const DiagnosticSink& diagnostics);
 
 }  // namespace quelby

@@ -46,14 +46,14 @@ Status run(std::span<const std::string> arguments) {
     if (command_line.print_url) {
         return {};
     }
-    DiagnosticSink diagnostics;
-    if (page_diagnostics_wanted(environment_variable_utf8(PAGE_DIAGNOSTICS_ENV))) {
-        diagnostics = [](std::string_view text) {
-            static_cast<void>(
-                console::write_to(console::Stream::Error, format_page_diagnostic(text)));
-        };
+    const PageDiagnostics diagnostics =
+        page_diagnostics_level(environment_variable_utf8(PAGE_DIAGNOSTICS_ENV));
+    if (diagnostics == PageDiagnostics::Off) {
+        return run_inspector_window(url);
     }
-    return run_inspector_window(url, diagnostics);
+    return run_inspector_window(url, diagnostics, [](std::string_view text) {
+        static_cast<void>(console::write_to(console::Stream::Error, format_page_diagnostic(text)));
+    });
 }
 
 }  // namespace quelby

@@ -4,8 +4,11 @@
 
 namespace quelby {
 
-bool page_diagnostics_wanted(const std::optional<std::string>& value) {
-    return value && !value->empty() && *value != "0";
+PageDiagnostics page_diagnostics_level(const std::optional<std::string>& value) {
+    if (!value || value->empty() || *value == "0") {
+        return PageDiagnostics::Off;
+    }
+    return *value == "requests" ? PageDiagnostics::EveryRequest : PageDiagnostics::Failures;
 }
 
 std::string format_page_diagnostic(std::string_view text) {

@@ -14,11 +14,15 @@ namespace quelby {
 inline constexpr std::string_view PAGE_DIAGNOSTICS_ENV = "QUELBY_INSPECTOR_PAGE_DIAGNOSTICS";
 inline constexpr std::string_view PAGE_DIAGNOSTIC_PREFIX = "quelby_inspector: page: ";
 
-// Receives one diagnostic text at a time; an empty function means the switch is off.
+// Receives one diagnostic text at a time.
 using DiagnosticSink = std::function<void(std::string_view)>;
 
-// On for any non-empty value but "0".
-bool page_diagnostics_wanted(const std::optional<std::string>& value);
+// What the switch asks for: nothing; the page's failures and the files it misses; or those and
+// every file it is served, in order (where the time of a start-up goes).
+enum class PageDiagnostics { Off, Failures, EveryRequest };
+
+// Off when unset, empty or "0"; every request for "requests"; failures for any other value.
+PageDiagnostics page_diagnostics_level(const std::optional<std::string>& value);
 
 // One diagnostic as the lines written to standard error, ending in a line feed. The page's text
 // may hold anything: control characters other than line feed and tab are written as \xHH, and

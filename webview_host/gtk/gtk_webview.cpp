@@ -6,6 +6,7 @@
 #include "gtk_scheme.h"
 #include "gtk_state.h"
 #include "language_tag.h"
+#include "page_diagnostics_script.h"
 #include "page_scripts.h"
 #include "start_url.h"
 
@@ -122,7 +123,8 @@ WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
     WebKitUserContentManager* content = webkit.webkit_user_content_manager_new();
     if (diagnostics) {
         // First, so that it sees the failures of everything after it.
-        add_document_start_script(webkit, content, gtk::DIAGNOSTICS_SCRIPT);
+        add_document_start_script(webkit, content,
+                                  page_diagnostics_script(gtk::DIAGNOSTICS_CHANNEL).c_str());
         webkit.webkit_user_content_manager_register_script_message_handler(
             content, gtk::DIAGNOSTICS_HANDLER_NAME);
         const std::string signal =
@@ -132,6 +134,7 @@ WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
                                   delete_diagnostic_binding, GConnectFlags{});
     }
     add_document_start_script(webkit, content, gtk::HOST_CONTEXT_POLYFILL);
+    add_document_start_script(webkit, content, gtk::SHADOW_SELECTION_POLYFILL);
     add_document_start_script(webkit, content, IPC_SCRIPT);
     // The program reads no message from the page; registering the name is what makes
     // window.webkit.messageHandlers.ipc exist.

@@ -12,11 +12,18 @@ namespace quelby::webview_host::gtk {
 // selector are left untouched.
 extern const char* const HOST_CONTEXT_POLYFILL;
 
-// The name of the script message handler the diagnostics script posts to.
-inline constexpr const char* DIAGNOSTICS_HANDLER_NAME = "hostDiagnostics";
+// WebKit has no ShadowRoot.getSelection(), and its document selection reports a selection inside a
+// shadow tree at the host instead. The script adds getSelection() to shadow roots: the document's
+// selection, but with anchor, focus, getRangeAt(0) and containsNode() in the root's own nodes
+// (from Selection.getComposedRanges). It also makes Selection.addRange() take a range inside a
+// shadow tree, which WebKit ignores, by setting it as base and extent.
+extern const char* const SHADOW_SELECTION_POLYFILL;
 
-// Reports uncaught errors, unhandled promise rejections and console.error calls, with their stack
-// where there is one, to DIAGNOSTICS_HANDLER_NAME; the page's own behaviour is unchanged.
-extern const char* const DIAGNOSTICS_SCRIPT;
+// The script message handler the page's diagnostics are posted to, and how a page reaches it.
+inline constexpr const char* DIAGNOSTICS_HANDLER_NAME = "hostDiagnostics";
+inline constexpr const char* DIAGNOSTICS_CHANNEL =
+    "window.webkit && window.webkit.messageHandlers && "
+    "window.webkit.messageHandlers.hostDiagnostics "
+    "&& ((text) => window.webkit.messageHandlers.hostDiagnostics.postMessage(text))";
 
 }  // namespace quelby::webview_host::gtk

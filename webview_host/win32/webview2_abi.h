@@ -58,6 +58,8 @@ QUELBY_COM_INTERFACE(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler);
 QUELBY_COM_INTERFACE(ICoreWebView2WebResourceRequestedEventHandler);
 QUELBY_COM_INTERFACE(ICoreWebView2DownloadStartingEventHandler);
 QUELBY_COM_INTERFACE(ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler);
+QUELBY_COM_INTERFACE(ICoreWebView2WebMessageReceivedEventArgs);
+QUELBY_COM_INTERFACE(ICoreWebView2WebMessageReceivedEventHandler);
 
 struct ICoreWebView2EnvironmentVtbl {
     QUELBY_COM_UNKNOWN_SLOTS(ICoreWebView2Environment);
@@ -160,7 +162,9 @@ struct ICoreWebView2SettingsVtbl {
     UnusedSlot Reload;                                                                        \
     UnusedSlot PostWebMessageAsJson;                                                          \
     UnusedSlot PostWebMessageAsString;                                                        \
-    UnusedSlot add_WebMessageReceived;                                                        \
+    HRESULT(STDMETHODCALLTYPE* add_WebMessageReceived)                                        \
+    (Self * self, ICoreWebView2WebMessageReceivedEventHandler * handler,                      \
+     EventRegistrationToken * token);                                                         \
     UnusedSlot remove_WebMessageReceived;                                                     \
     UnusedSlot CallDevToolsProtocolMethod;                                                    \
     UnusedSlot get_BrowserProcessId;                                                          \
@@ -357,6 +361,21 @@ struct ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandlerVtbl {
     HRESULT(STDMETHODCALLTYPE* Invoke)
     (ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* self, HRESULT error_code,
      LPCWSTR id);
+};
+
+struct ICoreWebView2WebMessageReceivedEventArgsVtbl {
+    QUELBY_COM_UNKNOWN_SLOTS(ICoreWebView2WebMessageReceivedEventArgs);
+    UnusedSlot get_Source;
+    UnusedSlot get_WebMessageAsJson;
+    HRESULT(STDMETHODCALLTYPE* TryGetWebMessageAsString)
+    (ICoreWebView2WebMessageReceivedEventArgs* self, LPWSTR* message);
+};
+
+struct ICoreWebView2WebMessageReceivedEventHandlerVtbl {
+    QUELBY_COM_UNKNOWN_SLOTS(ICoreWebView2WebMessageReceivedEventHandler);
+    HRESULT(STDMETHODCALLTYPE* Invoke)
+    (ICoreWebView2WebMessageReceivedEventHandler* self, ICoreWebView2* sender,
+     ICoreWebView2WebMessageReceivedEventArgs* args);
 };
 
 #undef QUELBY_ICOREWEBVIEW2_4_SLOTS

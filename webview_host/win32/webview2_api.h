@@ -45,6 +45,9 @@ using QUELBY_WEBVIEW2_NS::ICoreWebView2EnvironmentOptionsVtbl;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2HttpHeadersCollectionIterator;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2HttpRequestHeaders;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2Settings;
+using QUELBY_WEBVIEW2_NS::ICoreWebView2WebMessageReceivedEventArgs;
+using QUELBY_WEBVIEW2_NS::ICoreWebView2WebMessageReceivedEventHandler;
+using QUELBY_WEBVIEW2_NS::ICoreWebView2WebMessageReceivedEventHandlerVtbl;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2WebResourceRequest;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2WebResourceRequestedEventArgs;
 using QUELBY_WEBVIEW2_NS::ICoreWebView2WebResourceRequestedEventHandler;
@@ -73,6 +76,8 @@ inline constexpr IID IID_WEB_RESOURCE_REQUESTED_HANDLER{
     0xAB00B74C, 0x15F1, 0x4646, {0x80, 0xE8, 0xE7, 0x63, 0x41, 0xD2, 0x5D, 0x71}};
 inline constexpr IID IID_DOWNLOAD_STARTING_HANDLER{
     0xEFEDC989, 0xC396, 0x41CA, {0x83, 0xF7, 0x07, 0xF8, 0x45, 0xA5, 0x57, 0x24}};
+inline constexpr IID IID_WEB_MESSAGE_RECEIVED_HANDLER{
+    0x57213F19, 0x00E6, 0x49FA, {0x8E, 0x07, 0x89, 0x8E, 0xA0, 0x1E, 0xCB, 0xD2}};
 
 // The system's identifiers this backend answers to, spelled out so that no import library of
 // GUIDs is needed.

@@ -43,6 +43,9 @@ QUELBY_SAME_SLOT(ICoreWebView2, AddWebResourceRequestedFilter);
 
 QUELBY_SAME_TABLE(ICoreWebView2_4);
 QUELBY_SAME_SLOT(ICoreWebView2_4, add_DownloadStarting);
+QUELBY_SAME_SLOT(ICoreWebView2, add_WebMessageReceived);
+QUELBY_SAME_SLOT(ICoreWebView2WebMessageReceivedEventArgs, TryGetWebMessageAsString);
+QUELBY_SAME_SLOT(ICoreWebView2WebMessageReceivedEventHandler, Invoke);
 
 QUELBY_SAME_TABLE(ICoreWebView2_22);
 QUELBY_SAME_SLOT(ICoreWebView2_22, AddWebResourceRequestedFilterWithRequestSourceKinds);

@@ -9,6 +9,7 @@
 
 #include "com_object.h"
 #include "os_error.h"
+#include "page_diagnostics_script.h"
 #include "span_stream.h"
 #include "webview2_environment_rules.h"
 #include "webview2_loader.h"
@@ -311,6 +312,45 @@ ICoreWebView2DownloadStartingEventHandlerVtbl DOWNLOAD_STARTING_TABLE{
     .Invoke = download_starting,
 };
 
+// ---- the page's diagnostics: messages with the diagnostics marker go to the sink
+// -----------------------
+
+struct MessageReceived {
+    static bool answers(REFIID riid) {
+        return answers_any(riid, {IID_WEB_MESSAGE_RECEIVED_HANDLER});
+    }
+    PageDiagnosticSink sink;
+};
+
+using MessageObject = ComObject<ICoreWebView2WebMessageReceivedEventHandler, MessageReceived>;
+
+HRESULT STDMETHODCALLTYPE message_received(ICoreWebView2WebMessageReceivedEventHandler* self,
+                                           ICoreWebView2* /*sender*/,
+                                           ICoreWebView2WebMessageReceivedEventArgs* args) {
+    LPWSTR message = nullptr;
+    // Fails for a message that is not a string: none of ours.
+    if (FAILED(args->lpVtbl->TryGetWebMessageAsString(args, &message)) || message == nullptr) {
+        return S_OK;
+    }
+    const std::string text = wide_to_utf8(message);
+    CoTaskMemFree(message);
+    if (const auto diagnostic = diagnostic_text(text)) {
+        try {
+            MessageObject::impl_of(self).sink(*diagnostic);
+        } catch (...) {
+            // Nothing may unwind into the runtime; a lost report is all that happens.
+        }
+    }
+    return S_OK;
+}
+
+ICoreWebView2WebMessageReceivedEventHandlerVtbl MESSAGE_RECEIVED_TABLE{
+    .QueryInterface = MessageObject::query_interface,
+    .AddRef = MessageObject::add_ref,
+    .Release = MessageObject::release,
+    .Invoke = message_received,
+};
+
 // ---- environment options
 // ---------------------------------------------------------------------------
 
@@ -422,6 +462,20 @@ Status disable_browser_tools(ICoreWebView2* web_view) {
     return check(settings->lpVtbl->put_IsZoomControlEnabled(settings.get(), FALSE));
 }
 
+Status watch_page_diagnostics(ICoreWebView2* web_view, PageDiagnosticSink sink) {
+    const std::wstring script = utf8_to_wide(page_diagnostics_script(DIAGNOSTICS_CHANNEL));
+    if (auto added = check(web_view->lpVtbl->AddScriptToExecuteOnDocumentCreated(
+            web_view, script.c_str(), nullptr));
+        !added) {
+        return std::unexpected(std::move(added).error());
+    }
+    ComPtr<ICoreWebView2WebMessageReceivedEventHandler> handler(
+        make_com_object<ICoreWebView2WebMessageReceivedEventHandler>(
+            MESSAGE_RECEIVED_TABLE, std::make_unique<MessageReceived>(std::move(sink))));
+    EventRegistrationToken token{};
+    return check(web_view->lpVtbl->add_WebMessageReceived(web_view, handler.get(), &token));
+}
+
 }  // namespace
 
 WebViewState::~WebViewState() {
@@ -482,6 +536,13 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     state->controller->lpVtbl->put_IsVisible(state->controller, TRUE);
     state->controller->lpVtbl->MoveFocus(state->controller, MOVE_FOCUS_PROGRAMMATIC);
 
+    // First, so that it sees the failures of everything after it.
+    if (page_diagnostics_) {
+        if (auto watched = watch_page_diagnostics(web_view, std::move(page_diagnostics_));
+            !watched) {
+            return std::unexpected(std::move(watched).error());
+        }
+    }
     const std::wstring script = utf8_to_wide(IPC_SCRIPT);
     if (auto added = check(web_view->lpVtbl->AddScriptToExecuteOnDocumentCreated(
             web_view, script.c_str(), nullptr));
