@@ -4,9 +4,9 @@
 #   deb_test.sh build BUILD_DIR OUT_DIR
 #       builds the package from the built tree with cpack (no recompilation) into OUT_DIR
 #   deb_test.sh install OUT_DIR VERSION
-#       checks the control fields and contents, unpacks the package into a scratch root with
-#       dpkg -x and runs the program from there: --help, --version, and --print-url against a real
-#       node --inspect=127.0.0.1:0
+#       checks the control fields and contents and that apt could install it (simulated), then
+#       unpacks it into a scratch root with dpkg -x and runs the program from there: --help,
+#       --version, and --print-url against a real node --inspect=127.0.0.1:0
 #   deb_test.sh lintian OUT_DIR
 #       lintian over the package: fails on errors and warnings, shows every tag down to info
 set -uo pipefail
@@ -50,6 +50,10 @@ install)
     grep -q 'libc6 (>= ' <<<"$depends" || fail "Depends without libc6: $depends"
     grep -q 'libstdc++6' <<<"$depends" || fail "Depends without libstdc++6: $depends"
     grep -qE 'webkit|gtk' <<<"$depends" && fail "Depends on a GUI library: $depends"
+
+    # What `apt install ./file.deb` would do, without installing: the Depends must resolve here.
+    apt-get install --simulate "$deb" >"$out/apt.txt" 2>&1 ||
+        fail "apt-get cannot install the package: $(cat "$out/apt.txt")"
 
     expected_files="./usr/bin/quelby_inspector
 ./usr/share/doc/quelby-inspector/README.md
