@@ -81,7 +81,7 @@ fi
 cat "$work/tool.out"
 echo "demo: node reports \"Debugger attached.\": the DevTools front end in the window is connected"
 if command -v import >/dev/null; then
-    sleep 2 # let the console panel finish painting
+    sleep 4 # a few of the demo target's lines in the console, and the panel done painting
     import -window root "$root/build/release/demo-window.png"
     echo "demo: screenshot saved to build/release/demo-window.png"
 fi

@@ -10,6 +10,8 @@ packages=(
     nlohmann-json3-dev libboost-stacktrace-dev libssl-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev hyperfine curl jq time python3
+    # packaging: the manual page (help2man), the .deb's Depends (dpkg-shlibdeps) and its check
+    help2man dpkg-dev lintian
     # a real V8 inspector for the end-to-end tests and the demo
     nodejs npm
     # the Windows build: MinGW-w64 cross compiler, Wine to run it, Xvfb for its window

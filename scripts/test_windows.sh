@@ -81,6 +81,35 @@ check_usage() {
 check "no arguments: usage report, status 1" check_usage
 check "only --print-url: usage report, status 1" check_usage --print-url
 
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
+check_help() {
+    run_exe --help 127.0.0.1:1
+    local status=$?
+    expect_status $status 0 && expect_file "$work/err" "" &&
+        [ "$(head -n 1 "$work/out")" = "Usage: ${usage#Error: usage: }" ] ||
+        { echo "  first line: $(head -n 1 "$work/out")"; return 1; }
+}
+check "--help: the help text, status 0, no connection tried" check_help
+check_version() {  # check_version EXE
+    exe="$1" run_exe --version
+    local status=$?
+    expect_status $status 0 && expect_file "$work/err" "" &&
+        [ "$(head -n 1 "$work/out")" = "quelby_inspector $version" ] &&
+        expect_contains "$work/out" "  web view   Win32 + WebView2"
+}
+check "--version: the project's version and the WebView2 backend" check_version "$exe"
+
+# The zip a Windows user downloads: the exe with its notices, and the exe runs from there.
+check_zip() {
+    cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$work/zip" >/dev/null || return 1
+    local unpacked="$work/zip/quelby-inspector-$version-win64"
+    (cd "$work/zip" && cmake -E tar xf "quelby-inspector-$version-win64.zip") || return 1
+    [ "$(cd "$unpacked" && ls)" = $'README.md\nTHIRD_PARTY_NOTICES.md\nquelby_inspector.exe' ] ||
+        { echo "  zip holds: $(cd "$unpacked" && ls | tr '\n' ' ')"; return 1; }
+    check_version "$unpacked/quelby_inspector.exe"
+}
+check "zip package: exe and notices; the packaged exe runs" check_zip
+
 check_invalid() {  # check_invalid ADDR MESSAGE
     run_exe "$1"
     local status=$?

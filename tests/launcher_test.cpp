@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+
+#include "asset_table.h"
+#include "host.h"
 
 #include "support/fake_inspector.h"
 #include "support/subprocess.h"
@@ -49,6 +53,32 @@ TEST(CommandLine, FindsTheFlagAnywhereAndTheFirstAddress) {
     }
 }
 
+TEST(CommandLine, HelpAndVersionAreExactDoubleDashFlags) {
+    struct Case {
+        std::vector<std::string> args;
+        bool help;
+        bool version;
+        std::optional<std::string> addr;
+    };
+    const std::vector<Case> cases = {
+        {{"--help"}, true, false, std::nullopt},
+        {{"--version"}, false, true, std::nullopt},
+        {{"a:1", "--version", "--help"}, true, true, "a:1"},
+        // Single-dash forms are not flags: they are the address, as any other such argument.
+        {{"-h"}, false, false, "-h"},
+        {{"-V", "--help"}, true, false, "-V"},
+        {{"--Help", "--help=1", "--versions"}, false, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const CommandLine parsed = parse_command_line(c.args);
+        EXPECT_EQ(parsed.help, c.help);
+        EXPECT_EQ(parsed.version, c.version);
+        EXPECT_EQ(parsed.inspector_addr, c.addr);
+        EXPECT_FALSE(parsed.print_url);
+    }
+}
+
 TEST(ConsoleLines, LineUpTheirEqualsSigns) {
     const auto lines = console_lines("W", "U");
     EXPECT_EQ(lines[0], "quelby_inspector: ws target  = W");
@@ -72,8 +102,8 @@ std::string default_url(std::string_view ws) {
 }
 
 TEST(Program, WithoutAnAddressReportsTheUsage) {
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{}, {"--print-url"}, {"--a", "--b"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"--print-url"}, {"--a", "--b"}, {"--HELP", "--help=yes", "--Version"}}) {
         std::vector<std::string> argv = {inspector_binary()};
         argv.insert(argv.end(), args.begin(), args.end());
         const auto result = run_process(argv);
@@ -81,6 +111,74 @@ TEST(Program, WithoutAnAddressReportsTheUsage) {
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, USAGE_REPORT);
     }
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    EXPECT_EQ(start, text.size()) << "text does not end with a line feed";
+    return lines;
+}
+
+TEST(Program, HelpNamesEveryFlagAndVariableWithStatusZero) {
+    const auto result = run_process({inspector_binary(), "--help"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    const auto lines = lines_of(result.out);
+    ASSERT_GE(lines.size(), 3U);
+    // The report's usage line, capitalised as help2man expects it, and the second form.
+    EXPECT_EQ("u" + lines[0].substr(1), USAGE);
+    EXPECT_EQ(lines[1], "  or:  quelby_inspector --help | --version");
+    for (const std::string_view needle :
+         {PRINT_URL_FLAG, HELP_FLAG, VERSION_FLAG, std::string_view("QUELBY_INSPECTOR_FRONTEND"),
+          std::string_view("QUELBY_INSPECTOR_LIB_BACKTRACE"),
+          std::string_view("QUELBY_INSPECTOR_BACKTRACE")}) {
+        // Each flag and variable has a line of its own that starts with it (the man page's
+        // option list is built from those lines).
+        EXPECT_TRUE(std::ranges::any_of(lines, [&](const std::string& line) {
+            return line.starts_with("  " + std::string(needle));
+        })) << needle;
+    }
+    for (const auto& line : lines) {
+        EXPECT_LE(line.size(), 100U) << line;
+    }
+}
+
+TEST(Program, VersionNamesTheReleaseTheFrontEndAndTheBackend) {
+    // LD_DEBUG makes the dynamic loader list every library it opens: --version must open no GUI
+    // library, since it has to work where they are not installed.
+    const auto result = run_process({inspector_binary(), "--version"}, {{"LD_DEBUG", "files"}});
+    EXPECT_EQ(result.exit_code, 0);
+    ASSERT_NE(result.err.find("libc.so.6"), std::string::npos) << "no loader listing";
+    EXPECT_EQ(result.err.find("libgtk"), std::string::npos);
+    EXPECT_EQ(result.err.find("libwebkit2gtk"), std::string::npos);
+    EXPECT_EQ(result.out, "quelby_inspector " QUELBY_EXPECTED_VERSION
+                          "\n\nBuilt with:\n"
+                          "  front end  " QUELBY_EXPECTED_FRONTEND_ORIGIN " (" +
+                              std::to_string(AssetTable::entries().size()) +
+                              " files embedded)\n  web view   " +
+                              std::string(webview_host::backend_name()) + "\n");
+}
+
+TEST(Program, HelpAndVersionAnswerWithoutTryingTheAddress) {
+    // A refusing address would cost the 5 s of retries if it were tried.
+    testing::RefusingPort refusing;
+    for (const auto& flag : {HELP_FLAG, VERSION_FLAG}) {
+        const auto result =
+            run_process({inspector_binary(), refusing.address(), std::string(flag), "--print-url"});
+        EXPECT_EQ(result.exit_code, 0) << flag;
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(result.out.starts_with(flag == HELP_FLAG ? "Usage: " : "quelby_inspector "));
+        EXPECT_LT(result.elapsed, 2000ms);
+    }
+    const auto both = run_process({inspector_binary(), "--version", "--help"});
+    EXPECT_EQ(both.exit_code, 0);
+    EXPECT_TRUE(both.out.starts_with("Usage: ")) << both.out;
 }
 
 TEST(Program, PrintsThreeLinesAndStopsWithPrintUrl) {

@@ -140,6 +140,9 @@ class WebView {
     std::unique_ptr<WebViewState> state_;
 };
 
+// The backend's name as --version shows it. A constant: answering loads no GUI library.
+std::string_view backend_name() noexcept;
+
 // Only on the main thread.
 EventLoop create_event_loop();
 

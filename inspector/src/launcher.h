@@ -12,6 +12,8 @@
 namespace quelby {
 
 inline constexpr std::string_view PRINT_URL_FLAG = "--print-url";
+inline constexpr std::string_view HELP_FLAG = "--help";
+inline constexpr std::string_view VERSION_FLAG = "--version";
 inline constexpr std::string_view USAGE =
     "usage: quelby_inspector [--print-url] <inspector-http-addr e.g. 127.0.0.1:9229>";
 inline constexpr std::string_view LINE_WS_TARGET = "quelby_inspector: ws target  = ";
@@ -19,10 +21,40 @@ inline constexpr std::string_view LINE_FRONTEND = "quelby_inspector: devtools   
 inline constexpr std::string_view LINE_EMBEDDED_NOTE =
     "quelby_inspector: (frontend is embedded; override with QUELBY_INSPECTOR_FRONTEND)";
 
+// What --help prints after its usage lines: one line per flag, one per environment variable.
+// help2man builds the manual page from this text, so its layout (headings ending in ':', entries
+// indented by two blanks with their descriptions aligned) matters.
+inline constexpr std::string_view HELP_BODY = R"(
+Opens a DevTools window on a running V8 inspector (for example node --inspect). The address is
+the inspector's HTTP listener: 127.0.0.1:9229, [::1]:9229 or host:port. The program reads the
+target list at http://ADDRESS/json (retrying for 5 seconds), prints the debugger's WebSocket
+address and the front end's URL, and opens a window whose content is the DevTools front end,
+compiled into the program, connected to the first target.
+
+Options:
+  --print-url   print the addresses and exit without opening a window
+  --help        print this help and exit
+  --version     print the version, the embedded front end and the web-view backend, and exit
+
+Environment:
+  QUELBY_INSPECTOR_FRONTEND       front-end URL template used instead of the embedded front
+                                  end; every {ws} is replaced by the debugger address
+  QUELBY_INSPECTOR_LIB_BACKTRACE  any value but 0 adds a stack backtrace to error reports;
+                                  0 turns it off whatever the next variable says
+  QUELBY_INSPECTOR_BACKTRACE      the same switch, consulted when the previous one is unset
+
+Exit status:
+  0  after --print-url, --help or --version, and when the window is closed
+  1  after an error, which is reported on standard error
+)";
+
 struct CommandLine {
     bool print_url = false;
     // The first argument that does not begin with "--", verbatim.
     std::optional<std::string> inspector_addr;
+    // Either one answers at once, with or without an address; --help wins when both are given.
+    bool help = false;
+    bool version = false;
 
     friend bool operator==(const CommandLine&, const CommandLine&) = default;
 };
@@ -30,11 +62,18 @@ struct CommandLine {
 // Steps 2 and 3 of the run: `arguments` excludes the program's name.
 CommandLine parse_command_line(std::span<const std::string> arguments);
 
+// The --help text: the usage lines, then HELP_BODY.
+std::string help_text();
+
+// The --version text: the program's version, then where its embedded front end came from and
+// which web-view backend it was built with (named without loading it).
+std::string version_text();
+
 // The three lines of step 7, without their line feeds.
 std::array<std::string, 3> console_lines(std::string_view ws_target, std::string_view frontend_url);
 
-// Steps 2 to 9 for the collected arguments. Success only with --print-url; otherwise the window
-// step either never returns or returns its error.
+// Steps 2 to 9 for the collected arguments. Success only with --print-url, --help or --version;
+// otherwise the window step either never returns or returns its error.
 Status run(std::span<const std::string> arguments);
 
 }  // namespace quelby
