@@ -1,5 +1,6 @@
 // The launcher: the command line as a unit, and the real program run as a child process.
 #include "launcher.h"
+#include "page_diagnostics.h"
 
 #include <gtest/gtest.h>
 
@@ -137,7 +138,7 @@ TEST(Program, HelpNamesEveryFlagAndVariableWithStatusZero) {
     for (const std::string_view needle :
          {PRINT_URL_FLAG, HELP_FLAG, VERSION_FLAG, std::string_view("QUELBY_INSPECTOR_FRONTEND"),
           std::string_view("QUELBY_INSPECTOR_LIB_BACKTRACE"),
-          std::string_view("QUELBY_INSPECTOR_BACKTRACE")}) {
+          std::string_view("QUELBY_INSPECTOR_BACKTRACE"), PAGE_DIAGNOSTICS_ENV}) {
         // Each flag and variable has a line of its own that starts with it (the man page's
         // option list is built from those lines).
         EXPECT_TRUE(std::ranges::any_of(lines, [&](const std::string& line) {

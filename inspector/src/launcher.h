@@ -42,6 +42,10 @@ Environment:
   QUELBY_INSPECTOR_LIB_BACKTRACE  any value but 0 adds a stack backtrace to error reports;
                                   0 turns it off whatever the next variable says
   QUELBY_INSPECTOR_BACKTRACE      the same switch, consulted when the previous one is unset
+  QUELBY_INSPECTOR_PAGE_DIAGNOSTICS
+                                  any value but 0: the front end's own errors and the files
+                                  it asks for but the program lacks go to standard error;
+                                  "requests": also every file served
 
 Exit status:
   0  after --print-url, --help or --version, and when the window is closed
@@ -59,7 +63,7 @@ struct CommandLine {
     friend bool operator==(const CommandLine&, const CommandLine&) = default;
 };
 
-// Steps 2 and 3 of the run: `arguments` excludes the program's name.
+// The flags and the address; `arguments` excludes the program's name.
 CommandLine parse_command_line(std::span<const std::string> arguments);
 
 // The --help text: the usage lines, then HELP_BODY.
@@ -69,10 +73,10 @@ std::string help_text();
 // which web-view backend it was built with (named without loading it).
 std::string version_text();
 
-// The three lines of step 7, without their line feeds.
+// The three console lines of a run that found the debugger address, without their line feeds.
 std::array<std::string, 3> console_lines(std::string_view ws_target, std::string_view frontend_url);
 
-// Steps 2 to 9 for the collected arguments. Success only with --print-url, --help or --version;
+// The whole run for the collected arguments. Success only with --print-url, --help or --version;
 // otherwise the window step either never returns or returns its error.
 Status run(std::span<const std::string> arguments);
 
