@@ -143,6 +143,25 @@ Answered handle(const webview_host::Request& request) {
     return answered;
 }
 
+TEST(DevtoolsSchemeUrl, MapsTheHttpFormOfThePrivateSchemeAndLeavesOtherUrls) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://devtools.localhost/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true",
+         "devtools://localhost/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true"},
+        {"http://devtools.localhost/", "devtools://localhost/"},
+        {"HTTP://DevTools.localhost/x", "devtools://localhost/x"},
+        {"devtools://localhost/js_app.html", "devtools://localhost/js_app.html"},
+        {"https://devtools.localhost/x", "https://devtools.localhost/x"},
+        {"http://devtoolsx.localhost/", "http://devtoolsx.localhost/"},
+        {"http://example.com/?u=http://devtools.localhost/",
+         "http://example.com/?u=http://devtools.localhost/"},
+        {"http://devtools", "http://devtools"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(devtools_scheme_url(in), out) << "for " << in;
+    }
+}
+
 TEST(DevtoolsSchemeHandler, RespondsOnceBeforeReturningWithOneContentTypeHeader) {
     const AssetEntry* svg = AssetTable::lookup("Images/3d-center.svg");
     ASSERT_NE(svg, nullptr);

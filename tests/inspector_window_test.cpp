@@ -155,7 +155,7 @@ TEST_F(InspectorWindow, WithoutAUsableWebKitReportsTheWebViewFailure) {
     EXPECT_EQ(*status, 1);
     expect_three_lines(program.out(), node.address());
     EXPECT_EQ(program.err(),
-              "Error: failed to create webview (is the WebView2 runtime installed?)\n\nCaused by:\n"
+              "Error: failed to create webview (is WebKitGTK 4.1 installed?)\n\nCaused by:\n"
               "    libwebkit2gtk-4.1.so.0 has no function webkit_web_view_get_type\n");
 }
 

@@ -1,6 +1,6 @@
-// The GTK backend's pure rules: the start URL it navigates to, the language it gives WebKit, the
-// response headers it lets through, where downloads go, which schemes it can serve, and how a
-// missing library or function is reported.
+// The GTK backend's pure rules: the language it gives WebKit, the response headers it lets through,
+// where downloads go, which schemes it can serve, and how a missing library or function is
+// reported.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -10,29 +10,9 @@
 #include "gtk_scheme.h"
 #include "language_tag.h"
 #include "response_header_rules.h"
-#include "start_url.h"
 
 namespace quelby::webview_host::gtk {
 namespace {
-
-TEST(NavigationUrl, MapsTheHttpFormOfThePrivateSchemeAndLeavesOtherUrls) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"http://devtools.localhost/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true",
-         "devtools://localhost/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true"},
-        {"http://devtools.localhost/", "devtools://localhost/"},
-        {"HTTP://DevTools.localhost/x", "devtools://localhost/x"},
-        {"devtools://localhost/js_app.html", "devtools://localhost/js_app.html"},
-        {"https://devtools.localhost/x", "https://devtools.localhost/x"},
-        {"http://devtoolsx.localhost/", "http://devtoolsx.localhost/"},
-        {"http://example.com/?u=http://devtools.localhost/",
-         "http://example.com/?u=http://devtools.localhost/"},
-        {"http://devtools", "http://devtools"},
-        {"", ""},
-    };
-    for (const auto& [in, out] : cases) {
-        EXPECT_EQ(navigation_url(in), out) << "for " << in;
-    }
-}
 
 TEST(LanguageTag, ConvertsPosixLocalesAndFallsBackForAnythingElse) {
     const std::pair<const char*, const char*> cases[] = {

@@ -224,7 +224,7 @@ TEST_F(SchemeInWebView, ServesModulesImagesErrorsAndLateOrMissingAnswersToThePag
     ASSERT_TRUE(window) << window.error().messages().front();
     auto view = WebViewBuilder()
                     .register_scheme("devtools", test_handler)
-                    .set_url("http://devtools.localhost/index.html?ws=x")
+                    .set_url("devtools://localhost/index.html?ws=x")
                     .build(*window);
     ASSERT_TRUE(view) << view.error().messages().front();
 
@@ -233,7 +233,7 @@ TEST_F(SchemeInWebView, ServesModulesImagesErrorsAndLateOrMissingAnswersToThePag
     ASSERT_TRUE(reported) << "the page never posted its results; requests seen: "
                           << observed.uris.size();
 
-    // The http form of the start URL was navigated as the private scheme, query intact.
+    // The start URL reached the handler with its query intact.
     ASSERT_FALSE(observed.uris.empty());
     EXPECT_EQ(observed.uris.front(), "devtools://localhost/index.html?ws=x");
     const Request& report = *observed.report;

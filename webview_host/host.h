@@ -142,6 +142,9 @@ class WebView {
 
 // The backend's name as --version shows it. A constant: answering loads no GUI library.
 std::string_view backend_name() noexcept;
+// What a user installs to give this backend its web engine, as a failure to build the web view
+// names it: "WebKitGTK 4.1", "the WebView2 runtime".
+std::string_view webview_runtime_name() noexcept;
 
 // Only on the main thread.
 EventLoop create_event_loop();

@@ -5,7 +5,8 @@ namespace quelby::webview_host {
 std::string page_diagnostics_script(std::string_view channel) {
     return R"js((() => {
   'use strict';
-  const channel = )js" + std::string(channel) + R"js(;
+  const channel = )js" +
+           std::string(channel) + R"js(;
   if (typeof channel !== 'function') return;
   const post = (text) => {
     try {

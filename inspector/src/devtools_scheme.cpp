@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "ascii_text.h"
 #include "asset_table.h"
 
 namespace quelby {
@@ -60,6 +61,18 @@ std::string_view path_of_uri(std::string_view uri) {
 }
 
 }  // namespace
+
+std::string devtools_scheme_url(std::string_view url) {
+    // "http://" + scheme name + "."
+    constexpr std::string_view HTTP_FORM_PREFIX = "http://devtools.";
+    if (!starts_with_ignoring_ascii_case(url, HTTP_FORM_PREFIX)) {
+        return std::string(url);
+    }
+    std::string scheme_url(DEVTOOLS_SCHEME_NAME);
+    scheme_url += "://";
+    scheme_url.append(url.substr(HTTP_FORM_PREFIX.size()));
+    return scheme_url;
+}
 
 std::string_view content_type_for_path(std::string_view path) {
     const std::size_t dot = path.rfind('.');

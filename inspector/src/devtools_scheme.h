@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "host.h"
@@ -23,6 +24,11 @@ struct DevtoolsResponse {
     std::string_view content_type;
     std::span<const std::uint8_t> body;
 };
+
+// The front end's address in the scheme's own form, as the web view is given it:
+// "http://devtools.localhost/x?y" -> "devtools://localhost/x?y" (scheme and host matched without
+// regard to case, as URLs treat them); any other URL is returned as is.
+std::string devtools_scheme_url(std::string_view url);
 
 // The content type for a path, from the text after its last '.'.
 std::string_view content_type_for_path(std::string_view path);

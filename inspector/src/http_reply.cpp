@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "ascii_text.h"
 #include "utf8.h"
 
 namespace quelby::http {
@@ -17,21 +18,6 @@ std::string_view trim(std::string_view text) {
     }
     const std::size_t last = text.find_last_not_of(BLANKS);
     return text.substr(first, last - first + 1);
-}
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -87,10 +73,10 @@ std::optional<std::size_t> declared_content_length(std::string_view head) {
         }
         const std::string_view name = trim(line.substr(0, colon));
         const std::string_view value = trim(line.substr(colon + 1));
-        if (equals_ignoring_case(name, "transfer-encoding")) {
+        if (equals_ignoring_ascii_case(name, "transfer-encoding")) {
             return std::nullopt;  // the length is not the body's then
         }
-        if (!equals_ignoring_case(name, "content-length")) {
+        if (!equals_ignoring_ascii_case(name, "content-length")) {
             continue;
         }
         if (value.empty() || value.size() > 18 ||

@@ -11,8 +11,6 @@ namespace host = webview_host;
 
 constexpr std::string_view WINDOW_CONTEXT = "failed to create inspector window";
 constexpr int NOT_FOUND_STATUS = 404;
-constexpr std::string_view WEBVIEW_CONTEXT =
-    "failed to create webview (is the WebView2 runtime installed?)";
 
 // Stateless: the loop always sleeps between events, and only the close request ends it.
 void on_event(const host::Event& event, host::LoopMode& mode) {
@@ -45,6 +43,11 @@ host::SchemeHandler reporting_scheme_handler(bool every_request,
 
 }  // namespace
 
+std::string webview_failure_context() {
+    return "failed to create webview (is " + std::string(host::webview_runtime_name()) +
+           " installed?)";
+}
+
 Status run_inspector_window(const std::string& frontend_url) {
     return run_inspector_window(frontend_url, PageDiagnostics::Off, {});
 }
@@ -66,11 +69,10 @@ Status run_inspector_window(const std::string& frontend_url, PageDiagnostics lev
     } else {
         builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME), devtools_scheme_handler);
     }
-    auto webview = builder.set_url(frontend_url).build(*window);
+    auto webview = builder.set_url(devtools_scheme_url(frontend_url)).build(*window);
     if (!webview) {
         // The window, then the loop, are released on return: reverse order of creation.
-        return std::unexpected(
-            std::move(webview).error().with_context(std::string(WEBVIEW_CONTEXT)));
+        return std::unexpected(std::move(webview).error().with_context(webview_failure_context()));
     }
     host::run_event_loop(std::move(loop), on_event);
 }

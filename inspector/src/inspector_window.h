@@ -11,6 +11,11 @@ namespace quelby {
 
 inline constexpr std::string_view WINDOW_TITLE = "quelby \u2014 script inspector";
 
+// The context of every failure to build the web view, naming what the platform needs installed:
+// "failed to create webview (is WebKitGTK 4.1 installed?)" on Linux, "failed to create webview
+// (is the WebView2 runtime installed?)" on Windows.
+std::string webview_failure_context();
+
 // Does not return on success: the process ends from inside the event loop when the window is
 // closed. Returns an error chain when the window or the web view cannot be built.
 Status run_inspector_window(const std::string& frontend_url);

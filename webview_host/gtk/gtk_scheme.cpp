@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "ascii_text.h"
 #include "gtk_state.h"
 #include "response_header_rules.h"
 
@@ -13,15 +14,6 @@ namespace {
 
 constexpr int BAD_REQUEST = 400;
 constexpr std::string_view CONTENT_TYPE = "content-type";
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) {
-                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
-           });
-}
 
 std::vector<Header> request_headers(const WebKitApi& webkit, WebKitURISchemeRequest* request) {
     std::vector<Header> headers;
@@ -94,7 +86,7 @@ void finish_request(const WindowApi& api, const WebKitApi& webkit, WebKitURISche
             const std::string value(header.value);
             // The content type is the resource's MIME type for the engine, and a header for the
             // page: given headers replace the engine's own, so it goes to both.
-            if (equals_ignoring_case(name, CONTENT_TYPE)) {
+            if (equals_ignoring_ascii_case(name, CONTENT_TYPE)) {
                 webkit.webkit_uri_scheme_response_set_content_type(answer, value.c_str());
             }
             webkit.soup_message_headers_append(headers, name.c_str(), value.c_str());

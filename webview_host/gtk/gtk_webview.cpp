@@ -8,7 +8,6 @@
 #include "language_tag.h"
 #include "page_diagnostics_script.h"
 #include "page_scripts.h"
-#include "start_url.h"
 
 namespace quelby::webview_host {
 
@@ -186,8 +185,8 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     auto state = std::make_unique<WebViewState>(api, context, view);
     api.gtk_widget_show(view);
     api.gtk_widget_grab_focus(view);
-    webkit.webkit_web_view_load_uri(reinterpret_cast<WebKitWebView*>(view),
-                                    gtk::navigation_url(url_).c_str());
+    // A registered scheme's own URL is loaded as it is: WebKit serves it through the handler.
+    webkit.webkit_web_view_load_uri(reinterpret_cast<WebKitWebView*>(view), url_.c_str());
     return WebView(std::move(state));
 }
 
