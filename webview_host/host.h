@@ -175,7 +175,9 @@ class WebViewBuilder {
     PageDiagnosticSink page_diagnostics_;
 };
 
-// Never returns: the process ends with the status the handler asks for.
-[[noreturn]] void run_event_loop(EventLoop loop, EventHandler handler);
+// Runs until the handler asks the loop to exit, and returns the exit status it asked for (0 when
+// the system ends the loop itself). The window and the web view are still there afterwards; the
+// caller releases them, web view first.
+int run_event_loop(EventLoop& loop, EventHandler handler);
 
 }  // namespace quelby::webview_host

@@ -48,12 +48,12 @@ std::string webview_failure_context() {
            " installed?)";
 }
 
-Status run_inspector_window(const std::string& frontend_url) {
+Result<int> run_inspector_window(const std::string& frontend_url) {
     return run_inspector_window(frontend_url, PageDiagnostics::Off, {});
 }
 
-Status run_inspector_window(const std::string& frontend_url, PageDiagnostics level,
-                            const DiagnosticSink& diagnostics) {
+Result<int> run_inspector_window(const std::string& frontend_url, PageDiagnostics level,
+                                 const DiagnosticSink& diagnostics) {
     host::EventLoop loop = host::create_event_loop();
     auto window =
         host::create_window(loop, host::WindowAttributes{.title = std::string(WINDOW_TITLE)});
@@ -74,7 +74,8 @@ Status run_inspector_window(const std::string& frontend_url, PageDiagnostics lev
         // The window, then the loop, are released on return: reverse order of creation.
         return std::unexpected(std::move(webview).error().with_context(webview_failure_context()));
     }
-    host::run_event_loop(std::move(loop), on_event);
+    // The web view, the window and the loop are released on return, in that order.
+    return host::run_event_loop(loop, on_event);
 }
 
 }  // namespace quelby

@@ -16,13 +16,14 @@ inline constexpr std::string_view WINDOW_TITLE = "quelby \u2014 script inspector
 // (is the WebView2 runtime installed?)" on Windows.
 std::string webview_failure_context();
 
-// Does not return on success: the process ends from inside the event loop when the window is
-// closed. Returns an error chain when the window or the web view cannot be built.
-Status run_inspector_window(const std::string& frontend_url);
+// Opens the window and runs its event loop until the window is closed; then releases the web view,
+// the window and the loop, and gives the exit status the loop ended with. Returns an error chain
+// when the window or the web view cannot be built.
+Result<int> run_inspector_window(const std::string& frontend_url);
 
 // The same, with the page's own failure reports and the scheme's answers ("not found" ones, or all
 // of them) given to `diagnostics` as they happen.
-Status run_inspector_window(const std::string& frontend_url, PageDiagnostics level,
-                            const DiagnosticSink& diagnostics);
+Result<int> run_inspector_window(const std::string& frontend_url, PageDiagnostics level,
+                                 const DiagnosticSink& diagnostics);
 
 }  // namespace quelby

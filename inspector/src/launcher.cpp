@@ -1,5 +1,7 @@
 #include "launcher.h"
 
+#include <cstdlib>
+
 #include "asset_table.h"
 #include "build_info.h"
 #include "console.h"
@@ -50,14 +52,14 @@ std::array<std::string, 3> console_lines(std::string_view ws_target,
             std::string(LINE_EMBEDDED_NOTE)};
 }
 
-Status run(std::span<const std::string> arguments) {
+Result<int> run(std::span<const std::string> arguments) {
     const CommandLine command_line = parse_command_line(arguments);
     // Answered before any address is looked for. If the console cannot take the text there is
     // nothing else to do, so the run succeeds all the same, as with the three lines below.
     if (command_line.help || command_line.version) {
         static_cast<void>(console::write_to(console::Stream::Output,
                                             command_line.help ? help_text() : version_text()));
-        return {};
+        return EXIT_SUCCESS;
     }
     if (!command_line.inspector_addr) {
         return std::unexpected(ErrorChain::from_message(std::string(USAGE)));
@@ -73,7 +75,7 @@ Status run(std::span<const std::string> arguments) {
         static_cast<void>(console::write_line(line));
     }
     if (command_line.print_url) {
-        return {};
+        return EXIT_SUCCESS;
     }
     const PageDiagnostics diagnostics =
         page_diagnostics_level(environment_variable_utf8(PAGE_DIAGNOSTICS_ENV));

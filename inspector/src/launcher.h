@@ -76,8 +76,7 @@ std::string version_text();
 // The three console lines of a run that found the debugger address, without their line feeds.
 std::array<std::string, 3> console_lines(std::string_view ws_target, std::string_view frontend_url);
 
-// The whole run for the collected arguments. Success only with --print-url, --help or --version;
-// otherwise the window step either never returns or returns its error.
-Status run(std::span<const std::string> arguments);
+// The whole run for the collected arguments: the process's exit status, or the error to report.
+Result<int> run(std::span<const std::string> arguments);
 
 }  // namespace quelby

@@ -9,9 +9,10 @@ int main(int argc, char** argv) {
     quelby::console::prepare_process();
     try {
         const std::vector<std::string> arguments = quelby::console::collect_arguments(argc, argv);
-        const quelby::Status status = quelby::run(arguments);
+        const quelby::Result<int> status = quelby::run(arguments);
         if (status) {
-            return 0;
+            // The window and the web view are gone by now; the process ends here, not in the host.
+            return *status;
         }
         quelby::console::write_report(quelby::format_report(status.error()));
     } catch (const std::exception& error) {

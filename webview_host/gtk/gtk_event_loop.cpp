@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <cstdlib>
 
 #include "gtk_event_loop.h"
@@ -15,8 +14,8 @@ EventLoop create_event_loop() {
 namespace gtk {
 
 void dispatch_event(EventLoopState& state, EventKind kind) {
-    if (state.handler == nullptr) {
-        return;
+    if (state.handler == nullptr || state.mode.kind == LoopMode::Kind::Exit) {
+        return;  // not running yet, or ending with the status already asked for
     }
     state.handler(Event{.kind = kind}, state.mode);
     if (state.mode.kind == LoopMode::Kind::Exit && state.main_loop != nullptr) {
@@ -26,27 +25,27 @@ void dispatch_event(EventLoopState& state, EventKind kind) {
 
 }  // namespace gtk
 
-void run_event_loop(EventLoop loop, EventHandler handler) {
+int run_event_loop(EventLoop& loop, EventHandler handler) {
     EventLoopState& state = loop.state();
     if (!state.api) {
         // Only reachable by skipping create_window's failure: with no GUI nothing could ever end
         // the loop.
-        std::fflush(nullptr);
-        std::_Exit(EXIT_FAILURE);
+        return EXIT_FAILURE;
     }
     const gtk::WindowApi& api = **state.api;
     state.handler = handler;
-    state.main_loop = api.g_main_loop_new(nullptr, FALSE);
+    state.mode = LoopMode{};
+    if (state.main_loop == nullptr) {
+        state.main_loop = api.g_main_loop_new(nullptr, FALSE);
+    }
     // The loop's start is an event like any other: the handler sets the mode it wants.
     gtk::dispatch_event(state, EventKind::Other);
     if (state.mode.kind != LoopMode::Kind::Exit) {
         // Sleeps in poll() until a source is ready; GLib wakes it for timers and X events alike.
         api.g_main_loop_run(state.main_loop);
     }
-    // The window, the web view and GTK's own state are left to the process exit on purpose:
-    // WebKit's threads are still running, and tearing their objects down under them buys nothing.
-    std::fflush(nullptr);
-    std::_Exit(state.mode.exit_status);
+    state.handler = nullptr;
+    return state.mode.exit_status;
 }
 
 }  // namespace quelby::webview_host

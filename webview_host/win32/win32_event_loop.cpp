@@ -41,12 +41,6 @@ void become_dpi_aware() {
     SetProcessDPIAware();
 }
 
-[[noreturn]] void end_process(int status) {
-    // The window and the web view are not torn down one by one: the process exit reclaims them,
-    // and the runtime's processes end when their host is gone.
-    ExitProcess(static_cast<UINT>(status));
-}
-
 }  // namespace
 
 void report_event(EventLoopState& loop, EventKind kind) {
@@ -55,10 +49,13 @@ void report_event(EventLoopState& loop, EventKind kind) {
         loop.close_pending = loop.close_pending || kind == EventKind::CloseRequested;
         return;
     }
-    LoopMode mode;
-    loop.handler(Event{kind}, mode);
-    if (mode.kind == LoopMode::Kind::Exit) {
-        end_process(mode.exit_status);
+    if (loop.mode.kind == LoopMode::Kind::Exit) {
+        return;  // the loop is ending with the status already asked for
+    }
+    loop.handler(Event{kind}, loop.mode);
+    if (loop.mode.kind == LoopMode::Kind::Exit) {
+        // Ends the message loop below once this message has been dispatched.
+        PostQuitMessage(loop.mode.exit_status);
     }
 }
 
@@ -69,25 +66,33 @@ EventLoop create_event_loop() {
     return EventLoop(std::move(state));
 }
 
-void run_event_loop(EventLoop loop, EventHandler handler) {
+int run_event_loop(EventLoop& loop, EventHandler handler) {
     EventLoopState& state = loop.state();
     state.handler = handler;
+    state.mode = LoopMode{};
     report_event(state, EventKind::Other);  // the loop's start
-    if (state.close_pending) {
+    if (state.close_pending && state.mode.kind != LoopMode::Kind::Exit) {
+        state.close_pending = false;
         report_event(state, EventKind::CloseRequested);
     }
     MSG message{};
+    int status = 0;
     while (true) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) {
-            end_process(0);  // WM_QUIT
+            // WM_QUIT: ours carries the handler's status; one from elsewhere ends the loop with 0.
+            status = state.mode.kind == LoopMode::Kind::Exit ? state.mode.exit_status : 0;
+            break;
         }
         if (got == -1) {
-            end_process(1);  // the queue itself failed; nothing more can be dispatched
+            status = 1;  // the queue itself failed; nothing more can be dispatched
+            break;
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    state.handler = nullptr;
+    return status;
 }
 
 }  // namespace quelby::webview_host

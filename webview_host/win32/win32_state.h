@@ -15,6 +15,8 @@ struct EventLoopState {
     // A close request that came while the web view was still being built, before the loop ran:
     // kept, and delivered as soon as the loop starts, so the user need not close twice.
     bool close_pending = false;
+    // What the handler last asked for; once it is Exit, later events no longer reach the handler.
+    LoopMode mode;
 };
 
 struct WindowState {

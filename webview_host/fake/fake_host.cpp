@@ -1,0 +1,161 @@
+#include "fake_host.h"
+
+#include "handle_members.h"
+
+namespace quelby::webview_host {
+
+struct EventLoopState {
+    ~EventLoopState();
+};
+struct WindowState {
+    ~WindowState();
+};
+struct WebViewState {
+    std::vector<std::pair<std::string, SchemeHandler>> schemes;
+    PageDiagnosticSink diagnostics;
+    ~WebViewState();
+};
+
+QUELBY_DEFINE_HOST_HANDLES()
+
+namespace fake {
+namespace {
+
+struct Current {
+    Script script;
+    Record record;
+    WebViewState* web_view = nullptr;  // the one built, while it exists
+};
+
+Current& current() {
+    static Current state;
+    return state;
+}
+
+void note(std::string call) {
+    current().record.calls.push_back(std::move(call));
+}
+
+Answer copy_of(const Response& response) {
+    Answer answer{.status = response.status, .headers = {}, .body = {}};
+    for (const ResponseHeader& header : response.headers) {
+        answer.headers.emplace_back(header.name, header.value);
+    }
+    answer.body.assign(response.body.begin(), response.body.end());
+    return answer;
+}
+
+void send_request(const Step& step) {
+    Record& record = current().record;
+    const std::size_t slot = record.answers.size();
+    record.answers.emplace_back();  // stays status 0 if the handler never answers
+    WebViewState* view = current().web_view;
+    if (view == nullptr) {
+        return;
+    }
+    for (auto& [name, handler] : view->schemes) {
+        if (name == step.scheme) {
+            const Request request{.method = "GET", .uri = step.text, .headers = {}, .body = {}};
+            handler("fake", request, Responder([slot](Response response) {
+                        current().record.answers[slot] = copy_of(response);
+                    }));
+        }
+    }
+}
+
+}  // namespace
+
+void reset(Script script) {
+    current().script = std::move(script);
+    current().record = Record{};
+}
+
+const Record& record() {
+    return current().record;
+}
+
+}  // namespace fake
+
+EventLoopState::~EventLoopState() {
+    fake::note("release event loop");
+}
+WindowState::~WindowState() {
+    fake::note("release window");
+}
+WebViewState::~WebViewState() {
+    fake::note("release web view");
+    if (fake::current().web_view == this) {
+        fake::current().web_view = nullptr;
+    }
+}
+
+std::string_view backend_name() noexcept {
+    return "fake (records what is asked of it)";
+}
+
+std::string_view webview_runtime_name() noexcept {
+    return "the fake engine";
+}
+
+EventLoop create_event_loop() {
+    fake::note("create_event_loop");
+    return EventLoop(std::make_unique<EventLoopState>());
+}
+
+Result<Window> create_window(EventLoop& /*loop*/, const WindowAttributes& attributes) {
+    fake::note("create_window");
+    fake::current().record.title = attributes.title;
+    if (const auto& failure = fake::current().script.window_failure) {
+        return std::unexpected(ErrorChain::from_message(*failure));
+    }
+    return Window(std::make_unique<WindowState>());
+}
+
+Result<WebView> WebViewBuilder::build(Window& /*window*/) {
+    fake::note("build");
+    fake::Record& record = fake::current().record;
+    for (const auto& scheme : schemes_) {
+        record.schemes.push_back(scheme.first);
+    }
+    record.url = url_;
+    record.page_diagnostics = static_cast<bool>(page_diagnostics_);
+    if (const auto& failure = fake::current().script.webview_failure) {
+        return std::unexpected(ErrorChain::from_message(*failure));
+    }
+    auto state = std::make_unique<WebViewState>();
+    state->schemes = std::move(schemes_);
+    state->diagnostics = std::move(page_diagnostics_);
+    fake::current().web_view = state.get();
+    return WebView(std::move(state));
+}
+
+int run_event_loop(EventLoop& /*loop*/, EventHandler handler) {
+    fake::note("run_event_loop");
+    LoopMode mode;
+    const auto deliver = [&](EventKind kind) {
+        handler(Event{.kind = kind}, mode);
+        fake::current().record.modes.push_back(mode.kind);
+    };
+    deliver(EventKind::Other);  // the loop's start
+    for (const fake::Step& step : fake::current().script.steps) {
+        if (mode.kind == LoopMode::Kind::Exit) {
+            break;
+        }
+        switch (step.kind) {
+            case fake::Step::Kind::Event:
+                deliver(step.event);
+                break;
+            case fake::Step::Kind::Request:
+                fake::send_request(step);
+                break;
+            case fake::Step::Kind::PageDiagnostic:
+                if (fake::current().web_view != nullptr && fake::current().web_view->diagnostics) {
+                    fake::current().web_view->diagnostics(step.text);
+                }
+                break;
+        }
+    }
+    return mode.kind == LoopMode::Kind::Exit ? mode.exit_status : fake::LOOP_NEVER_ENDED;
+}
+
+}  // namespace quelby::webview_host

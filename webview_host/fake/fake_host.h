@@ -1,0 +1,60 @@
+// A third backend, for tests: no window system and no web engine, only a record of what the
+// program asked of the host, in order, and a script of what the host does in return (fail, deliver
+// events to the loop, send the page's requests to a registered scheme, report page diagnostics).
+// The build links it instead of a real backend into the programs that test the window step
+// in-process.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host.h"
+
+namespace quelby::webview_host::fake {
+
+// One answer a scheme handler gave, copied out of the responder.
+struct Answer {
+    int status = 0;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+};
+
+// What the loop does while it runs: deliver an event to the handler, send a request to a
+// registered scheme (its answer is recorded), or report a page diagnostic.
+struct Step {
+    enum class Kind { Event, Request, PageDiagnostic };
+    Kind kind = Kind::Event;
+    EventKind event = EventKind::Other;
+    std::string scheme;  // Request: the registered scheme's name
+    std::string text;    // Request: the URI; PageDiagnostic: the page's text
+};
+
+struct Script {
+    std::optional<std::string> window_failure;   // create_window fails with this message
+    std::optional<std::string> webview_failure;  // build fails with this message
+    std::vector<Step> steps;                     // run in order while the loop runs
+};
+
+struct Record {
+    // "create_event_loop", "create_window", "build", "run_event_loop", and the releases:
+    // "release web view", "release window", "release event loop".
+    std::vector<std::string> calls;
+    std::string title;
+    std::vector<std::string> schemes;   // registered, in order
+    std::string url;                    // the start URL the web view was given
+    bool page_diagnostics = false;      // a diagnostics sink was given
+    std::vector<Answer> answers;        // of the Request steps, in order
+    std::vector<LoopMode::Kind> modes;  // what the handler asked after each event
+};
+
+// What run_event_loop returns when the script ran out without the handler asking to exit (a real
+// loop would still be running).
+inline constexpr int LOOP_NEVER_ENDED = -1;
+
+// Starts a new test: the script to follow, and an empty record.
+void reset(Script script);
+const Record& record();
+
+}  // namespace quelby::webview_host::fake
