@@ -19,6 +19,13 @@ inline constexpr std::string_view LINE_FRONTEND = "quelby_inspector: devtools   
 inline constexpr std::string_view LINE_EMBEDDED_NOTE =
     "quelby_inspector: (frontend is embedded; override with QUELBY_INSPECTOR_FRONTEND)";
 
+inline constexpr std::string_view SERVE_FLAG = "--serve";
+inline constexpr std::string_view DEFAULT_SERVE_ADDRESS = "127.0.0.1:0";
+
+// The address to serve the front end on: DEFAULT_SERVE_ADDRESS for "--serve", ADDR for
+// "--serve=ADDR"; the last such argument counts. nullopt when there is none.
+std::optional<std::string> serve_address(std::span<const std::string> arguments);
+
 struct CommandLine {
     bool print_url = false;
     // The first argument that does not begin with "--", verbatim.
