@@ -42,7 +42,7 @@ constexpr auto WRITE_TIMEOUT = 60s;
 // After a response that closes the connection, the client's unread bytes are drained for this long
 // (at most LINGER_LIMIT of them), so that the close does not reset the connection under the answer.
 constexpr auto LINGER_TIMEOUT = 2s;
-constexpr std::size_t LINGER_LIMIT = 4 * 1024 * 1024;
+constexpr std::size_t LINGER_LIMIT = std::size_t{4} * 1024 * 1024;
 // A failing accept (out of descriptors) is retried after this pause instead of spinning.
 constexpr auto ACCEPT_RETRY = 100ms;
 
@@ -188,18 +188,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
             send_error(http::status::request_header_fields_too_large, 11);
         } else if (is_malformed_request(error)) {
             send_error(http::status::bad_request, 11);
-        } else if (error) {
+        } else if (error || !parser_) {
             close();  // the peer left, reset or timed out
         } else {
-            answer(parser_->get());
+            answer(*parser_);
         }
     }
 
-    void answer(const http::request<http::empty_body>& request) {
-        const bool has_body =
-            parser_->chunked() || (parser_->content_length() && *parser_->content_length() > 0);
+    void answer(const http::request_parser<http::empty_body>& parser) {
+        const http::request<http::empty_body>& request = parser.get();
+        const auto content_length = parser.content_length();
+        const bool has_body = parser.chunked() || (content_length && *content_length > 0);
         // A body is never read, so the connection cannot carry another request after it.
-        close_after_ = !parser_->keep_alive() || has_body;
+        close_after_ = !parser.keep_alive() || has_body;
         const unsigned version = request.version() == 10 ? 10 : 11;
 
         const auto hosts = request.equal_range(http::field::host);
@@ -364,7 +365,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::optional<http::response_serializer<Body>> serializer_;
     bool head_only_ = false;
     bool close_after_ = false;
-    std::array<char, 16 * 1024> scratch_{};
+    std::array<char, std::size_t{16} * 1024> scratch_{};
     std::size_t drained_ = 0;
 };
 

@@ -13,7 +13,8 @@
 namespace quelby {
 
 // Limits on what a client can make the server hold.
-inline constexpr std::size_t SERVE_HEADER_LIMIT = 16 * 1024;  // request line and header fields
+inline constexpr std::size_t SERVE_HEADER_LIMIT =
+    std::size_t{16} * 1024;  // request line and header fields
 inline constexpr std::size_t SERVE_MAX_FIELDS = 100;
 inline constexpr std::size_t SERVE_MAX_CONNECTIONS = 512;
 
