@@ -68,7 +68,6 @@ error_log $work/nginx/error.log;
 events { worker_connections 1024; }
 http {
     include /etc/nginx/mime.types;
-    types { text/javascript js; }
     access_log off;
     sendfile on;
     tcp_nopush on;

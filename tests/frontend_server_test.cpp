@@ -37,10 +37,8 @@ class FrontendServerTest : public ::testing::Test {
         auto listening = FrontendServer::listen("127.0.0.1:0");
         ASSERT_TRUE(listening.has_value()) << listening.error().messages().front();
         server_ = std::move(*listening);
-        thread_ = std::thread([this] {
-            static_cast<void>(
-                server_->run(std::string(FRONT_END_TARGET), FrontendServer::StopOn::Call));
-        });
+        thread_ =
+            std::thread([this] { static_cast<void>(server_->run(std::string(FRONT_END_TARGET))); });
     }
     void TearDown() override {
         if (server_) {
@@ -326,7 +324,7 @@ TEST(FrontendServerListen, ServesOnIpv6LoopbackAndByName) {
     }
     EXPECT_EQ((*v6)->origin(), "http://[::1]:" + std::to_string((*v6)->port()));
     FrontendServer& server = **v6;
-    std::thread thread([&] { static_cast<void>(server.run("/", FrontendServer::StopOn::Call)); });
+    std::thread thread([&] { static_cast<void>(server.run("/")); });
     HttpConnection connection(server.port(), /*ipv6=*/true);
     ASSERT_TRUE(connection.send("GET /js_app.html HTTP/1.1\r\nHost: [::1]:1\r\n\r\n"));
     const auto reply = connection.read_reply();

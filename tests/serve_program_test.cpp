@@ -156,6 +156,19 @@ INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, ServeSignal, ::testing::Values(S
                                                                : std::string("SIGTERM");
                          });
 
+TEST(Serve, AnInterruptAsSoonAsTheFirstLineIsOutStillEndsWithStatusZero) {
+    FakeInspector fake({FakeAnswer{fake_list()}});
+    for (int i = 0; i < 5; ++i) {
+        RunningProgram program({inspector_binary(), "--serve", fake.address()});
+        ASSERT_TRUE(program.read_line(10s).has_value());
+        program.send_signal(SIGINT);
+        const auto result = program.wait(5s);
+        ASSERT_TRUE(result.has_value());
+        EXPECT_EQ(result->term_signal, 0);
+        EXPECT_EQ(result->exit_code, 0);
+    }
+}
+
 TEST(Serve, AnExplicitPortCanBeTakenAgainAtOnceAfterAnInterruptWithOpenConnections) {
     FakeInspector fake({FakeAnswer{fake_list()}});
     ServedProgram first = start_serving(fake, {"--serve"});

@@ -152,11 +152,17 @@ struct FrontendServer::Impl {
     asio::steady_timer accept_retry{io};
     std::uint16_t port = 0;
 
+    std::optional<serve::StopRequests> stop_requests;
+
     void accept();
     void close_listener() {
         boost::system::error_code ignored;
         acceptor.close(ignored);
         accept_retry.cancel();
+    }
+    void stop() {
+        close_listener();
+        io.stop();
     }
 };
 
@@ -406,7 +412,8 @@ std::uint16_t FrontendServer::port() const {
     return impl_->port;
 }
 
-Result<std::unique_ptr<FrontendServer>> FrontendServer::listen(std::string_view address) {
+Result<std::unique_ptr<FrontendServer>> FrontendServer::listen(std::string_view address,
+                                                               StopOn stop_on) {
     const auto fail = [&](ErrorChain cause) {
         return std::unexpected(std::move(cause).with_context("failed to serve the front end on " +
                                                              std::string(address)));
@@ -460,32 +467,24 @@ Result<std::unique_ptr<FrontendServer>> FrontendServer::listen(std::string_view 
     }
     bound.port = impl->port;
     impl->origin = serve::origin_for(impl->bound_name, bound);
+    if (stop_on == StopOn::CallOrInterrupt) {
+        Impl& server = *impl;
+        impl->stop_requests.emplace(impl->io, [&server] { server.stop(); });
+    }
     return std::unique_ptr<FrontendServer>(new FrontendServer(std::move(impl)));
 }
 
-Status FrontendServer::run(std::string front_end_target, StopOn stop_on) {
+Status FrontendServer::run(std::string front_end_target) {
     impl_->front_end_target = std::move(front_end_target);
-    Impl& impl = *impl_;
-    const auto stop_serving = [&impl] {
-        impl.close_listener();
-        impl.io.stop();
-    };
-    std::optional<serve::StopRequests> stop_requests;
-    if (stop_on == StopOn::CallOrInterrupt) {
-        stop_requests.emplace(impl.io, stop_serving);
-    }
-    impl.accept();
-    impl.io.run();
-    impl.close_listener();
+    impl_->accept();
+    impl_->io.run();
+    impl_->close_listener();
     return {};
 }
 
 void FrontendServer::stop() {
     Impl& impl = *impl_;
-    asio::post(impl.io, [&impl] {
-        impl.close_listener();
-        impl.io.stop();
-    });
+    asio::post(impl.io, [&impl] { impl.stop(); });
 }
 
 }  // namespace quelby

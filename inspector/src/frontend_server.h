@@ -20,10 +20,17 @@ inline constexpr std::size_t SERVE_MAX_CONNECTIONS = 512;
 
 class FrontendServer {
   public:
+    enum class StopOn : std::uint8_t {
+        Call,             // only stop()
+        CallOrInterrupt,  // also SIGINT/SIGTERM, or Ctrl+C and the console's close on Windows
+    };
+
     // Resolves `address` ("HOST:PORT", "[IPv6]:PORT"; port 0 lets the system choose), binds and
-    // listens. Nothing is accepted before run(). Fails with "failed to serve the front end on
-    // {address}" and the cause.
-    static Result<std::unique_ptr<FrontendServer>> listen(std::string_view address);
+    // listens. Nothing is accepted before run(), but stop requests are watched from here on, so
+    // that one arriving while the address is being printed ends run() at once rather than the
+    // process. Fails with "failed to serve the front end on {address}" and the cause.
+    static Result<std::unique_ptr<FrontendServer>> listen(std::string_view address,
+                                                          StopOn stop_on = StopOn::Call);
 
     ~FrontendServer();
     FrontendServer(const FrontendServer&) = delete;
@@ -33,13 +40,9 @@ class FrontendServer {
     [[nodiscard]] const std::string& origin() const;
     [[nodiscard]] std::uint16_t port() const;
 
-    enum class StopOn : std::uint8_t {
-        Call,             // only stop()
-        CallOrInterrupt,  // also SIGINT/SIGTERM, or Ctrl+C and the console's close on Windows
-    };
     // Serves on the calling thread until stopped; the listener is closed when it returns.
     // `front_end_target` ("/js_app.html?ws=...") is where "/" redirects.
-    Status run(std::string front_end_target, StopOn stop_on);
+    Status run(std::string front_end_target);
 
     // Makes run() return; callable from any thread.
     void stop();

@@ -20,13 +20,13 @@ void write_console_lines(std::string_view ws_target, std::string_view url) {
 // --serve: the embedded front end over HTTP until the user stops the process. The printed URL is
 // the served start page, so the front-end template does not apply.
 Status serve_front_end(const std::string& address, const std::string& ws_target) {
-    auto server = FrontendServer::listen(address);
+    auto server = FrontendServer::listen(address, FrontendServer::StopOn::CallOrInterrupt);
     if (!server) {
         return std::unexpected(std::move(server.error()));
     }
     std::string target = serve::frontend_target(ws_target);
     write_console_lines(ws_target, (*server)->origin() + target);
-    return (*server)->run(std::move(target), FrontendServer::StopOn::CallOrInterrupt);
+    return (*server)->run(std::move(target));
 }
 
 }  // namespace
