@@ -192,22 +192,6 @@ TEST(Serve, AnExplicitPortCanBeTakenAgainAtOnceAfterAnInterruptWithOpenConnectio
     EXPECT_EQ(third.port, first.port) << (third.lines.empty() ? "" : third.lines[1]);
 }
 
-TEST(Serve, ServesOnIpv6LoopbackWhenAsked) {
-    FakeInspector fake({FakeAnswer{fake_list()}});
-    ServedProgram served = start_serving(fake, {"--serve=[::1]:0"});
-    if (served.lines.empty()) {
-        const auto result = served.program->wait(5s);
-        GTEST_SKIP() << "no IPv6 loopback here: " << (result ? result->err : "");
-    }
-    ASSERT_NE(served.port, 0) << served.lines[1];
-    EXPECT_TRUE(served.url.starts_with("http://[::1]:")) << served.url;
-    HttpConnection connection(served.port, /*ipv6=*/true);
-    ASSERT_TRUE(connection.send("GET /js_app.html HTTP/1.1\r\nHost: [::1]\r\n\r\n"));
-    const auto reply = connection.read_reply();
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(reply->status, 200);
-}
-
 TEST(Serve, AnAddressItCannotServeOnIsReportedAfterDiscovery) {
     FakeInspector fake({FakeAnswer{fake_list()}});
     const auto result = run_process({inspector_binary(), "--serve=nonsense", fake.address()});
