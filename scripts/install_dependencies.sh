@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the demo and the test suite need. Run as root (or via
-# sudo). With --benchmarks it also installs what only the benchmarks use (headless Chromium).
+# sudo). With --benchmarks it also installs what only the benchmarks use (wrk, nginx).
 set -euo pipefail
 
 packages=(
     # build, and the style checks of the test suite
     cmake ninja-build g++ pkg-config git clang-format clang-tidy-16
     # libraries
-    nlohmann-json3-dev libboost-stacktrace-dev libssl-dev
+    nlohmann-json3-dev libboost-stacktrace-dev libboost-dev libssl-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev hyperfine curl jq time python3
     # packaging: the manual page (help2man), the .deb's Depends (dpkg-shlibdeps) and its check
@@ -19,10 +19,12 @@ packages=(
     # the Linux window: WebKitGTK headers (the libraries are opened at run time), and a private X
     # server, window manager and X tools for the window tests and the demo
     libwebkit2gtk-4.1-dev libx11-dev xvfb xauth xdotool x11-utils matchbox-window-manager wmctrl
+    # a real browser opening the front end that --serve serves, in its end-to-end test
+    chromium
 )
 if [ "${1:-}" = "--benchmarks" ]; then
-    # the baseline of the window benchmark: headless Chromium on a loopback static server
-    packages+=(chromium)
+    # the baselines of the --serve benchmark: a load generator and a static web server
+    packages+=(wrk nginx-light)
 fi
 
 sudo_cmd=()

@@ -205,6 +205,29 @@ check_template() {
 }
 check "QUELBY_INSPECTOR_FRONTEND template" check_template
 
+# --serve: the exe serves the embedded front end over loopback; curl on Linux fetches the start page
+# and must get exactly the bytes of the front-end build.
+check_serve() {
+    local serve_pid url expected="$build/frontend/front_end/js_app.html"
+    wine "$exe" --serve "$fake_addr" >"$work/serve.out" 2>"$work/serve.err" &
+    serve_pid=$!
+    pids+=("$serve_pid")
+    for _ in $(seq 150); do [ "$(grep -c . "$work/serve.out")" -ge 3 ] && break; sleep 0.1; done
+    url="$(sed -n 2p "$work/serve.out" | tr -d '\r' | sed 's/^quelby_inspector: devtools   = //')"
+    echo "  served: $url"
+    local ok=0
+    if [[ "$url" =~ ^http://127\.0\.0\.1:[0-9]+/js_app\.html\?ws=127\.0\.0\.1:4000/fake-target\&experiments=true\&v8only=true$ ]] &&
+        curl -sf -o "$work/served.html" "$url" && cmp "$work/served.html" "$expected" &&
+        [ "$(curl -s -o /dev/null -w '%{content_type}' "${url%%/js_app.html*}/entrypoints/js_app/js_app.js")" = "text/javascript; charset=utf-8" ] &&
+        [ "$(curl -s -o /dev/null -w '%{http_code}' -H 'Host: evil.example' "$url")" = 403 ]; then
+        ok=1
+    fi
+    kill "$serve_pid" 2>/dev/null
+    wait "$serve_pid" 2>/dev/null
+    [ "$ok" -eq 1 ] || { echo "  output:"; tr -d '\r' <"$work/serve.out" | sed 's/^/    /'; return 1; }
+}
+check "--serve answers js_app.html with its exact bytes" check_serve
+
 # The window step without a WebView2 runtime: the three lines, then the report; Wine's traces of
 # window creation (+win) and of the debugger output (+debugstr) prove the window was created and
 # shown before the runtime loader gave up.

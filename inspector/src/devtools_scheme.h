@@ -7,14 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "asset_route.h"
 #include "host.h"
 
 namespace quelby {
 
 // The private scheme's name; pages reach it as http://devtools.localhost/.
 inline constexpr std::string_view DEVTOOLS_SCHEME_NAME = "devtools";
-// Served when the request path is empty.
-inline constexpr std::string_view DEFAULT_DOCUMENT = "js_app.html";
 // The one header of every answer.
 inline constexpr std::string_view CONTENT_TYPE_HEADER = "content-type";
 
@@ -29,9 +28,6 @@ struct DevtoolsResponse {
 // "http://devtools.localhost/x?y" -> "devtools://localhost/x?y" (scheme and host matched without
 // regard to case, as URLs treat them); any other URL is returned as is.
 std::string devtools_scheme_url(std::string_view url);
-
-// The content type for a path, from the text after its last '.'.
-std::string_view content_type_for_path(std::string_view path);
 
 // The answer for a request URI such as "devtools://localhost/js_app.html?ws=..." (or a bare path
 // beginning with '/'). Only the path counts: the query and any fragment are ignored.

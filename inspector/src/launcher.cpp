@@ -7,11 +7,48 @@
 #include "console.h"
 #include "debugger_address.h"
 #include "environment.h"
+#include "frontend_server.h"
 #include "host.h"
 #include "inspector_window.h"
 #include "page_diagnostics.h"
+#include "serve_rules.h"
 
 namespace quelby {
+namespace {
+
+// The lines of a console that cannot be written (a closed pipe) are dropped: they are only
+// informative, and the window, the server or the exit status is the program's real answer.
+void write_console_lines(std::string_view ws_target, std::string_view url) {
+    for (const std::string& line : console_lines(ws_target, url)) {
+        static_cast<void>(console::write_line(line));
+    }
+}
+
+// --serve: the embedded front end over HTTP until the user stops the process. The printed URL is
+// the served start page, so the front-end template does not apply.
+Status serve_front_end(const std::string& address, const std::string& ws_target) {
+    auto server = FrontendServer::listen(address, FrontendServer::StopOn::CallOrInterrupt);
+    if (!server) {
+        return std::unexpected(std::move(server.error()));
+    }
+    std::string target = serve::frontend_target(ws_target);
+    write_console_lines(ws_target, (*server)->origin() + target);
+    return (*server)->run(std::move(target));
+}
+
+}  // namespace
+
+std::optional<std::string> serve_address(std::span<const std::string> arguments) {
+    std::optional<std::string> address;
+    for (const std::string& argument : arguments) {
+        if (argument == SERVE_FLAG) {
+            address = std::string(DEFAULT_SERVE_ADDRESS);
+        } else if (argument.starts_with(SERVE_FLAG) && argument[SERVE_FLAG.size()] == '=') {
+            address = argument.substr(SERVE_FLAG.size() + 1);
+        }
+    }
+    return address;
+}
 
 CommandLine parse_command_line(std::span<const std::string> arguments) {
     CommandLine command_line;
@@ -36,7 +73,9 @@ std::string help_text() {
     // The usage line as the error report has it, but capitalised and with the second form of
     // the command: the manual page's synopsis is read from these lines.
     return "Usage" + std::string(USAGE.substr(USAGE.find(':'))) +
-           "\n  or:  quelby_inspector --help | --version\n" + std::string(HELP_BODY);
+           "\n  or:  quelby_inspector --help | --version"
+           "\n  or:  quelby_inspector --serve[=ADDR] <inspector-http-addr>\n" +
+           std::string(HELP_BODY);
 }
 
 std::string version_text() {
@@ -68,12 +107,14 @@ Result<int> run(std::span<const std::string> arguments) {
     if (!ws_target) {
         return std::unexpected(std::move(ws_target.error()));
     }
-    const std::string url = frontend_url(*ws_target);
-    // A console that cannot be written (a closed pipe) does not stop the run: the lines are only
-    // informative, and the window (or the exit status) is the program's real answer.
-    for (const std::string& line : console_lines(*ws_target, url)) {
-        static_cast<void>(console::write_line(line));
+    if (const auto address = serve_address(arguments)) {
+        if (auto served = serve_front_end(*address, *ws_target); !served) {
+            return std::unexpected(std::move(served.error()));
+        }
+        return EXIT_SUCCESS;
     }
+    const std::string url = frontend_url(*ws_target);
+    write_console_lines(*ws_target, url);
     if (command_line.print_url) {
         return EXIT_SUCCESS;
     }

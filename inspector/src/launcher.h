@@ -35,6 +35,9 @@ Options:
   --print-url   print the addresses and exit without opening a window
   --help        print this help and exit
   --version     print the version, the embedded front end and the web-view backend, and exit
+  --serve[=ADDR]
+                serve the embedded front end over HTTP on ADDR (default 127.0.0.1:0) for any
+                browser, print its URL, and run until interrupted; no window
 
 Environment:
   QUELBY_INSPECTOR_FRONTEND       front-end URL template used instead of the embedded front
@@ -48,9 +51,17 @@ Environment:
                                   "requests": also every file served
 
 Exit status:
-  0  after --print-url, --help or --version, and when the window is closed
+  0  after --print-url, --help or --version, when the window is closed, and when --serve
+     is interrupted
   1  after an error, which is reported on standard error
 )";
+
+inline constexpr std::string_view SERVE_FLAG = "--serve";
+inline constexpr std::string_view DEFAULT_SERVE_ADDRESS = "127.0.0.1:0";
+
+// The address to serve the front end on: DEFAULT_SERVE_ADDRESS for "--serve", ADDR for
+// "--serve=ADDR"; the last such argument counts. nullopt when there is none.
+std::optional<std::string> serve_address(std::span<const std::string> arguments);
 
 struct CommandLine {
     bool print_url = false;

@@ -1,0 +1,57 @@
+// The --serve HTTP server: the embedded front end for any browser, on a loopback address. It
+// answers from the same route decision as the devtools scheme and never touches the file system
+// or the inspector's traffic (the browser talks to the inspector directly).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "error_chain.h"
+
+namespace quelby {
+
+// Limits on what a client can make the server hold.
+inline constexpr std::size_t SERVE_HEADER_LIMIT =
+    std::size_t{16} * 1024;  // request line and header fields
+inline constexpr std::size_t SERVE_MAX_FIELDS = 100;
+inline constexpr std::size_t SERVE_MAX_CONNECTIONS = 512;
+
+class FrontendServer {
+  public:
+    enum class StopOn : std::uint8_t {
+        Call,             // only stop()
+        CallOrInterrupt,  // also SIGINT/SIGTERM, or Ctrl+C and the console's close on Windows
+    };
+
+    // Resolves `address` ("HOST:PORT", "[IPv6]:PORT"; port 0 lets the system choose), binds and
+    // listens. Nothing is accepted before run(), but stop requests are watched from here on, so
+    // that one arriving while the address is being printed ends run() at once rather than the
+    // process. Fails with "failed to serve the front end on {address}" and the cause.
+    static Result<std::unique_ptr<FrontendServer>> listen(std::string_view address,
+                                                          StopOn stop_on = StopOn::Call);
+
+    ~FrontendServer();
+    FrontendServer(const FrontendServer&) = delete;
+    FrontendServer& operator=(const FrontendServer&) = delete;
+
+    // "http://127.0.0.1:PORT": the origin of the served pages.
+    [[nodiscard]] const std::string& origin() const;
+    [[nodiscard]] std::uint16_t port() const;
+
+    // Serves on the calling thread until stopped; the listener is closed when it returns.
+    // `front_end_target` ("/js_app.html?ws=...") is where "/" redirects.
+    Status run(std::string front_end_target);
+
+    // Makes run() return; callable from any thread.
+    void stop();
+
+    struct Impl;
+
+  private:
+    explicit FrontendServer(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quelby

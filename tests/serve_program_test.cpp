@@ -1,0 +1,268 @@
+// The real program with --serve: its command line, console lines and signals against a fake
+// inspector, and headless Chromium opening the printed URL against node's inspector.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "asset_table.h"
+#include "launcher.h"
+#include "support/fake_inspector.h"
+#include "support/http_client.h"
+#include "support/running_program.h"
+#include "support/subprocess.h"
+
+namespace quelby {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BackgroundProcess;
+using testing::FakeAnswer;
+using testing::FakeInspector;
+using testing::find_in_path;
+using testing::http_request;
+using testing::HttpConnection;
+using testing::inspector_binary;
+using testing::run_process;
+using testing::RunningProgram;
+
+constexpr std::string_view FAKE_TARGET = "127.0.0.1:4000/fake-target";
+constexpr std::string_view NOTE_LINE =
+    "quelby_inspector: (frontend is embedded; override with QUELBY_INSPECTOR_FRONTEND)";
+
+TEST(ServeAddress, ComesFromTheLastServeFlag) {
+    using Args = std::vector<std::string>;
+    const std::pair<Args, std::optional<std::string>> cases[] = {
+        {{"127.0.0.1:9229"}, std::nullopt},
+        {{"--serve", "127.0.0.1:9229"}, "127.0.0.1:0"},
+        {{"127.0.0.1:9229", "--serve"}, "127.0.0.1:0"},
+        {{"--serve=[::1]:9230", "127.0.0.1:9229"}, "[::1]:9230"},
+        {{"--serve=", "x"}, ""},
+        {{"--serve=127.0.0.1:1", "--serve"}, "127.0.0.1:0"},
+        {{"--serve", "--serve=127.0.0.1:2"}, "127.0.0.1:2"},
+        {{"--served", "--serve-x=1", "--SERVE", "-serve", "serve"}, std::nullopt},
+    };
+    for (const auto& [arguments, address] : cases) {
+        EXPECT_EQ(serve_address(arguments), address) << ::testing::PrintToString(arguments);
+    }
+    // The inspector address is still the first argument not beginning with "--".
+    EXPECT_EQ(parse_command_line(Args{"--serve=127.0.0.1:5", "127.0.0.1:9229"}).inspector_addr,
+              "127.0.0.1:9229");
+}
+
+std::string fake_list() {
+    return testing::http_reply("HTTP/1.0 200 OK", R"([{"webSocketDebuggerUrl": "ws://)" +
+                                                      std::string(FAKE_TARGET) + R"("}])");
+}
+
+std::uint16_t port_of(const std::string& url) {
+    std::smatch match;
+    if (!std::regex_search(url, match, std::regex(R"(^http://(?:127\.0\.0\.1|\[::1\]):(\d+)/)"))) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(std::stoi(match[1]));
+}
+
+// Binds 127.0.0.1:port as a new server would, without address reuse.
+bool port_is_free(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+// Starts the program with --serve arguments against the fake inspector and reads its three lines.
+struct ServedProgram {
+    std::unique_ptr<RunningProgram> program;
+    std::vector<std::string> lines;
+    std::string url;
+    std::uint16_t port = 0;
+};
+
+ServedProgram start_serving(const FakeInspector& fake, const std::vector<std::string>& flags,
+                            const std::vector<testing::EnvChange>& env = {}) {
+    std::vector<std::string> argv = {inspector_binary()};
+    argv.insert(argv.end(), flags.begin(), flags.end());
+    argv.push_back(fake.address());
+    ServedProgram served{std::make_unique<RunningProgram>(argv, env), {}, {}, 0};
+    for (int i = 0; i < 3; ++i) {
+        auto line = served.program->read_line(10s);
+        if (!line) {
+            break;
+        }
+        served.lines.push_back(*line);
+    }
+    if (served.lines.size() == 3) {
+        const std::string prefix(LINE_FRONTEND);
+        if (served.lines[1].starts_with(prefix)) {
+            served.url = served.lines[1].substr(prefix.size());
+            served.port = port_of(served.url);
+        }
+    }
+    return served;
+}
+
+class ServeSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(ServeSignal, PrintsTheServedUrlServesUntilTheSignalThenExitsZeroAndFreesThePort) {
+    FakeInspector fake({FakeAnswer{fake_list()}});
+    // The front-end template is for the window; the served URL is printed all the same.
+    ServedProgram served =
+        start_serving(fake, {"--serve"}, {{"QUELBY_INSPECTOR_FRONTEND", "http://x/{ws}"}});
+    ASSERT_EQ(served.lines.size(), 3U) << "the lines must arrive while the program runs";
+    EXPECT_EQ(served.lines[0], std::string(LINE_WS_TARGET) + std::string(FAKE_TARGET));
+    ASSERT_NE(served.port, 0) << served.lines[1];
+    EXPECT_EQ(served.url, "http://127.0.0.1:" + std::to_string(served.port) + "/js_app.html?ws=" +
+                              std::string(FAKE_TARGET) + "&experiments=true&v8only=true");
+    EXPECT_EQ(served.lines[2], NOTE_LINE);
+
+    const auto page = http_request(served.port, "GET", served.url.substr(served.url.find("/js")));
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(page->status, 200);
+    const AssetEntry* start_page = AssetTable::lookup("js_app.html");
+    ASSERT_NE(start_page, nullptr);
+    EXPECT_EQ(page->body, std::string(reinterpret_cast<const char*>(start_page->bytes.data()),
+                                      start_page->bytes.size()));
+    const auto root = http_request(served.port, "GET", "/");
+    ASSERT_TRUE(root.has_value());
+    EXPECT_EQ(root->status, 302);
+    EXPECT_EQ(root->header("Location"), served.url.substr(served.url.find("/js")));
+
+    served.program->send_signal(GetParam());
+    const auto result = served.program->wait(5s);
+    ASSERT_TRUE(result.has_value()) << "still running after the signal";
+    EXPECT_EQ(result->exit_code, 0);
+    EXPECT_EQ(result->term_signal, 0);
+    EXPECT_EQ(result->err, "");
+    EXPECT_EQ(result->out, "");
+    EXPECT_TRUE(port_is_free(served.port));
+    EXPECT_FALSE(HttpConnection(served.port).connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, ServeSignal, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& param_info) {
+                             return param_info.param == SIGINT ? std::string("SIGINT")
+                                                               : std::string("SIGTERM");
+                         });
+
+TEST(Serve, AnInterruptAsSoonAsTheFirstLineIsOutStillEndsWithStatusZero) {
+    FakeInspector fake({FakeAnswer{fake_list()}});
+    for (int i = 0; i < 5; ++i) {
+        RunningProgram program({inspector_binary(), "--serve", fake.address()});
+        ASSERT_TRUE(program.read_line(10s).has_value());
+        program.send_signal(SIGINT);
+        const auto result = program.wait(5s);
+        ASSERT_TRUE(result.has_value());
+        EXPECT_EQ(result->term_signal, 0);
+        EXPECT_EQ(result->exit_code, 0);
+    }
+}
+
+TEST(Serve, AnExplicitPortCanBeTakenAgainAtOnceAfterAnInterruptWithOpenConnections) {
+    FakeInspector fake({FakeAnswer{fake_list()}});
+    ServedProgram first = start_serving(fake, {"--serve"});
+    ASSERT_NE(first.port, 0);
+    const std::string explicit_address = "--serve=127.0.0.1:" + std::to_string(first.port);
+    first.program->send_signal(SIGINT);
+    ASSERT_TRUE(first.program->wait(5s).has_value());
+
+    ServedProgram second = start_serving(fake, {explicit_address});
+    ASSERT_EQ(second.port, first.port) << (second.lines.empty() ? "" : second.lines[1]);
+    // A kept-alive connection is open when the signal comes: the server closes it first.
+    HttpConnection open(second.port);
+    ASSERT_TRUE(open.send("GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    ASSERT_TRUE(open.read_reply().has_value());
+    second.program->send_signal(SIGINT);
+    const auto result = second.program->wait(5s);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->exit_code, 0);
+
+    ServedProgram third = start_serving(fake, {explicit_address});
+    EXPECT_EQ(third.port, first.port) << (third.lines.empty() ? "" : third.lines[1]);
+}
+
+TEST(Serve, AnAddressItCannotServeOnIsReportedAfterDiscovery) {
+    FakeInspector fake({FakeAnswer{fake_list()}});
+    const auto result = run_process({inspector_binary(), "--serve=nonsense", fake.address()});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err,
+              "Error: failed to serve the front end on nonsense\n\nCaused by:\n    invalid socket "
+              "address\n");
+    EXPECT_EQ(fake.requests().size(), 1U);
+}
+
+// Headless Chromium opens the printed URL; node reports the front end's connection.
+TEST(ServeEndToEnd, HeadlessChromiumOpensThePrintedUrlAndAttachesToNode) {
+    const auto node = find_in_path("node");
+    const auto chromium = find_in_path("chromium");
+    if (!node) {
+        GTEST_SKIP() << "node is not installed";
+    }
+    if (!chromium) {
+        GTEST_SKIP() << "chromium is not installed (scripts/install_dependencies.sh)";
+    }
+    BackgroundProcess inspector(
+        {*node, "--inspect=127.0.0.1:0", "-e",
+         "let n = 0; setInterval(() => console.log('quelby --serve: tick', ++n), 200)"});
+    const auto listening = inspector.wait_for_stderr_line("Debugger listening on ws://", 10s);
+    ASSERT_TRUE(listening.has_value()) << "node did not announce its inspector";
+    std::smatch match;
+    ASSERT_TRUE(
+        std::regex_search(*listening, match, std::regex(R"(ws://((127\.0\.0\.1:\d+)/\S+))")));
+    const std::string ws_target = match[1];
+
+    RunningProgram program({inspector_binary(), "--serve", match[2]});
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3; ++i) {
+        if (auto line = program.read_line(10s)) {
+            lines.push_back(*line);
+        }
+    }
+    ASSERT_EQ(lines.size(), 3U);
+    const std::string url = lines[1].substr(LINE_FRONTEND.size());
+    EXPECT_NE(port_of(url), 0) << url;
+    EXPECT_NE(url.find("?ws=" + ws_target + "&"), std::string::npos) << url;
+
+    const std::filesystem::path home = std::filesystem::temp_directory_path() /
+                                       ("quelby-serve-chromium-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(home);
+    const std::filesystem::path screenshot =
+        std::filesystem::path(QUELBY_SCREENSHOT_DIR) / "serve-chromium.png";
+    std::filesystem::remove(screenshot);
+    // The virtual-time budget keeps the page open (time stands still while it loads) until the
+    // front end has attached and drawn, then Chromium takes the screenshot and exits.
+    const auto browser =
+        run_process({*chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync",
+                     "--user-data-dir=" + (home / "profile").string(), "--window-size=1280,800",
+                     "--virtual-time-budget=5000", "--screenshot=" + screenshot.string(), url},
+                    {{"HOME", home.string()}});
+    const auto attached = inspector.wait_for_stderr_line("Debugger attached.", 20s);
+    std::filesystem::remove_all(home);
+    EXPECT_EQ(browser.exit_code, 0) << browser.err.substr(0, 2000);
+    ASSERT_TRUE(attached.has_value()) << "node never saw the front end; chromium said:\n"
+                                      << browser.err.substr(0, 2000);
+    ASSERT_TRUE(std::filesystem::exists(screenshot));
+    EXPECT_GT(std::filesystem::file_size(screenshot), 5000U);
+
+    program.send_signal(SIGINT);
+    const auto result = program.wait(5s);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->exit_code, 0);
+}
+
+}  // namespace
+}  // namespace quelby
