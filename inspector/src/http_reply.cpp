@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "quoted_text.h"
 #include "utf8.h"
 
 namespace quelby::http {
@@ -141,8 +142,8 @@ Result<std::string> check_reply(std::string_view reply) {
     }
     const std::string_view line = status_line(split->head);
     if (!status_line_accepted(line)) {
-        return std::unexpected(
-            ErrorChain::from_message(std::string(NON_200_PREFIX) + std::string(line)));
+        return std::unexpected(ErrorChain::from_message(std::string(NON_200_PREFIX) +
+                                                        quote_peer_text(line, Layout::Escape)));
     }
     return std::string(split->body);
 }

@@ -35,16 +35,24 @@ Status run(std::span<const std::string> arguments) {
     if (!ws_target) {
         return std::unexpected(std::move(ws_target.error()));
     }
-    const std::string url = frontend_url(*ws_target);
-    // A console that cannot be written (a closed pipe) does not stop the run: the lines are only
-    // informative, and the window (or the exit status) is the program's real answer.
-    for (const std::string& line : console_lines(*ws_target, url)) {
-        static_cast<void>(console::write_line(line));
+    auto url = frontend_url(*ws_target);
+    if (!url) {
+        return std::unexpected(std::move(url.error()));
+    }
+    // Without --print-url a console that cannot be written (a closed pipe) does not stop the run:
+    // the lines are only informative and the window is the answer. With it the lines are the
+    // answer, so losing them is an error.
+    bool written = true;
+    for (const std::string& line : console_lines(*ws_target, *url)) {
+        written = console::write_line(line) && written;
     }
     if (command_line.print_url) {
+        if (!written) {
+            return std::unexpected(ErrorChain::from_message(std::string(OUTPUT_FAILED)));
+        }
         return {};
     }
-    return run_inspector_window(url);
+    return run_inspector_window(*url);
 }
 
 }  // namespace quelby
