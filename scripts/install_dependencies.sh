@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # build, and the style checks of the test suite
     cmake ninja-build g++ pkg-config git clang-format clang-tidy-16
+    # the fuzz preset: clang 16 (it compiles libstdc++ 12's <expected>) and its libFuzzer
+    clang-16 libclang-rt-16-dev
     # libraries
     nlohmann-json3-dev libboost-stacktrace-dev libboost-dev libssl-dev
     # tests and benchmarks

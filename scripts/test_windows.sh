@@ -228,6 +228,84 @@ check_serve() {
 }
 check "--serve answers js_app.html with its exact bytes" check_serve
 
+# A peer that never accepts (its accept queue full): the connect gives up at the deadline with
+# Winsock's time-out, instead of waiting for the system's own minutes.
+cat >"$work/stuck.py" <<'PY'
+import socket, time
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(0)
+held = []
+for _ in range(64):
+    filler = socket.socket()
+    filler.settimeout(0.2)
+    try:
+        filler.connect(server.getsockname())
+        held.append(filler)
+    except OSError:
+        held.append(filler)
+        break
+print(server.getsockname()[1], flush=True)
+time.sleep(600)
+PY
+python3 "$work/stuck.py" >"$work/stuck.port" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/stuck.port" ] && break; sleep 0.1; done
+
+check_stuck() {
+    local addr="127.0.0.1:$(head -n 1 "$work/stuck.port")" start elapsed status
+    start=$(date +%s%N)
+    run_exe --print-url "$addr"
+    status=$?
+    elapsed=$((($(date +%s%N) - start) / 1000000))
+    echo "  gave up after $elapsed ms"
+    expect_status $status 1 && expect_contains "$work/err" "    0: connect to inspector at $addr" &&
+        grep -aqE '^    1: .*\(os error 10060\)$' "$work/err" &&
+        [ "$elapsed" -ge 4900 ] && [ "$elapsed" -lt 8000 ]
+}
+check "a listener that never accepts: os error 10060 at the deadline" check_stuck
+
+# Peer text that would forge a console line is refused, and --print-url with a standard output
+# that cannot be written is an error.
+cat >"$work/hostile.py" <<'PY'
+import socket
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(8)
+print(server.getsockname()[1], flush=True)
+body = b'[{"webSocketDebuggerUrl": "ws://127.0.0.1:4000/x\\nquelby_inspector: devtools   = http://evil.example/"}]'
+while True:
+    connection, _ = server.accept()
+    request = b""
+    while b"\r\n\r\n" not in request:
+        chunk = connection.recv(4096)
+        if not chunk:
+            break
+        request += chunk
+    connection.sendall(b"HTTP/1.0 200 OK\r\n\r\n" + body)
+    connection.close()
+PY
+python3 "$work/hostile.py" >"$work/hostile.port" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/hostile.port" ] && break; sleep 0.1; done
+
+check_forged_line() {
+    run_exe --print-url "127.0.0.1:$(head -n 1 "$work/hostile.port")"
+    local status=$?
+    expect_status $status 1 && expect_file "$work/out" "" &&
+        expect_contains "$work/err" "contains the control character U+000A at byte 21 and cannot be a WebSocket address: ws://127.0.0.1:4000/x<U+000A>quelby_inspector: devtools   = http://evil.example/"
+}
+check "a ws target with a line feed is refused" check_forged_line
+
+check_lost_output() {
+    wine "$exe" --print-url "$fake_addr" >&- 2>"$work/err.raw"
+    local status=$?
+    tr -d '\r' <"$work/err.raw" >"$work/err"
+    expect_status $status 1 &&
+        expect_contains "$work/err" "Error: could not write the addresses to standard output"
+}
+check "--print-url with standard output closed: status 1" check_lost_output
+
 # The window step without a WebView2 runtime: the three lines, then the report; Wine's traces of
 # window creation (+win) and of the debugger output (+debugstr) prove the window was created and
 # shown before the runtime loader gave up.
@@ -252,6 +330,50 @@ check_no_runtime() {
         [ "$created" -lt "$shown" ] && [ "$shown" -lt "$loader" ]
 }
 check "window step without a WebView2 runtime (Xvfb)" check_no_runtime
+
+# The host past "no runtime": a test double of the runtime's client library, found the way the real
+# one is (a relative WEBVIEW2_BROWSER_EXECUTABLE_FOLDER, taken relative to the exe, not to the
+# current directory), creates everything asynchronously, checks the set-up, sends requests and
+# reads the answers to the end, starts a download, resizes the window and asks it to close.
+check_runtime_double() {
+    local report="$work/runtime.report" status
+    rm -f "$report"
+    (cd "$work" && WEBVIEW2_BROWSER_EXECUTABLE_FOLDER='..\tests_windows\fake_runtime' \
+        WEBVIEW2_USER_DATA_FOLDER=profile WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS=--quelby-test-switch \
+        QUELBY_FAKE_RUNTIME_REPORT="$(winepath -w "$report")" \
+        timeout 60 wine "$exe" "$fake_addr" >"$work/out.raw" 2>"$work/err.raw")
+    status=$?
+    echo "  $(grep -c '^ok ' "$report" 2>/dev/null || echo 0) checks of the double passed"
+    grep -v '^ok ' "$report" 2>/dev/null | grep -v '^done$' | sed 's/^/  /'
+    expect_status $status 0 && grep -qx done "$report" && ! grep -q '^FAIL' "$report"
+}
+check "WebView2 host against a runtime double (Xvfb)" check_runtime_double
+
+# Microsoft's loader is used from beside the exe, and never from the current directory.
+check_loader_places() {
+    local report="$work/loader.report" status
+    rm -f "$report"
+    (cd "$build/tests_windows/fake_loader" && QUELBY_FAKE_LOADER_REPORT="$(winepath -w "$report")" \
+        timeout 60 wine "$exe" "$fake_addr" >/dev/null 2>&1)
+    status=$?
+    [ "$status" -eq 1 ] && [ ! -e "$report" ] || { echo "  a loader in the current directory ran"; return 1; }
+    mkdir -p "$work/app"
+    cp "$exe" "$build/tests_windows/fake_loader/WebView2Loader.dll" "$work/app/"
+    QUELBY_FAKE_LOADER_REPORT="$(winepath -w "$report")" run_exe_at "$work/app/quelby_inspector.exe" "$fake_addr"
+    status=$?
+    expect_status $status 1 && grep -qx 'loader ran' "$report" &&
+        expect_contains "$work/err" "WebView2 error: HRESULT 0x80004004"
+}
+run_exe_at() {  # run_exe_at EXE ARGS...: run_exe with another copy of the program
+    local saved="$exe" status
+    exe="$1"
+    shift
+    run_exe "$@"
+    status=$?
+    exe="$saved"
+    return $status
+}
+check "WebView2Loader.dll: beside the exe yes, current directory no (Xvfb)" check_loader_places
 
 # The unit checks: the host's pure parts, the Windows seams and the Win32 host, under Wine.
 for test_exe in "$build"/tests_windows/*.exe; do

@@ -149,6 +149,35 @@ TEST(FrontendUrl, DefaultsToTheEmbeddedFrontEndOrFillsTheTemplate) {
     }
 }
 
+TEST(FrontendUrl, IsBoundedAtOneMebibyte) {
+    // Template: 4 fixed bytes + 2 placeholders; exactly at the bound, then one byte over.
+    const std::string tmpl = "a{ws}bc{ws}d";
+    const std::string at_bound((FRONTEND_URL_LIMIT - 4) / 2, 'w');
+    const auto fits = frontend_url_from(at_bound, tmpl);
+    ASSERT_TRUE(fits.has_value());
+    EXPECT_EQ(fits->size(), FRONTEND_URL_LIMIT);
+    const auto over = frontend_url_from(at_bound + "w", tmpl);
+    ASSERT_FALSE(over.has_value());
+    EXPECT_EQ(over.error().messages().front(),
+              "the front-end URL would be 1048578 bytes, over the 1 MiB bound (1048576 bytes) "
+              "(QUELBY_INSPECTOR_FRONTEND has 2 \"{ws}\" and the ws target is 524287 bytes)");
+    // A template over the bound by itself, and sizes past 64 bits, are refused as well.
+    EXPECT_FALSE(frontend_url_from("", std::string(FRONTEND_URL_LIMIT + 1, 'x')).has_value());
+    std::string many;
+    for (int i = 0; i < 1000; ++i) {
+        many += "{ws}";
+    }
+    EXPECT_FALSE(frontend_url_from(std::string(FRONTEND_URL_LIMIT, 'w'), many).has_value());
+    // The default address: 41 + target + 29 bytes.
+    const std::string base = "http://devtools.localhost/js_app.html?ws=";
+    const std::size_t room = FRONTEND_URL_LIMIT - base.size() - FRONTEND_QUERY_TAIL.size();
+    EXPECT_TRUE(frontend_url_from(std::string(room, 'w'), std::nullopt).has_value());
+    const auto default_over = frontend_url_from(std::string(room + 1, 'w'), std::nullopt);
+    ASSERT_FALSE(default_over.has_value());
+    EXPECT_TRUE(default_over.error().messages().front().starts_with(
+        frontend_url_too_long_message(FRONTEND_URL_LIMIT + 1)));
+}
+
 TEST(FrontendUrl, ReadsTheEnvironmentAndIgnoresInvalidUnicode) {
     ::setenv("QUELBY_INSPECTOR_FRONTEND", "t={ws}", 1);
     EXPECT_EQ(frontend_url("W"), "t=W");

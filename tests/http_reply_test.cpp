@@ -44,6 +44,9 @@ TEST(ReplyCheck, SplitsTestsTheStatusAndReturnsTheBody) {
          "malformed HTTP response from inspector"},
         {"UTF-8 before anything else", "HTTP/1.0 404\r\n\r\n\xFF", std::nullopt,
          "stream did not contain valid UTF-8"},
+        {"control characters in the status line are escaped",
+         std::string("HTTP/1.0 500 \x1B[2J\0x\x7F\r\n\r\n", 24), std::nullopt,
+         "inspector returned non-200: HTTP/1.0 500 <U+001B>[2J<U+0000>x<U+007F>"},
         {"UTF-8 in the body is fine", "HTTP/1.0 200 OK\r\n\r\n[\"\xE2\x80\x94\"]",
          "[\"\xE2\x80\x94\"]", ""},
     };

@@ -302,17 +302,5 @@ TEST(Program, SurvivesArgumentsThatAreNotUtf8) {
         "    1: invalid socket address\n");
 }
 
-TEST(Program, SurvivesAStandardOutputThatCannotBeWritten) {
-    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST), false}});
-    for (const auto mode : {testing::StdoutMode::ClosedPipe, testing::StdoutMode::Closed}) {
-        const auto result =
-            run_process({inspector_binary(), "--print-url", fake.address()}, {}, mode);
-        EXPECT_EQ(result.term_signal, 0) << "killed by signal " << result.term_signal;
-        EXPECT_EQ(result.exit_code, 0);
-        EXPECT_EQ(result.err, "");
-        EXPECT_LT(result.elapsed, 2000ms);
-    }
-}
-
 }  // namespace
 }  // namespace quelby

@@ -10,6 +10,7 @@
 #include "debugger_address.h"
 #include "http_reply.h"
 #include "support/fake_inspector.h"
+#include "tcp_connection.h"
 
 namespace quelby {
 namespace {
@@ -186,6 +187,73 @@ TEST(FetchTargetList, GivesUpAtTheDeadlineWithTheLastError) {
     // One attempt per pause at most (5000 / 150 + 1), and no long stalls between them.
     EXPECT_GT(fake.requests().size(), 10U);
     EXPECT_LE(fake.requests().size(), 35U);
+}
+
+// A clock that moves only when read or paused: each reading advances it by `step`.
+struct FakeTime {
+    std::chrono::steady_clock::time_point current{};
+    std::chrono::milliseconds step{0};
+    int pauses = 0;
+
+    FetchClock clock() {
+        return {[this] { return current += step; },
+                [this](std::chrono::milliseconds pause) {
+                    current += pause;
+                    ++pauses;
+                }};
+    }
+};
+
+TEST(FetchBound, ATricklingPeerCannotOutliveTheDeadlinePlusOneReceiveTimeout) {
+    // One byte every 20 ms restarts every receive time-out; the clock says 400 ms pass per
+    // reading, so the attempt's 8 s are spent after about 20 readings, in well under a second.
+    FakeInspector fake({{"HTTP/1.0 200 OK\r\n", false, true, 20ms, /*trickle_forever=*/true}});
+    FakeTime time{.step = 400ms};
+    const FetchClock clock = time.clock();
+    const auto start = std::chrono::steady_clock::now();
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, clock, time.current + 5s);
+    ASSERT_FALSE(body.has_value());
+    EXPECT_EQ(body.error().messages(), std::vector<std::string>{std::string(ATTEMPT_OVERTIME)});
+    EXPECT_LT(since(start), 2000ms);
+}
+
+TEST(FetchBound, TheLastReceiveWaitsOnlyForWhatIsLeft) {
+    // A silent peer, and 600 ms left of the attempt when the receive starts (the deadline was
+    // 2400 ms ago): the receive gives up after those 600 ms with the bound's message, not the
+    // system's time-out after 3000 ms.
+    FakeInspector fake({{"", false}});
+    const FetchClock real = FetchClock::system();
+    const auto start = std::chrono::steady_clock::now();
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, real, real.now() - 2400ms);
+    ASSERT_FALSE(body.has_value());
+    EXPECT_EQ(body.error().messages(), std::vector<std::string>{std::string(ATTEMPT_OVERTIME)});
+    EXPECT_GE(since(start), 550ms);
+    EXPECT_LT(since(start), 1500ms);
+}
+
+TEST(FetchBound, RetriesEveryPauseUntilTheDeadlineInFakeTime) {
+    // Attempts at 0, 150, ... ms; the one at 5100 ms is the first to fail past the deadline.
+    FakeInspector fake({{"HTTP/1.0 500 no\r\n\r\n"}});
+    FakeTime time;
+    const auto body = fetch_target_list(fake.address(), time.clock());
+    ASSERT_FALSE(body.has_value());
+    EXPECT_EQ(fake.requests().size(), 35U);
+    EXPECT_EQ(time.pauses, 34);
+}
+
+TEST(ConnectBound, APeerThatNeverAcceptsTimesOutWithTheSystemError) {
+    testing::StuckListener stuck;
+    const auto addresses = net::resolve_inspector_addr(stuck.address());
+    ASSERT_TRUE(addresses.has_value());
+    for (const auto limit : {0ms, 300ms}) {
+        SCOPED_TRACE(limit.count());
+        const auto start = std::chrono::steady_clock::now();
+        const auto connection = net::TcpConnection::connect(addresses->front(), limit);
+        ASSERT_FALSE(connection.has_value());
+        EXPECT_EQ(connection.error().messages(), std::vector<std::string>{os_error(ETIMEDOUT)});
+        EXPECT_GE(since(start), limit);
+        EXPECT_LT(since(start), limit + 500ms);
+    }
 }
 
 TEST(DiscoverWsTarget, WrapsEveryFailureInTheOuterContext) {

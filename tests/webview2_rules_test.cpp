@@ -115,6 +115,36 @@ TEST(PageDiagnostics, OnlyMarkedMessagesAreDiagnosticsAndTheScriptMarksThemSo) {
     EXPECT_EQ(DIAGNOSTIC_MESSAGE_MARKER, "\x01host-diagnostics\x01"s);
 }
 
+TEST(InstalledRuntime, DecidedByTheVersionValue) {
+    EXPECT_EQ(clients_key("{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"),
+              "SOFTWARE\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}");
+    EXPECT_TRUE(runtime_version_installed("120.0.2210.91"));
+    EXPECT_FALSE(runtime_version_installed(""));
+    EXPECT_FALSE(runtime_version_installed("0.0.0.0"));  // left behind by an uninstall
+}
+
+TEST(FolderVariables, RelativeToTheExecutableNotTheCurrentDirectory) {
+    const std::string exe = "C:\\Program Files\\quelby";
+    EXPECT_EQ(folder_relative_to_executable("Runtime", exe), "C:\\Program Files\\quelby\\Runtime");
+    EXPECT_EQ(folder_relative_to_executable("..\\rt", exe + "\\"),
+              "C:\\Program Files\\quelby\\..\\rt");
+    EXPECT_EQ(folder_relative_to_executable(".\\data", exe), "C:\\Program Files\\quelby\\.\\data");
+    for (const std::string kept :
+         {"C:\\rt", "c:/rt", "\\\\server\\share\\rt", "\\rt", "/rt", "D:rt"}) {
+        SCOPED_TRACE(kept);
+        EXPECT_EQ(folder_relative_to_executable(kept, exe), kept);
+    }
+    EXPECT_EQ(beside_executable(exe, OFFICIAL_LOADER_DLL),
+              "C:\\Program Files\\quelby\\WebView2Loader.dll");
+}
+
+TEST(BrowserArguments, TheUsersAreAppendedAfterOurs) {
+    EXPECT_EQ(browser_arguments_with("--a --b", "--remote-debugging-port=9222"),
+              "--a --b --remote-debugging-port=9222");
+    EXPECT_EQ(browser_arguments_with("--a", ""), "--a");
+    EXPECT_EQ(browser_arguments_with("", "--x"), "--x");
+}
+
 TEST(ErrorText, NamesTheHresultInHexAndTheSystemText) {
     EXPECT_EQ(hresult_error_text(0x80070002U, "The system cannot find the file specified."),
               "WebView2 error: HRESULT 0x80070002 (The system cannot find the file specified.)");

@@ -10,7 +10,8 @@ namespace quelby::console {
 
 // Makes the process safe for its console work; called first thing in main. POSIX: SIGPIPE is
 // ignored (a closed pipe becomes a write error instead of death), and a standard descriptor that
-// is closed is reopened on /dev/null so that no socket can take its number.
+// is closed is reopened on /dev/null so that no socket can take its number (writes to it then
+// count as failed).
 void prepare_process();
 
 // The command-line arguments without the program's name, as UTF-8 text. POSIX takes argv; bytes

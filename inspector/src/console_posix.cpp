@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 
@@ -25,6 +26,10 @@ bool write_all(int fd, std::string_view text) {
     return true;
 }
 
+// The standard descriptors that were closed at start and now lead to /dev/null: what is written
+// there is lost, so a write to them counts as failed.
+std::array<bool, 3> reopened = {false, false, false};
+
 }  // namespace
 
 void prepare_process() {
@@ -36,6 +41,7 @@ void prepare_process() {
             if (opened >= 0 && opened != fd) {
                 ::close(opened);
             }
+            reopened.at(static_cast<std::size_t>(fd)) = opened == fd;
         }
     }
 }
@@ -49,7 +55,8 @@ std::vector<std::string> collect_arguments(int argc, char** argv) {
 }
 
 bool write_to(Stream stream, std::string_view text) {
-    return write_all(stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO, text);
+    const int fd = stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO;
+    return !reopened.at(static_cast<std::size_t>(fd)) && write_all(fd, text);
 }
 
 }  // namespace quelby::console

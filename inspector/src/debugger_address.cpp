@@ -1,9 +1,12 @@
 #include "debugger_address.h"
 
+#include <cstdint>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "devtools_scheme.h"
 #include "environment.h"
+#include "quoted_text.h"
 #include "target_list_fetch.h"
 
 namespace quelby {
@@ -66,7 +69,9 @@ class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
     bool parse_error(std::size_t position, const std::string&,
                      const nlohmann::detail::exception& ex) override {
         error_position = position;
-        error_description = describe(ex.what());
+        // The parser's excerpt of what it last read is raw peer bytes, possibly cut inside a
+        // character: the report gets it as valid UTF-8 with its control characters escaped.
+        error_description = quote_peer_text(describe(ex.what()), Layout::Escape);
         return false;
     }
 
@@ -162,9 +167,17 @@ Result<std::string> extract_ws_target(std::string_view body) {
     }
     if (!sax.ws_url) {
         return std::unexpected(
-            ErrorChain::from_message(std::string(NO_WS_URL_PREFIX) + std::string(body)));
+            ErrorChain::from_message(std::string(NO_WS_URL_PREFIX) + quote_peer_text(body)));
     }
     std::string_view url = *sax.ws_url;
+    // The target is printed as a console line and put into a URL: a line feed would forge lines,
+    // an escape would steer the terminal, and no WebSocket address contains either.
+    if (const auto control = find_control_character(url)) {
+        return std::unexpected(ErrorChain::from_message(
+            std::string(WS_URL_KEY) + " in inspector /json contains the control character " +
+            code_point_name(control->code_point) + " at byte " + std::to_string(control->offset) +
+            " and cannot be a WebSocket address: " + quote_peer_text(url, Layout::Escape)));
+    }
     if (url.starts_with("ws://")) {
         url.remove_prefix(5);
     } else if (url.starts_with("wss://")) {
@@ -184,20 +197,49 @@ Result<std::string> discover_ws_target(const std::string& inspector_addr) {
     return target;
 }
 
-std::string frontend_url_from(std::string_view ws_target,
-                              const std::optional<std::string>& frontend_template) {
+Result<std::string> frontend_url_from(std::string_view ws_target,
+                                      const std::optional<std::string>& frontend_template) {
     if (!frontend_template) {
         std::string url = "http://";
         url += DEVTOOLS_SCHEME_NAME;
         url += ".localhost/";
         url += START_PAGE;
         url += "?ws=";
+        const std::size_t size = url.size() + ws_target.size() + FRONTEND_QUERY_TAIL.size();
+        if (size > FRONTEND_URL_LIMIT) {
+            return std::unexpected(ErrorChain::from_message(
+                frontend_url_too_long_message(size) + " (the ws target is " +
+                std::to_string(ws_target.size()) + " bytes)"));
+        }
         url += ws_target;
         url += FRONTEND_QUERY_TAIL;
         return url;
     }
     const std::string_view text = *frontend_template;
+    // The size first: a template with many placeholders times a long target would otherwise be
+    // allocated before anything could refuse it.
+    std::uint64_t placeholders = 0;
+    for (std::size_t found = text.find(WS_PLACEHOLDER); found != std::string_view::npos;
+         found = text.find(WS_PLACEHOLDER, found + WS_PLACEHOLDER.size())) {
+        ++placeholders;
+    }
+    const std::uint64_t fixed = text.size() - placeholders * WS_PLACEHOLDER.size();
+    const bool too_long =
+        fixed > FRONTEND_URL_LIMIT ||
+        (placeholders != 0 && ws_target.size() > (FRONTEND_URL_LIMIT - fixed) / placeholders);
+    if (too_long) {
+        const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+        const std::uint64_t size =
+            placeholders != 0 && ws_target.size() > (max - fixed) / placeholders
+                ? max
+                : fixed + placeholders * ws_target.size();
+        return std::unexpected(ErrorChain::from_message(
+            frontend_url_too_long_message(size) + " (" + std::string(FRONTEND_ENV) + " has " +
+            std::to_string(placeholders) + " \"" + std::string(WS_PLACEHOLDER) +
+            "\" and the ws target is " + std::to_string(ws_target.size()) + " bytes)"));
+    }
     std::string url;
+    url.reserve(static_cast<std::size_t>(fixed + placeholders * ws_target.size()));
     std::size_t start = 0;
     while (true) {
         const std::size_t found = text.find(WS_PLACEHOLDER, start);
@@ -211,7 +253,12 @@ std::string frontend_url_from(std::string_view ws_target,
     }
 }
 
-std::string frontend_url(std::string_view ws_target) {
+std::string frontend_url_too_long_message(std::uint64_t size) {
+    return "the front-end URL would be " + std::to_string(size) + " bytes, over the 1 MiB bound (" +
+           std::to_string(FRONTEND_URL_LIMIT) + " bytes)";
+}
+
+Result<std::string> frontend_url(std::string_view ws_target) {
     return frontend_url_from(ws_target, environment_variable_utf8(FRONTEND_ENV));
 }
 

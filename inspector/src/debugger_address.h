@@ -1,6 +1,8 @@
 // The first target's debugger address (WsTarget) and the front-end address (FrontendUrl).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,24 +18,32 @@ inline constexpr std::string_view START_PAGE = "js_app.html";
 inline constexpr std::string_view FRONTEND_QUERY_TAIL = "&experiments=true&v8only=true";
 inline constexpr std::string_view NOT_JSON_CONTEXT = "inspector /json was not valid JSON";
 inline constexpr std::string_view NO_WS_URL_PREFIX = "no webSocketDebuggerUrl in inspector /json: ";
+// The bound on the FrontendUrl (1 MiB): a template with many "{ws}" and a long target would
+// otherwise take gigabytes.
+inline constexpr std::size_t FRONTEND_URL_LIMIT = std::size_t{1024} * 1024;
 
 // "failed to read inspector targets from http://{inspector_addr}/json"
 std::string discovery_context(std::string_view inspector_addr);
 
 // Parses `body` as one JSON value and takes the first target's webSocketDebuggerUrl without its
-// "ws://" or "wss://".
+// "ws://" or "wss://". A value with a control character is refused. Peer text quoted in the errors
+// is escaped and capped (quote_peer_text).
 Result<std::string> extract_ws_target(std::string_view body);
 
 // fetch_target_list, then extract_ws_target, under discovery_context.
 Result<std::string> discover_ws_target(const std::string& inspector_addr);
 
 // The FrontendUrl from a template value: nullopt gives the default address of the embedded front
-// end; otherwise every "{ws}" is replaced, left to right, without overlap.
-std::string frontend_url_from(std::string_view ws_target,
-                              const std::optional<std::string>& frontend_template);
+// end; otherwise every "{ws}" is replaced, left to right, without overlap. An address longer than
+// FRONTEND_URL_LIMIT is refused before any of it is built.
+Result<std::string> frontend_url_from(std::string_view ws_target,
+                                      const std::optional<std::string>& frontend_template);
 
 // Reads FRONTEND_ENV (unset or not valid UTF-8: the default) and builds the FrontendUrl.
-std::string frontend_url(std::string_view ws_target);
+Result<std::string> frontend_url(std::string_view ws_target);
+
+// "the front-end URL would be {size} bytes, over the 1 MiB bound (1048576 bytes)"
+std::string frontend_url_too_long_message(std::uint64_t size);
 
 // A JSON parse error as "{description} at line {line} column {column}": `position` is the number
 // of bytes the parser had read when it failed (the failing byte is the last of them); lines and

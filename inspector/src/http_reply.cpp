@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "ascii_text.h"
+#include "quoted_text.h"
 #include "utf8.h"
 
 namespace quelby::http {
@@ -127,8 +128,8 @@ Result<std::string> check_reply(std::string_view reply) {
     }
     const std::string_view line = status_line(split->head);
     if (!status_line_accepted(line)) {
-        return std::unexpected(
-            ErrorChain::from_message(std::string(NON_200_PREFIX) + std::string(line)));
+        return std::unexpected(ErrorChain::from_message(std::string(NON_200_PREFIX) +
+                                                        quote_peer_text(line, Layout::Escape)));
     }
     return std::string(split->body);
 }

@@ -55,7 +55,8 @@ class ReplyProgress {
     std::optional<std::size_t> expected_size_;
 };
 
-// Steps 7 to 10 of fetch_once: UTF-8, head and body, status test. The body on success.
+// Steps 7 to 10 of fetch_once: UTF-8, head and body, status test. The body on success. A refused
+// status line is quoted with its control characters escaped.
 Result<std::string> check_reply(std::string_view reply);
 
 }  // namespace quelby::http

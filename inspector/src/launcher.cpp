@@ -16,12 +16,13 @@
 namespace quelby {
 namespace {
 
-// The lines of a console that cannot be written (a closed pipe) are dropped: they are only
-// informative, and the window, the server or the exit status is the program's real answer.
-void write_console_lines(std::string_view ws_target, std::string_view url) {
+// Writes every line even when one is lost; false when any could not be written (a closed pipe).
+bool write_console_lines(std::string_view ws_target, std::string_view url) {
+    bool written = true;
     for (const std::string& line : console_lines(ws_target, url)) {
-        static_cast<void>(console::write_line(line));
+        written = console::write_line(line) && written;
     }
+    return written;
 }
 
 // --serve: the embedded front end over HTTP until the user stops the process. The printed URL is
@@ -32,7 +33,8 @@ Status serve_front_end(const std::string& address, const std::string& ws_target)
         return std::unexpected(std::move(server.error()));
     }
     std::string target = serve::frontend_target(ws_target);
-    write_console_lines(ws_target, (*server)->origin() + target);
+    // The server is the answer here: lines lost to a closed pipe do not stop it.
+    static_cast<void>(write_console_lines(ws_target, (*server)->origin() + target));
     return (*server)->run(std::move(target));
 }
 
@@ -113,17 +115,26 @@ Result<int> run(std::span<const std::string> arguments) {
         }
         return EXIT_SUCCESS;
     }
-    const std::string url = frontend_url(*ws_target);
-    write_console_lines(*ws_target, url);
+    auto url = frontend_url(*ws_target);
+    if (!url) {
+        return std::unexpected(std::move(url.error()));
+    }
+    // Without --print-url a console that cannot be written (a closed pipe) does not stop the run:
+    // the lines are only informative and the window is the answer. With it the lines are the
+    // answer, so losing them is an error.
+    const bool written = write_console_lines(*ws_target, *url);
     if (command_line.print_url) {
+        if (!written) {
+            return std::unexpected(ErrorChain::from_message(std::string(OUTPUT_FAILED)));
+        }
         return EXIT_SUCCESS;
     }
     const PageDiagnostics diagnostics =
         page_diagnostics_level(environment_variable_utf8(PAGE_DIAGNOSTICS_ENV));
     if (diagnostics == PageDiagnostics::Off) {
-        return run_inspector_window(url);
+        return run_inspector_window(*url);
     }
-    return run_inspector_window(url, diagnostics, [](std::string_view text) {
+    return run_inspector_window(*url, diagnostics, [](std::string_view text) {
         static_cast<void>(console::write_to(console::Stream::Error, format_page_diagnostic(text)));
     });
 }

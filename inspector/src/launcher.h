@@ -18,6 +18,8 @@ inline constexpr std::string_view USAGE =
     "usage: quelby_inspector [--print-url] <inspector-http-addr e.g. 127.0.0.1:9229>";
 inline constexpr std::string_view LINE_WS_TARGET = "quelby_inspector: ws target  = ";
 inline constexpr std::string_view LINE_FRONTEND = "quelby_inspector: devtools   = ";
+inline constexpr std::string_view OUTPUT_FAILED =
+    "could not write the addresses to standard output";
 inline constexpr std::string_view LINE_EMBEDDED_NOTE =
     "quelby_inspector: (frontend is embedded; override with QUELBY_INSPECTOR_FRONTEND)";
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,16 +20,40 @@ inline constexpr std::chrono::milliseconds RECEIVE_TIMEOUT{3000};
 inline constexpr std::size_t MAX_REPLY_BYTES = std::size_t{16} * 1024 * 1024;
 
 inline constexpr std::string_view CONNECT_CONTEXT_PREFIX = "connect to inspector at ";
+// An attempt whose reply is still arriving when its time is up (see fetch_once).
+inline constexpr std::string_view ATTEMPT_OVERTIME =
+    "inspector reply not complete within the fetch deadline (5000 ms) and one receive time-out "
+    "(3000 ms)";
 
 // "inspector reply exceeds 16 MiB (16777216 bytes)"
 std::string reply_too_large_message();
 
+// The clock the deadline is read from and the pause between attempts. Tests replace them to check
+// the deadline without waiting for it; the socket waits themselves are always real.
+struct FetchClock {
+    using TimePoint = std::chrono::steady_clock::time_point;
+    std::function<TimePoint()> now;
+    std::function<void(std::chrono::milliseconds)> pause;
+
+    // The monotonic clock and a real sleep.
+    static FetchClock system();
+};
+
 // One attempt: resolve, connect, send the request for `path`, read the reply, check it. The body
 // on success. The connection is closed before returning, whatever the outcome.
+//
+// The attempt is bounded whatever the peer does: connecting waits at most until `deadline` (the
+// system's time-out error then), and the whole attempt ends by `deadline` + RECEIVE_TIMEOUT
+// (ATTEMPT_OVERTIME then); each receive still waits at most RECEIVE_TIMEOUT.
+Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path,
+                               const FetchClock& clock, FetchClock::TimePoint deadline);
+// The same with the system clock and a deadline FETCH_DEADLINE from now.
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path);
 
 // The whole fetch: fetch_once for TARGET_LIST_PATH, retried RETRY_PAUSE after every failure while
-// the monotonic clock has not reached FETCH_DEADLINE past the start; the last error otherwise.
+// the clock has not reached FETCH_DEADLINE past the start; the last error otherwise. It ends at
+// most RECEIVE_TIMEOUT after the deadline.
+Result<std::string> fetch_target_list(const std::string& inspector_addr, const FetchClock& clock);
 Result<std::string> fetch_target_list(const std::string& inspector_addr);
 
 }  // namespace quelby

@@ -1,4 +1,5 @@
-// The socket seam of the target list fetch: one blocking TCP connection with a receive time-out.
+// The socket seam of the target list fetch: one TCP connection, connected within a time limit, then
+// blocking with a receive time-out.
 // The header is free of platform types; tcp_connection_posix.cpp and tcp_connection_win32.cpp
 // implement it (the Windows file also implements net::resolve_host of socket_address.h over
 // Winsock).
@@ -25,9 +26,12 @@ class TcpConnection {
     using Handle = std::uintptr_t;
     static constexpr Handle INVALID_HANDLE = ~Handle{0};
 
-    // Opens a TCP socket of the address's family and connects it, blocking, with no time limit of
-    // the program's own. On failure the socket is closed and the system error returned.
-    static Result<TcpConnection> connect(const SocketAddress& address);
+    // Opens a TCP socket of the address's family and connects it, waiting at most `timeout` (zero:
+    // only a connection the system completes at once). A peer that does not accept in time gives
+    // the system's time-out error (ETIMEDOUT, WSAETIMEDOUT). On failure the socket is closed and
+    // the system error returned. The connection is blocking afterwards.
+    static Result<TcpConnection> connect(const SocketAddress& address,
+                                         std::chrono::milliseconds timeout);
 
     TcpConnection(TcpConnection&& other) noexcept : handle_(other.handle_) {
         other.handle_ = INVALID_HANDLE;

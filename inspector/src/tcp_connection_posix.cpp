@@ -1,12 +1,15 @@
 // POSIX sockets behind tcp_connection.h, and the system resolver of socket_address.h.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -42,6 +45,35 @@ ErrorChain resolver_error(int code, int saved_errno) {
                                     std::to_string(code) + ")");
 }
 
+// Waits until the connect under way on `fd` has an outcome or `timeout` has passed; the outcome as
+// an errno value (0: connected).
+int wait_for_connect(int fd, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd entry{fd, POLLOUT, 0};
+        const int ready =
+            ::poll(&entry, 1,
+                   static_cast<int>(std::clamp<long long>(left.count(), 0, 24LL * 3600 * 1000)));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (ready == 0) {
+            return ETIMEDOUT;
+        }
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+            return errno;
+        }
+        return error;
+    }
+}
+
 }  // namespace
 
 Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::uint16_t port) {
@@ -59,7 +91,8 @@ Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::ui
     return addresses;
 }
 
-Result<TcpConnection> TcpConnection::connect(const SocketAddress& address) {
+Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
+                                             std::chrono::milliseconds timeout) {
     sockaddr_storage storage{};
     const auto length = static_cast<socklen_t>(to_sockaddr(address, storage));
     int type = SOCK_STREAM;
@@ -71,9 +104,20 @@ Result<TcpConnection> TcpConnection::connect(const SocketAddress& address) {
         return std::unexpected(last_os_error());
     }
     TcpConnection connection(static_cast<Handle>(fd));
-    // The program installs no signal handler, so a blocking connect is not interrupted.
+    // Non-blocking while connecting, so that a peer which never accepts (a full accept queue, a
+    // dropped SYN) costs only `timeout`; blocking again for the exchange.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        return std::unexpected(last_os_error());
+    }
+    int error = 0;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
-        const int error = errno;
+        error = errno == EINPROGRESS || errno == EINTR ? wait_for_connect(fd, timeout) : errno;
+    }
+    if (error == 0 && ::fcntl(fd, F_SETFL, flags) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
         connection.close();
         return std::unexpected(ErrorChain::from_os_error(error));
     }

@@ -112,6 +112,10 @@ void FakeInspector::serve() {
             requests_.push_back(request);
         }
         std::string_view rest = answer.bytes;
+        if (answer.trickle.count() > 0) {
+            trickle(client, answer);
+            rest = {};
+        }
         while (!rest.empty()) {
             const ssize_t sent = ::send(client, rest.data(), rest.size(), MSG_NOSIGNAL);
             if (sent <= 0) {
@@ -127,6 +131,18 @@ void FakeInspector::serve() {
     }
 }
 
+void FakeInspector::trickle(int client, const FakeAnswer& answer) const {
+    do {
+        for (const char byte : answer.bytes) {
+            pollfd stop{stop_pipe_[0], POLLIN, 0};
+            if (::poll(&stop, 1, static_cast<int>(answer.trickle.count())) != 0 ||
+                ::send(client, &byte, 1, MSG_NOSIGNAL) != 1) {
+                return;
+            }
+        }
+    } while (answer.trickle_forever);
+}
+
 std::string http_reply(std::string_view status_line, std::string_view body, bool with_length) {
     std::string reply(status_line);
     reply += "\r\nContent-Type: application/json; charset=UTF-8\r\n";
@@ -136,6 +152,41 @@ std::string http_reply(std::string_view status_line, std::string_view body, bool
     reply += "\r\n";
     reply += body;
     return reply;
+}
+
+StuckListener::StuckListener() {
+    auto [fd, port] = bind_loopback();
+    fd_ = fd;
+    port_ = port;
+    ::listen(fd_, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    // Connect until one connection is left pending: the queue is full from then on.
+    for (int i = 0; i < 64; ++i) {
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        fillers_.push_back(filler);
+        if (::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            continue;
+        }
+        pollfd entry{filler, POLLOUT, 0};
+        if (errno == EINPROGRESS && ::poll(&entry, 1, 200) == 0) {
+            return;
+        }
+    }
+    throw std::runtime_error("could not fill the accept queue");
+}
+
+StuckListener::~StuckListener() {
+    for (const int fd : fillers_) {
+        ::close(fd);
+    }
+    ::close(fd_);
+}
+
+std::string StuckListener::address() const {
+    return "127.0.0.1:" + std::to_string(port_);
 }
 
 RefusingPort::RefusingPort() {

@@ -16,6 +16,10 @@ struct FakeAnswer {
     std::string bytes;         // sent in one piece (blocking until the client has taken it)
     bool close_after = true;   // false: the connection stays open until the fake is destroyed
     bool read_request = true;  // false: answer (or stay silent) without waiting for the request
+    // Non-zero: `bytes` is sent one byte at a time, this far apart, and (with `trickle_forever`)
+    // again and again until the client goes away or the fake is destroyed.
+    std::chrono::milliseconds trickle{0};
+    bool trickle_forever = false;
 };
 
 class FakeInspector {
@@ -36,6 +40,7 @@ class FakeInspector {
 
   private:
     void serve();
+    void trickle(int client, const FakeAnswer& answer) const;
 
     std::vector<FakeAnswer> answers_;
     std::chrono::milliseconds listen_delay_;
@@ -51,6 +56,22 @@ class FakeInspector {
 // The simplest well-formed reply: "HTTP/1.0 200 OK", Content-Type and Content-Length, the body.
 std::string http_reply(std::string_view status_line, std::string_view body,
                        bool with_length = true);
+
+// A 127.0.0.1 listener that never accepts, with its accept queue already full: the system drops
+// further connection requests, so a connect to it neither succeeds nor fails for minutes.
+class StuckListener {
+  public:
+    StuckListener();
+    ~StuckListener();
+    StuckListener(const StuckListener&) = delete;
+    StuckListener& operator=(const StuckListener&) = delete;
+    [[nodiscard]] std::string address() const;
+
+  private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+    std::vector<int> fillers_;
+};
 
 // A bound 127.0.0.1 port on which nobody listens: connections to it are refused. Held until the
 // object is destroyed, so no parallel test can take it.

@@ -79,6 +79,45 @@ std::vector<std::string_view> channel_search_order(bool prefer_least_stable) {
     return order;
 }
 
+std::string clients_key(std::string_view channel_guid) {
+    return "SOFTWARE\\Microsoft\\EdgeUpdate\\Clients\\" + std::string(channel_guid);
+}
+
+bool runtime_version_installed(std::string_view pv) {
+    return !pv.empty() && pv != "0.0.0.0";
+}
+
+std::string folder_relative_to_executable(std::string_view folder,
+                                          std::string_view executable_folder) {
+    const auto is_separator = [](char c) { return c == '\\' || c == '/'; };
+    const bool rooted = !folder.empty() && is_separator(folder.front());
+    const bool drive = folder.size() >= 2 && is_alpha(folder[0]) && folder[1] == ':';
+    if (folder.empty() || rooted || drive) {
+        return std::string(folder);
+    }
+    return beside_executable(executable_folder, folder);
+}
+
+std::string beside_executable(std::string_view executable_folder, std::string_view file_name) {
+    std::string path(executable_folder);
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+        path.push_back('\\');
+    }
+    path += file_name;
+    return path;
+}
+
+std::string browser_arguments_with(std::string_view ours, std::string_view from_environment) {
+    std::string arguments(ours);
+    if (!from_environment.empty()) {
+        if (!arguments.empty()) {
+            arguments.push_back(' ');
+        }
+        arguments += from_environment;
+    }
+    return arguments;
+}
+
 std::string hresult_error_text(std::uint32_t hresult, std::string_view system_text) {
     std::array<char, 32> code{};
     std::snprintf(code.data(), code.size(), "0x%08X", static_cast<unsigned>(hresult));

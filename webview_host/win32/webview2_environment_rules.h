@@ -46,6 +46,30 @@ std::string client_dll_path(std::string_view runtime_folder, std::string_view ar
 // (WEBVIEW2_RELEASE_CHANNEL_PREFERENCE=1).
 std::vector<std::string_view> channel_search_order(bool prefer_least_stable);
 
+// Microsoft's own loader, looked for beside the executable and nowhere else.
+inline constexpr std::string_view OFFICIAL_LOADER_DLL = "WebView2Loader.dll";
+
+// The EdgeUpdate key whose "pv" value tells whether a channel is installed, and which version.
+std::string clients_key(std::string_view channel_guid);
+
+// Whether a "pv" value names an installed runtime. Documented: an empty value or "0.0.0.0" means
+// it is not (uninstalling can leave the key behind).
+bool runtime_version_installed(std::string_view pv);
+
+// A folder named by WEBVIEW2_BROWSER_EXECUTABLE_FOLDER or WEBVIEW2_USER_DATA_FOLDER: documented as
+// relative to the executable's folder when relative, never to the current directory. Absolute
+// forms ("C:\x", "\\server\x", "\x") and drive-relative ones ("C:x") are kept as they are.
+std::string folder_relative_to_executable(std::string_view folder,
+                                          std::string_view executable_folder);
+
+// A file in the executable's folder.
+std::string beside_executable(std::string_view executable_folder, std::string_view file_name);
+
+// Our additional browser arguments with WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS appended, as the
+// documentation says the loader does; for a switch given twice the later one wins, so the user's
+// value prevails over ours.
+std::string browser_arguments_with(std::string_view ours, std::string_view from_environment);
+
 // "WebView2 error: HRESULT 0x80070002 (The system cannot find the file specified.)"
 std::string hresult_error_text(std::uint32_t hresult, std::string_view system_text);
 

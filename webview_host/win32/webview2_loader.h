@@ -1,5 +1,6 @@
-// Our own WebView2 runtime loader: finds the installed runtime the documented way and asks its
-// client library to create an environment, so that no loader DLL has to ship beside the exe.
+// The WebView2 runtime loader: Microsoft's loader when it sits beside the exe, otherwise our own
+// discovery of the installed runtime (webview2_loader.cpp says which of its rules are documented
+// and which rest on observed behaviour), so that no loader DLL has to ship beside the exe.
 #pragma once
 
 #include <windows.h>

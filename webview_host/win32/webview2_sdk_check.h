@@ -100,6 +100,9 @@ static_assert(static_cast<int>(::COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL) ==
 static_assert(static_cast<unsigned>(::COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL) ==
               static_cast<unsigned>(own::COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL));
 
+static_assert(static_cast<int>(::COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC) ==
+              static_cast<int>(own::COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC));
+
 #undef QUELBY_SAME_TABLE
 #undef QUELBY_SAME_SLOT
 
