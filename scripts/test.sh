@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh clone: installs the packages, then configures, builds and
 # tests the release preset and the asan preset (AddressSanitizer + UndefinedBehaviorSanitizer),
-# then cross-builds the Windows exe and runs its checks under Wine, and ends with the summary of
-# each.
+# runs the style checks and every fuzz target for 20 s, then cross-builds the Windows exe and runs
+# its checks under Wine, and ends with the summary of each.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -22,6 +22,10 @@ echo "=== style: clang-format and clang-tidy"
 lint_status=0
 git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run -Werror || lint_status=1
 scripts/tidy.sh || lint_status=1
+
+echo "=== scripts/fuzz.sh (every fuzz target for 20 s)"
+fuzz_status=0
+scripts/fuzz.sh 20 || fuzz_status=1
 
 echo "=== scripts/test_windows.sh"
 windows_status=0
@@ -48,6 +52,8 @@ read -r wp wf < <(sed -nE 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' <<<"$wi
 passed=$((passed + ${wp:-0}))
 failed=$((failed + ${wf:-1}))
 [ "$lint_status" -eq 0 ] || echo "style: clang-format or clang-tidy found problems (see above)"
+[ "$fuzz_status" -eq 0 ] || { echo "fuzz: a finding (see above)"; failed=$((failed + 1)); }
 echo "total: $passed passed, $failed failed"
 [ "$lint_status" -eq 0 ] || exit 1
+[ "$fuzz_status" -eq 0 ] || exit 1
 exit "$windows_status"
