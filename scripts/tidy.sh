@@ -9,4 +9,4 @@ command -v clang-tidy-16 >/dev/null || { echo "tidy: needs clang-tidy-16 (apt-ge
 [ -f build/release/compile_commands.json ] || cmake --preset release >/dev/null
 run-clang-tidy-16 -clang-tidy-binary clang-tidy-16 -p build/release -j "$(nproc)" -quiet \
     -extra-arg=-std=c++2b -extra-arg=-U__cpp_concepts -extra-arg=-D__cpp_concepts=202002L \
-    "$root/(inspector|webview_host|tools)/"
+    "$root/(core|inspector|webview_host|tools)/"

@@ -4,7 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "devtools_scheme.h"
+#include "devtools_scheme_name.h"
 #include "environment.h"
 #include "quoted_text.h"
 #include "target_list_fetch.h"

@@ -8,12 +8,11 @@
 #include <string_view>
 
 #include "asset_route.h"
+#include "devtools_scheme_name.h"
 #include "host.h"
 
 namespace quelby {
 
-// The private scheme's name; pages reach it as http://devtools.localhost/.
-inline constexpr std::string_view DEVTOOLS_SCHEME_NAME = "devtools";
 // The one header of every answer.
 inline constexpr std::string_view CONTENT_TYPE_HEADER = "content-type";
 
