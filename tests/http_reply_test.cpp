@@ -7,16 +7,6 @@
 namespace quelby::http {
 namespace {
 
-TEST(Request, IsTheExactTemplate) {
-    EXPECT_EQ(request_text("/json", "localhost:9229"),
-              "GET /json HTTP/1.0\r\nHost: localhost:9229\r\nAccept: "
-              "application/json\r\nConnection: close\r\n\r\n");
-    // The address is used verbatim, whatever it holds.
-    EXPECT_EQ(
-        request_text("/json", ""),
-        "GET /json HTTP/1.0\r\nHost: \r\nAccept: application/json\r\nConnection: close\r\n\r\n");
-}
-
 TEST(ReplyCheck, SplitsTestsTheStatusAndReturnsTheBody) {
     struct Case {
         std::string name;

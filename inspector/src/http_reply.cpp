@@ -28,14 +28,6 @@ std::array<std::string_view, 5> request_pieces(std::string_view path, std::strin
             "\r\nAccept: application/json\r\nConnection: close\r\n\r\n"};
 }
 
-std::string request_text(std::string_view path, std::string_view host) {
-    std::string text;
-    for (const std::string_view piece : request_pieces(path, host)) {
-        text += piece;
-    }
-    return text;
-}
-
 std::optional<SplitReply> split_reply(std::string_view reply) {
     const std::size_t end = reply.find(HEAD_END);
     if (end == std::string_view::npos) {

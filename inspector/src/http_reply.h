@@ -21,7 +21,6 @@ inline constexpr std::string_view NON_200_PREFIX = "inspector returned non-200: 
 // Connection: close\r\n\r\n" as the pieces written in order. The views refer to `path`, `host` and
 // constants; keep both alive while the pieces are used.
 std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host);
-std::string request_text(std::string_view path, std::string_view host);
 
 struct SplitReply {
     std::string_view head;
@@ -55,7 +54,8 @@ class ReplyProgress {
     std::optional<std::size_t> expected_size_;
 };
 
-// Steps 7 to 10 of fetch_once: UTF-8, head and body, status test. The body on success. A refused
+// The reply checked: valid UTF-8, a head and a body, a status line containing "200". The body on
+// success. A refused
 // status line is quoted with its control characters escaped.
 Result<std::string> check_reply(std::string_view reply);
 

@@ -21,8 +21,8 @@ std::chrono::milliseconds time_left(const FetchClock& clock, TimePoint end) {
     return std::max(left, std::chrono::milliseconds{0});
 }
 
-// Steps 1 and 2: the first address of the resolved list that accepts the connection, each try
-// waiting only for what is left until `connect_end`.
+// Resolves the address and connects to the first of its addresses that accepts, each try waiting
+// only for what is left until `connect_end`.
 Result<net::TcpConnection> connect_to(const std::string& inspector_addr, const FetchClock& clock,
                                       TimePoint connect_end) {
     auto addresses = net::resolve_inspector_addr(inspector_addr);
@@ -43,7 +43,7 @@ Result<net::TcpConnection> connect_to(const std::string& inspector_addr, const F
     return std::unexpected(ErrorChain::from_message(std::string(net::NO_ADDRESSES)));
 }
 
-// Step 6, amended: until the peer closes, or until the declared Content-Length has arrived, never
+// Reads the reply until the peer closes, or until the declared Content-Length has arrived, never
 // more than MAX_REPLY_BYTES, and never past `end`: a peer that trickles bytes would otherwise
 // restart the receive time-out forever.
 Result<std::string> receive_reply(net::TcpConnection& connection, const FetchClock& clock,
