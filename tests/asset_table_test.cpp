@@ -31,14 +31,10 @@ std::string text_of(const AssetEntry& entry) {
     return {reinterpret_cast<const char*>(entry.bytes.data()), entry.bytes.size()};
 }
 
-TEST(AssetTableContents, HoldsThePinnedBuildInStrictByteWiseOrder) {
+TEST(AssetTableContents, HoldsTheFrontEndInStrictByteWiseOrder) {
     const auto entries = AssetTable::entries();
-    ASSERT_EQ(entries.size(), 640u);
-    EXPECT_EQ(entries.front().path, "Images/3d-center.svg");
-    EXPECT_EQ(entries.back().path, "worker_app.html");
-    const AssetEntry* start = AssetTable::lookup("js_app.html");
-    ASSERT_NE(start, nullptr);
-    EXPECT_EQ(start->bytes.size(), 892u);  // 920 with CRLF line ends; this build has LF
+    ASSERT_FALSE(entries.empty());
+    ASSERT_NE(AssetTable::lookup("js_app.html"), nullptr);
     std::size_t total = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const AssetEntry& entry = entries[i];
@@ -56,8 +52,15 @@ TEST(AssetTableContents, HoldsThePinnedBuildInStrictByteWiseOrder) {
             EXPECT_LT(entries[i - 1].path, entry.path);
         }
     }
-    // The npm build stores the files with LF line ends.
+    if (QUELBY_TEST_PINNED_FRONTEND == 0) {
+        return;  // a front-end directory of the builder's own: only the rules above hold
+    }
+    // The pinned npm build, stored with LF line ends (920 bytes for js_app.html with CRLF).
+    EXPECT_EQ(entries.size(), 640u);
     EXPECT_EQ(total, 12'534'363u);
+    EXPECT_EQ(AssetTable::lookup("js_app.html")->bytes.size(), 892u);
+    EXPECT_EQ(entries.front().path, "Images/3d-center.svg");
+    EXPECT_EQ(entries.back().path, "worker_app.html");
     // Upper case sorts before lower case.
     const auto position = [&](std::string_view path) {
         return std::find_if(entries.begin(), entries.end(),
