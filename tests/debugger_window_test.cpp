@@ -58,18 +58,17 @@ class DebuggerWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         env_ = home_.environment();
-        env_.insert(
-            env_.end(),
-            {{"LANG", "C.UTF-8"},
-             {"LC_ALL", std::nullopt},
-             {"LC_MESSAGES", std::nullopt},
-             {"WAYLAND_DISPLAY", std::nullopt},
-             {"DISPLAY", display_.name()},
-             {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
-             {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
-             // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of WebKit's
-             // threads at exit; address errors are still caught.
-             {"ASAN_OPTIONS", "detect_leaks=0"}});
+        env_.insert(env_.end(),
+                    {{"LANG", "C.UTF-8"},
+                     {"LC_ALL", std::nullopt},
+                     {"LC_MESSAGES", std::nullopt},
+                     {"WAYLAND_DISPLAY", std::nullopt},
+                     {"DISPLAY", display_.name()},
+                     {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
+                     {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
+                     // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of
+                     // WebKit's threads at exit; address errors are still caught.
+                     {"ASAN_OPTIONS", "detect_leaks=0"}});
         // A window manager gives the window the input focus, as on a desktop.
         window_manager_.emplace(
             std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "yes"}, env_);

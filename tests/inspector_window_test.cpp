@@ -51,8 +51,8 @@ class InspectorWindow : public ::testing::Test {
              {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" QUELBY_GUI_LEAK_SUPPRESSIONS}});
     }
 
-    // Sanitizer builds: once WebKit has run, LeakSanitizer crashes while scanning the dynamic TLS of
-    // WebKit's threads at exit, so a run that gets as far as the web view is not leak-checked.
+    // Sanitizer builds: once WebKit has run, LeakSanitizer crashes while scanning the dynamic TLS
+    // of WebKit's threads at exit, so a run that gets as far as the web view is not leak-checked.
     // Address errors are still caught. (Read only by sanitizer runtimes.)
     static constexpr const char* NO_LEAK_CHECK = "detect_leaks=0";
 

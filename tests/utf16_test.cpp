@@ -43,5 +43,20 @@ TEST(Utf8ToUtf16, ReplacesIllFormedBytes) {
     EXPECT_EQ(utf8_to_utf16("\xf4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
 }
 
+TEST(Utf16, WellFormedOnlyWithEverySurrogatePaired) {
+    EXPECT_TRUE(is_well_formed_utf16(u""));
+    EXPECT_TRUE(is_well_formed_utf16(u"a\u00e9\u2014"));
+    EXPECT_TRUE(is_well_formed_utf16(u"\U0001F600x"));  // a pair
+    const char16_t lone_high[] = {u'a', 0xD83D, u'b'};
+    const char16_t lone_low[] = {0xDE00, u'b'};
+    const char16_t reversed[] = {0xDE00, 0xD83D};
+    const char16_t trailing_high[] = {u'a', 0xD83D};
+    for (const std::u16string_view bad :
+         {std::u16string_view(lone_high, 3), std::u16string_view(lone_low, 2),
+          std::u16string_view(reversed, 2), std::u16string_view(trailing_high, 2)}) {
+        EXPECT_FALSE(is_well_formed_utf16(bad));
+    }
+}
+
 }  // namespace
 }  // namespace quelby

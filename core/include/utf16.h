@@ -7,6 +7,9 @@
 
 namespace quelby {
 
+// Whether every surrogate in `text` is part of a high-low pair (the text is valid Unicode).
+bool is_well_formed_utf16(std::u16string_view text) noexcept;
+
 // `text` as UTF-8; an unpaired surrogate becomes U+FFFD, so any wide string converts.
 std::string utf16_to_utf8(std::u16string_view text);
 

@@ -7,37 +7,33 @@
 
 namespace quelby {
 
-std::optional<std::string> environment_variable_utf8(std::string_view name) {
-    // The wide environment holds the variable as set; the C runtime's copy is in the ANSI code
-    // page.
-    const std::wstring wide_name = utf8_to_wide(name);
+std::optional<std::wstring> environment_variable_wide(std::wstring_view name) {
+    const std::wstring terminated_name(name);
     std::vector<wchar_t> buffer(256);
     while (true) {
         SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetEnvironmentVariableW(wide_name.c_str(), buffer.data(),
+        const DWORD length = GetEnvironmentVariableW(terminated_name.c_str(), buffer.data(),
                                                      static_cast<DWORD>(buffer.size()));
         if (length == 0) {
             if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
                 return std::nullopt;
             }
-            return std::string();  // set, but empty
+            return std::wstring();  // set, but empty
         }
         if (length < buffer.size()) {
-            const std::wstring_view value(buffer.data(), length);
-            // Unpaired surrogates make the value invalid Unicode text, as the header promises.
-            for (std::size_t i = 0; i < value.size(); ++i) {
-                const wchar_t unit = value[i];
-                if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < value.size() &&
-                    value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF) {
-                    ++i;
-                } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-                    return std::nullopt;
-                }
-            }
-            return wide_to_utf8(value);
+            return std::wstring(buffer.data(), length);
         }
         buffer.resize(length);  // the size needed, terminator included
     }
+}
+
+std::optional<std::string> environment_variable_utf8(std::string_view name) {
+    const std::optional<std::wstring> value = environment_variable_wide(utf8_to_wide(name));
+    // Unpaired surrogates make the value invalid Unicode text, as the header promises.
+    if (!value || !is_well_formed_wide(*value)) {
+        return std::nullopt;
+    }
+    return wide_to_utf8(*value);
 }
 
 }  // namespace quelby

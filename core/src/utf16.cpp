@@ -47,6 +47,17 @@ void append_utf16(std::u16string& out, char32_t code_point) {
 
 }  // namespace
 
+bool is_well_formed_utf16(std::u16string_view text) noexcept {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+            ++i;
+        } else if (is_high_surrogate(text[i]) || is_low_surrogate(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string utf16_to_utf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -59,8 +59,8 @@ using AddressPlan = std::variant<SocketAddress, HostAndPort>;
 // ':') or INVALID_PORT_VALUE. Touches no system service.
 Result<AddressPlan> plan_address(std::string_view inspector_addr);
 
-// The addresses to try: the plan, then, for a host, the system resolver (backend-specific). The list may
-// be empty; the caller reports that.
+// The addresses to try: the plan, then, for a host, the system resolver (backend-specific). The
+// list may be empty; the caller reports that.
 Result<std::vector<SocketAddress>> resolve_inspector_addr(std::string_view inspector_addr);
 
 // The system resolver: getaddrinfo(host, no service, {AF_UNSPEC, SOCK_STREAM, no flags}), in

@@ -51,18 +51,10 @@ struct Runtime {
     RuntimeType type = RuntimeType::Installed;
 };
 
+// An unset variable and one set to nothing mean the same to the loader.
 std::optional<std::wstring> environment(const wchar_t* name) {
-    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-    if (needed == 0) {
-        return std::nullopt;
-    }
-    std::wstring value(needed, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
-    if (length == 0 || length >= needed) {
-        return std::nullopt;
-    }
-    value.resize(length);
-    if (value.empty()) {
+    std::optional<std::wstring> value = environment_variable_wide(name);
+    if (value && value->empty()) {
         return std::nullopt;
     }
     return value;
