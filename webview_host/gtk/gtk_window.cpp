@@ -1,4 +1,6 @@
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "gtk_event_loop.h"
@@ -10,8 +12,17 @@ namespace {
 
 constexpr int DEFAULT_WIDTH = 800;
 constexpr int DEFAULT_HEIGHT = 600;
-// Names WebKit's data folders (~/.cache/NAME, ~/.local/share/NAME) and the window's class.
-constexpr const char* PROGRAM_NAME = "quelby_inspector";
+// The running executable's file name, which names WebKit's data folders (~/.cache/NAME,
+// ~/.local/share/NAME) and the window's class, as for any GTK program started from a command line;
+// nullopt when the system does not say.
+std::optional<std::string> executable_name() {
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || executable.filename().empty()) {
+        return std::nullopt;
+    }
+    return executable.filename().string();
+}
 
 std::string display_failure() {
     const char* display = std::getenv("DISPLAY");
@@ -41,7 +52,9 @@ Result<Window> create_window(EventLoop& loop, const WindowAttributes& attributes
     }
     const gtk::WindowApi& api = **loop_state.api;
     if (api.g_get_prgname() == nullptr) {
-        api.g_set_prgname(PROGRAM_NAME);
+        if (const auto name = executable_name()) {
+            api.g_set_prgname(name->c_str());
+        }
     }
     // gtk_init would end the process when there is no display; the check variant lets us report.
     if (!api.gtk_init_check(nullptr, nullptr)) {

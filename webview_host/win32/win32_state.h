@@ -45,6 +45,6 @@ struct WebViewState {
 void report_event(EventLoopState& loop, EventKind kind);
 
 // The class of the program's top-level windows.
-inline constexpr wchar_t WINDOW_CLASS_NAME[] = L"quelby_inspector_window";
+inline constexpr wchar_t WINDOW_CLASS_NAME[] = L"webview_host_window";
 
 }  // namespace quelby::webview_host
