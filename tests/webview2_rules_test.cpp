@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "webview2_environment_rules.h"
-#include "webview2_response.h"
+#include "webview2_page_channel.h"
+#include "webview2_scheme_rules.h"
 
 namespace quelby::webview_host::webview2 {
 namespace {

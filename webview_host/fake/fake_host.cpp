@@ -1,6 +1,6 @@
 #include "fake_host.h"
 
-#include "handle_members.h"
+#include "host_handle_definitions.h"
 
 namespace quelby::webview_host {
 

@@ -131,11 +131,4 @@ std::string hresult_error_text(std::uint32_t hresult, std::string_view system_te
     return text;
 }
 
-std::optional<std::string_view> diagnostic_text(std::string_view message) {
-    if (!message.starts_with(DIAGNOSTIC_MESSAGE_MARKER)) {
-        return std::nullopt;
-    }
-    return message.substr(DIAGNOSTIC_MESSAGE_MARKER.size());
-}
-
 }  // namespace quelby::webview_host::webview2

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "handle_members.h"
+#include "host_handle_definitions.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

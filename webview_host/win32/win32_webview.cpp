@@ -14,7 +14,8 @@
 #include "webview2_environment_rules.h"
 #include "webview2_loader.h"
 #include "webview2_options.h"
-#include "webview2_response.h"
+#include "webview2_page_channel.h"
+#include "webview2_scheme_rules.h"
 #include "wide_text_win32.h"
 #include "win32_state.h"
 

@@ -1,4 +1,4 @@
-#include "webview2_response.h"
+#include "webview2_scheme_rules.h"
 
 #include "response_header_rules.h"
 

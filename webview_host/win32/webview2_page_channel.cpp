@@ -1,0 +1,12 @@
+#include "webview2_page_channel.h"
+
+namespace quelby::webview_host::webview2 {
+
+std::optional<std::string_view> diagnostic_text(std::string_view message) {
+    if (!message.starts_with(DIAGNOSTIC_MESSAGE_MARKER)) {
+        return std::nullopt;
+    }
+    return message.substr(DIAGNOSTIC_MESSAGE_MARKER.size());
+}
+
+}  // namespace quelby::webview_host::webview2
