@@ -7,6 +7,7 @@
 #include "devtools_scheme_name.h"
 #include "environment.h"
 #include "quoted_text.h"
+#include "text_replace.h"
 #include "target_list_fetch.h"
 
 namespace quelby {
@@ -218,11 +219,7 @@ Result<std::string> frontend_url_from(std::string_view ws_target,
     const std::string_view text = *frontend_template;
     // The size first: a template with many placeholders times a long target would otherwise be
     // allocated before anything could refuse it.
-    std::uint64_t placeholders = 0;
-    for (std::size_t found = text.find(WS_PLACEHOLDER); found != std::string_view::npos;
-         found = text.find(WS_PLACEHOLDER, found + WS_PLACEHOLDER.size())) {
-        ++placeholders;
-    }
+    const std::uint64_t placeholders = count_occurrences(text, WS_PLACEHOLDER);
     const std::uint64_t fixed = text.size() - placeholders * WS_PLACEHOLDER.size();
     const bool too_long =
         fixed > FRONTEND_URL_LIMIT ||
@@ -238,19 +235,7 @@ Result<std::string> frontend_url_from(std::string_view ws_target,
             std::to_string(placeholders) + " \"" + std::string(WS_PLACEHOLDER) +
             "\" and the ws target is " + std::to_string(ws_target.size()) + " bytes)"));
     }
-    std::string url;
-    url.reserve(static_cast<std::size_t>(fixed + placeholders * ws_target.size()));
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t found = text.find(WS_PLACEHOLDER, start);
-        if (found == std::string_view::npos) {
-            url += text.substr(start);
-            return url;
-        }
-        url += text.substr(start, found - start);
-        url += ws_target;
-        start = found + WS_PLACEHOLDER.size();
-    }
+    return replace_all(text, WS_PLACEHOLDER, ws_target);
 }
 
 std::string frontend_url_too_long_message(std::uint64_t size) {

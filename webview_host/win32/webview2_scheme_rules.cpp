@@ -1,6 +1,7 @@
 #include "webview2_scheme_rules.h"
 
 #include "response_header_rules.h"
+#include "text_replace.h"
 
 namespace quelby::webview_host::webview2 {
 
@@ -9,21 +10,7 @@ std::string request_filter(std::string_view scheme) {
 }
 
 std::string to_scheme_uri(std::string_view uri, std::string_view scheme) {
-    const std::string from = "http://" + std::string(scheme) + ".";
-    const std::string to = std::string(scheme) + "://";
-    std::string out;
-    out.reserve(uri.size());
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t found = uri.find(from, start);
-        if (found == std::string_view::npos) {
-            out.append(uri.substr(start));
-            return out;
-        }
-        out.append(uri.substr(start, found - start));
-        out.append(to);
-        start = found + from.size();
-    }
+    return replace_all(uri, "http://" + std::string(scheme) + ".", std::string(scheme) + "://");
 }
 
 std::string to_navigation_url(std::string_view url, std::span<const std::string> schemes) {
