@@ -65,6 +65,7 @@ TEST(InspectorAddressForms, WebSocketAddressesThatCanNeverWorkFailAtOnce) {
         {"9229/abc", {"invalid WebSocket address 9229/abc", "invalid socket address"}},
         {"ws://h:1/a b", {"invalid WebSocket address ws://h:1/a b", blanks}},
         {"ws://h:1/\x1b[2J", {"invalid WebSocket address ws://h:1/<U+001B>[2J", blanks}},
+        {"h:1/\xC2\x9B", {"invalid WebSocket address h:1/<U+009B>", blanks}},
         {"https://127.0.0.1:9229",
          {"unsupported scheme in the inspector address https://127.0.0.1:9229",
           "the address must be HOST:PORT, http://HOST:PORT, ws://HOST:PORT/PATH or "

@@ -37,12 +37,10 @@ Status check_ws_authority(std::string_view authority, bool port_required) {
 Result<InspectorAddress> websocket_address(std::string_view argument, std::string_view rest,
                                            bool secure, bool port_required) {
     // Blanks and control characters never belong to a URL; one would also reach the console line.
-    for (const char c : rest) {
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) {
-            return std::unexpected(invalid_ws_address(
-                argument, ErrorChain::from_message(
-                              "a WebSocket address has no blanks or control characters")));
-        }
+    if (rest.find(' ') != std::string_view::npos || find_control_character(rest)) {
+        return std::unexpected(invalid_ws_address(
+            argument,
+            ErrorChain::from_message("a WebSocket address has no blanks or control characters")));
     }
     const std::size_t slash = rest.find('/');
     const std::string_view authority = rest.substr(0, slash);
