@@ -31,12 +31,8 @@ constexpr std::size_t LISTED_TARGETS = 100;
 constexpr std::size_t LISTED_TEXT_BYTES = 200;
 
 bool contains_ignoring_ascii_case(std::string_view text, std::string_view part) {
-    return std::ranges::search(
-               text, part,
-               [](char a, char b) {
-                   return ascii_lower(a) == ascii_lower(b);
-               }).begin() != text.end() ||
-           part.empty();
+    const auto same = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
+    return !std::ranges::search(text, part, same).empty() || part.empty();
 }
 
 // A member as one report line shows it: quoted, escaped, and cut after LISTED_TEXT_BYTES.
