@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace quelby {
@@ -147,6 +148,94 @@ TEST(FrontendUrl, DefaultsToTheEmbeddedFrontEndOrFillsTheTemplate) {
         SCOPED_TRACE(c.tmpl.value_or("(unset)"));
         EXPECT_EQ(frontend_url_from(c.ws, c.tmpl), c.url);
     }
+    // A wss:// target asks the front end for TLS; a template is the user's to write.
+    EXPECT_EQ(frontend_url_from("h/x", std::nullopt, true),
+              "http://devtools.localhost/js_app.html?wss=h/x&experiments=true&v8only=true");
+    EXPECT_EQ(frontend_url_from("h/x", "t={ws}", true), "t=h/x");
+}
+
+// Three targets as an embedder might list them; the second has no address of its own.
+constexpr std::string_view THREE = R"([
+  {"id": "a1", "type": "node", "title": "main.js", "url": "file:///srv/main.js",
+   "webSocketDebuggerUrl": "ws://127.0.0.1:9229/a1"},
+  {"id": "b2", "type": "worker", "title": "Worker \u001b[31m", "url": "file:///srv/w.js"},
+  {"id": "c3", "type": "node", "title": "tests", "url": "file:///srv/tests/run.js",
+   "webSocketDebuggerUrl": "wss://127.0.0.1:9229/c3"}
+])";
+
+TEST(SelectTarget, ByIndexThenIdThenTitleOrUrlText) {
+    struct Case {
+        std::optional<std::string> selector;
+        std::string target;
+        bool secure;
+    };
+    const std::vector<Case> cases = {
+        {std::nullopt, "127.0.0.1:9229/a1", false},
+        {"", "127.0.0.1:9229/a1", false},
+        {"0", "127.0.0.1:9229/a1", false},
+        {"2", "127.0.0.1:9229/c3", true},
+        {"c3", "127.0.0.1:9229/c3", true},
+        {"TESTS", "127.0.0.1:9229/c3", true},      // title, letter case ignored
+        {"tests/run", "127.0.0.1:9229/c3", true},  // url
+        {"srv", "127.0.0.1:9229/a1", false},       // the first that matches
+        {"main", "127.0.0.1:9229/a1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.selector.value_or("(none)"));
+        const auto chosen = select_target(THREE, c.selector);
+        ASSERT_TRUE(chosen.has_value()) << format_report(chosen.error());
+        EXPECT_EQ(chosen->ws_target, c.target);
+        EXPECT_EQ(chosen->secure, c.secure);
+    }
+    // Chosen but without an address: the message of the first target without one.
+    for (const std::string selector : {"1", "b2", "Worker"}) {
+        const auto chosen = select_target(THREE, selector);
+        ASSERT_FALSE(chosen.has_value());
+        EXPECT_EQ(chosen.error().messages(),
+                  std::vector<std::string>{std::string(NO_WS_URL_PREFIX) + std::string(THREE)});
+    }
+    // An index beyond the list is looked for as an id and as text.
+    const std::string numbered =
+        R"([{"id":"x","url":"http://h:9229/","webSocketDebuggerUrl":"ws://n"}])";
+    EXPECT_EQ(select_target(numbered, "9229")->ws_target, "n");
+}
+
+TEST(SelectTarget, NoMatchListsTheTargetsOnePerLineEscaped) {
+    const auto none = select_target(THREE, "\x1b]nope");
+    ASSERT_FALSE(none.has_value());
+    EXPECT_EQ(
+        none.error().messages(),
+        std::vector<std::string>{
+            "no target matches \"<U+001B>]nope\"; the inspector lists these:\n"
+            "0: id \"a1\", type \"node\", title \"main.js\", url \"file:///srv/main.js\"\n"
+            "1: id \"b2\", type \"worker\", title \"Worker <U+001B>[31m\", url "
+            "\"file:///srv/w.js\"\n"
+            "2: id \"c3\", type \"node\", title \"tests\", url \"file:///srv/tests/run.js\""});
+
+    EXPECT_EQ(select_target("[]", "x").error().messages(),
+              std::vector<std::string>{"no target matches \"x\"; the inspector lists no targets"});
+    // Members that are missing or not text; elements that are not targets keep their index.
+    EXPECT_EQ(select_target(R"([1, {"id": 5, "title": null}])", "x").error().messages(),
+              std::vector<std::string>{"no target matches \"x\"; the inspector lists these:\n"
+                                       "1: id (none), type (none), title (none), url (none)"});
+}
+
+TEST(SelectTarget, BoundsTheListingOfAHugeList) {
+    std::string body = "[";
+    const std::string long_title(300, 't');
+    for (int i = 0; i < 150; ++i) {
+        body += std::string(i == 0 ? "" : ",") + R"({"id":")" + std::to_string(i) +
+                R"(","title":")" + long_title + R"("})";
+    }
+    body += "]";
+    const auto none = select_target(body, "nothing");
+    ASSERT_FALSE(none.has_value());
+    const std::string& message = none.error().messages().front();
+    EXPECT_EQ(std::ranges::count(message, '\n'), 101);
+    EXPECT_TRUE(message.ends_with("\n… and 50 more")) << message.substr(message.size() - 100);
+    // Each text is cut after 200 bytes.
+    EXPECT_NE(message.find("title \"" + std::string(200, 't') + "…\", url"), std::string::npos);
+    EXPECT_EQ(message.find(std::string(201, 't')), std::string::npos);
 }
 
 TEST(FrontendUrl, IsBoundedAtOneMebibyte) {

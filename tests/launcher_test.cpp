@@ -136,11 +136,11 @@ TEST(Program, HelpNamesEveryFlagAndVariableWithStatusZero) {
     EXPECT_EQ("u" + lines[0].substr(1), USAGE);
     EXPECT_EQ(lines[1], "  or:  quelby_inspector --help | --version");
     EXPECT_EQ(lines[2], "  or:  quelby_inspector --serve[=ADDR] <inspector-http-addr>");
-    for (const std::string_view needle :
-         {PRINT_URL_FLAG, HELP_FLAG, VERSION_FLAG, std::string_view("QUELBY_INSPECTOR_FRONTEND"),
-          std::string_view("QUELBY_INSPECTOR_LIB_BACKTRACE"),
-          std::string_view("QUELBY_INSPECTOR_BACKTRACE"), PAGE_DIAGNOSTICS_ENV,
-          std::string_view("--serve")}) {
+    for (const std::string_view needle : {PRINT_URL_FLAG, HELP_FLAG, VERSION_FLAG, TARGET_FLAG,
+                                          std::string_view("QUELBY_INSPECTOR_FRONTEND"),
+                                          std::string_view("QUELBY_INSPECTOR_LIB_BACKTRACE"),
+                                          std::string_view("QUELBY_INSPECTOR_BACKTRACE"),
+                                          PAGE_DIAGNOSTICS_ENV, std::string_view("--serve")}) {
         // Each flag and variable has a line of its own that starts with it (the man page's
         // option list is built from those lines).
         EXPECT_TRUE(std::ranges::any_of(lines, [&](const std::string& line) {

@@ -135,6 +135,8 @@ TEST(FrontendTarget, IsTheStartPageWithTheTargetAndTheFixedQuery) {
     EXPECT_EQ(frontend_target("127.0.0.1:9229/abc"),
               "/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true");
     EXPECT_EQ(frontend_target(""), "/js_app.html?ws=&experiments=true&v8only=true");
+    EXPECT_EQ(frontend_target("h/abc", true),
+              "/js_app.html?wss=h/abc&experiments=true&v8only=true");
 }
 
 }  // namespace

@@ -41,15 +41,21 @@ TEST(FetchOnce, SendsTheExactRequestAndReturnsTheBody) {
                                       "\r\nAccept: application/json\r\nConnection: close\r\n\r\n");
 }
 
-TEST(FetchOnce, ResolvesNamesAndSendsTheAddressAsTyped) {
+TEST(FetchOnce, ResolvesNamesAndSendsTheAddressWithAPlainPort) {
     // localhost may resolve to ::1 first; the fake listens on 127.0.0.1 only, so that address is
-    // refused and the next one is tried.
+    // refused and the next one is tried. The Host header carries the port as a number: node builds
+    // its webSocketDebuggerUrl from it, and "+9229" there leaves the front end unable to connect.
     FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST)}});
-    const std::string typed = "localhost:+" + std::to_string(fake.port());
-    const auto body = fetch_once(typed, TARGET_LIST_PATH);
-    ASSERT_TRUE(body.has_value()) << format_report(body.error());
-    ASSERT_EQ(fake.requests().size(), 1U);
-    EXPECT_NE(fake.requests()[0].find("\r\nHost: " + typed + "\r\n"), std::string::npos);
+    const std::string plain = "localhost:" + std::to_string(fake.port());
+    for (const std::string& typed : {plain, "localhost:+" + std::to_string(fake.port())}) {
+        SCOPED_TRACE(typed);
+        const auto body = fetch_once(typed, TARGET_LIST_PATH);
+        ASSERT_TRUE(body.has_value()) << format_report(body.error());
+        EXPECT_EQ(fake.requests().back(), "GET /json HTTP/1.0\r\nHost: " + plain +
+                                              "\r\nAccept: application/json\r\nConnection: "
+                                              "close\r\n\r\n");
+    }
+    EXPECT_EQ(fake.requests().size(), 2U);
 }
 
 TEST(FetchOnce, ChecksTheReply) {
@@ -62,7 +68,7 @@ TEST(FetchOnce, ChecksTheReply) {
         {"non-200", "HTTP/1.1 404 Not Found\r\n\r\n",
          "inspector returned non-200: HTTP/1.1 404 Not Found"},
         {"malformed head", "HTTP/1.0 200 OK\n\n[]", "malformed HTTP response from inspector"},
-        {"no head at all", "", "malformed HTTP response from inspector"},
+        {"no blank line", "x", "malformed HTTP response from inspector"},
         {"not UTF-8", "HTTP/1.0 200 OK\r\n\r\n[\"\xC0\xAF\"]",
          "stream did not contain valid UTF-8"},
     };
@@ -73,6 +79,100 @@ TEST(FetchOnce, ChecksTheReply) {
         ASSERT_FALSE(body.has_value());
         EXPECT_EQ(body.error().messages(), std::vector<std::string>{c.error});  // no context added
     }
+}
+
+TEST(FetchOnce, AsksAPeerThatClosesWithoutAWordAgainInHttp11) {
+    // What Chromium's inspector does with an HTTP/1.0 request.
+    FakeInspector chromium([](const std::string& request) {
+        return request.starts_with("GET /json HTTP/1.1\r\n")
+                   ? FakeAnswer{http_reply("HTTP/1.1 200 OK", LIST)}
+                   : FakeAnswer{""};
+    });
+    const auto body = fetch_once(chromium.address(), TARGET_LIST_PATH);
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, LIST);
+    ASSERT_EQ(chromium.requests().size(), 2U);
+    // The same request but for its version.
+    EXPECT_EQ(chromium.requests()[1], "GET /json HTTP/1.1\r\nHost: " + chromium.address() +
+                                          "\r\nAccept: application/json\r\nConnection: "
+                                          "close\r\n\r\n");
+
+    // Silent to both: the reply check's message and one line more.
+    FakeInspector silent({{""}});
+    const auto refused = fetch_once(silent.address(), TARGET_LIST_PATH);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().messages(),
+              std::vector<std::string>{"malformed HTTP response from inspector\n" +
+                                       std::string(CLOSED_WITHOUT_REPLY_HINT)});
+    EXPECT_EQ(silent.requests().size(), 2U);
+}
+
+// A fake V8 inspector's DNS-rebinding defence: 400 unless the Host is numeric.
+FakeAnswer answer_numeric_hosts_only(const std::string& request) {
+    const std::string host = testing::host_of(request);
+    if (host.empty() || (host[0] != '[' && (host[0] < '0' || host[0] > '9'))) {
+        return {http_reply("HTTP/1.0 400 Bad Request", "")};
+    }
+    return {http_reply("HTTP/1.0 200 OK", LIST)};
+}
+
+TEST(FetchOnce, AnswersA400WithTheNumericAddressConnectedTo) {
+    FakeInspector fake(answer_numeric_hosts_only);
+    const std::string name = "localhost:" + std::to_string(fake.port());
+    const auto body = fetch_once(name, TARGET_LIST_PATH);
+    ASSERT_TRUE(body.has_value()) << format_report(body.error());
+    EXPECT_EQ(*body, LIST);
+    ASSERT_EQ(fake.requests().size(), 2U);
+    EXPECT_EQ(testing::host_of(fake.requests()[0]), name);
+    EXPECT_EQ(testing::host_of(fake.requests()[1]), fake.address());
+
+    // A numeric Host answered 400 is not asked again; neither is a peer that refuses both.
+    FakeInspector always({{http_reply("HTTP/1.0 400 Bad Request", "")}});
+    const auto numeric = fetch_once(always.address(), TARGET_LIST_PATH);
+    ASSERT_FALSE(numeric.has_value());
+    EXPECT_EQ(numeric.error().messages(),
+              std::vector<std::string>{"inspector returned non-200: HTTP/1.0 400 Bad Request"});
+    EXPECT_EQ(always.requests().size(), 1U);
+    const auto hinted = fetch_once("localhost:" + std::to_string(always.port()), TARGET_LIST_PATH);
+    ASSERT_FALSE(hinted.has_value());
+    EXPECT_EQ(hinted.error().messages(),
+              std::vector<std::string>{"inspector returned non-200: HTTP/1.0 400 Bad Request\n" +
+                                       numeric_host_hint(always.address())});
+    EXPECT_EQ(always.requests().size(), 3U);
+}
+
+TEST(FetchOnce, NamesBunWhenTheListIsMissingAndTheVersionSaysSo) {
+    for (const bool bun : {true, false}) {
+        SCOPED_TRACE(bun);
+        FakeInspector fake([bun](const std::string& request) {
+            if (request.starts_with("GET /json/version ")) {
+                return FakeAnswer{http_reply(
+                    "HTTP/1.1 200 OK", bun ? R"({"Browser":"Bun/1.1.38"})" : R"({"Browser":"x"})")};
+            }
+            return FakeAnswer{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"};
+        });
+        const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
+        ASSERT_FALSE(body.has_value());
+        const std::string status = "inspector returned non-200: HTTP/1.1 404 Not Found";
+        EXPECT_EQ(body.error().messages(),
+                  std::vector<std::string>{bun ? status + "\n" + std::string(BUN_HINT) : status});
+        ASSERT_EQ(fake.requests().size(), 2U);
+        EXPECT_TRUE(fake.requests()[1].starts_with("GET /json/version HTTP/1.0\r\n"));
+    }
+}
+
+TEST(NumericHost, NamesThePeerByNumberAndTheUnspecifiedAddressAsLoopback) {
+    net::SocketAddress v4;
+    v4.bytes = {10, 1, 2, 3};
+    v4.port = 9229;
+    EXPECT_EQ(numeric_host(v4), "10.1.2.3:9229");
+    v4.bytes = {};
+    EXPECT_EQ(numeric_host(v4), "127.0.0.1:9229");
+    net::SocketAddress v6;
+    v6.family = net::Family::V6;
+    v6.port = 1;
+    v6.scope_id = 3;
+    EXPECT_EQ(numeric_host(v6), "[0:0:0:0:0:0:0:1]:1");
 }
 
 TEST(FetchOnce, ConnectFailuresCarryTheConnectContext) {
@@ -254,6 +354,67 @@ TEST(ConnectBound, APeerThatNeverAcceptsTimesOutWithTheSystemError) {
         EXPECT_GE(since(start), limit);
         EXPECT_LT(since(start), limit + 500ms);
     }
+}
+
+TEST(FetchTargetList, FailsAtOnceOnlyOnAddressesThatCanNeverWork) {
+    // A fake clock that moves 100 ms per reading: a few attempts, and the pauses between them tell
+    // retried from not.
+    testing::RefusingPort refusing;
+    FakeInspector busy({{"HTTP/1.0 503 Busy\r\n\r\n"}});
+    struct Case {
+        std::string address;
+        bool retried;
+        std::string innermost;  // "" for a system error
+    };
+    const std::vector<Case> cases = {
+        {"9229", false, "invalid socket address"},
+        {"127.0.0.1", false, "invalid socket address"},
+        {"localhost", false, "invalid socket address"},
+        {"-h", false, "invalid socket address"},
+        {"", false, "invalid socket address"},
+        {"127.0.0.1:70000", false, "invalid port value"},
+        {"127.0.0.1:", false, "invalid port value"},
+        {"127.0.0.1:+", false, "invalid port value"},
+        {"localhost:x", false, "invalid port value"},
+        // May work later: nobody listens yet, a name not resolvable yet, a busy inspector.
+        {refusing.address(), true, ""},
+        {"no-such-host.invalid:9229", true, ""},
+        {busy.address(), true, "inspector returned non-200: HTTP/1.0 503 Busy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        FakeTime time{.step = 100ms};
+        const auto body = fetch_target_list(c.address, time.clock());
+        ASSERT_FALSE(body.has_value());
+        EXPECT_EQ(time.pauses > 0, c.retried) << time.pauses;
+        const auto& messages = body.error().messages();
+        if (!c.retried) {
+            EXPECT_EQ(messages, (std::vector<std::string>{"connect to inspector at " + c.address,
+                                                          c.innermost}));
+        } else if (!c.innermost.empty()) {
+            EXPECT_EQ(messages.back(), c.innermost);
+        } else {
+            EXPECT_NE(messages.back().find(" (os error "), std::string::npos) << messages.back();
+        }
+    }
+}
+
+TEST(DiscoverTarget, AttachesToAWebSocketAddressWithoutAnyRequest) {
+    FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST)}});
+    const InspectorAddress address{InspectorAddress::Kind::WebSocket, fake.address() + "/id", true};
+    const auto target = discover_target(address, "ignored");
+    ASSERT_TRUE(target.has_value()) << format_report(target.error());
+    EXPECT_EQ(target->ws_target, fake.address() + "/id");
+    EXPECT_TRUE(target->secure);
+    EXPECT_TRUE(target->direct);
+    EXPECT_TRUE(fake.requests().empty());
+
+    const auto listed = discover_target(
+        InspectorAddress{InspectorAddress::Kind::Listener, fake.address(), false}, "0");
+    ASSERT_TRUE(listed.has_value()) << format_report(listed.error());
+    EXPECT_EQ(listed->ws_target, "127.0.0.1:1/abc");
+    EXPECT_FALSE(listed->direct);
+    EXPECT_EQ(fake.requests().size(), 1U);
 }
 
 TEST(DiscoverWsTarget, WrapsEveryFailureInTheOuterContext) {

@@ -1,9 +1,12 @@
 #include "debugger_address.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "ascii_text.h"
 #include "devtools_scheme_name.h"
 #include "environment.h"
 #include "quoted_text.h"
@@ -13,15 +16,132 @@
 namespace quelby {
 namespace {
 
-// Reads the whole body as one JSON value without building a tree: only the first target's
-// webSocketDebuggerUrl is kept, so no input can make the program allocate more than the body.
-// The parser (nlohmann::json's SAX parser, strict) still checks every byte of the value and that
-// only whitespace follows it.
-class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
+// The members of one target that the selection and its report use; a later duplicate of a key
+// wins, as in a parsed tree, and a value that is not a string leaves the member unset.
+struct TargetFields {
+    std::size_t index = 0;
+    std::optional<std::string> id;
+    std::optional<std::string> type;
+    std::optional<std::string> title;
+    std::optional<std::string> url;
+    std::optional<std::string> ws_url;
+};
+
+// How many targets a no-match report lists, and how much of each text it shows.
+constexpr std::size_t LISTED_TARGETS = 100;
+constexpr std::size_t LISTED_TEXT_BYTES = 200;
+
+bool contains_ignoring_ascii_case(std::string_view text, std::string_view part) {
+    const auto same = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
+    return !std::ranges::search(text, part, same).empty() || part.empty();
+}
+
+// A member as one report line shows it: quoted, escaped, and cut after LISTED_TEXT_BYTES.
+std::string listed(const std::optional<std::string>& text) {
+    if (!text) {
+        return "(none)";
+    }
+    std::string shown = "\"";
+    shown += quote_peer_text(std::string_view(*text).substr(0, LISTED_TEXT_BYTES), Layout::Escape);
+    if (text->size() > LISTED_TEXT_BYTES) {
+        shown += "…";
+    }
+    shown += '"';
+    return shown;
+}
+
+// The target a selector names: a zero-based index, else an id, else text in the title or url;
+// without a selector, the first target. Targets are seen one at a time and only the candidates are
+// kept, so memory stays within a few times the body whatever the list holds.
+class TargetChoice {
+  public:
+    explicit TargetChoice(std::optional<std::string> selector) : selector_(std::move(selector)) {
+        if (!selector_ || selector_->empty()) {
+            selector_.reset();
+            index_ = 0;
+            return;
+        }
+        std::size_t index = 0;
+        const char* end = selector_->data() + selector_->size();
+        const auto [stop, error] = std::from_chars(selector_->data(), end, index);
+        if (error == std::errc{} && stop == end && selector_->front() != '+') {
+            index_ = index;
+        }
+    }
+
+    // Every element of the root array, in order; `fields` is nullopt for one that is no object.
+    void add(std::optional<TargetFields> fields, std::size_t index) {
+        if (index == index_) {
+            by_index_ = fields;
+        }
+        if (!fields || !selector_) {
+            return;
+        }
+        if (!by_id_ && fields->id == *selector_) {
+            by_id_ = fields;
+        }
+        if (!by_text_ &&
+            ((fields->title && contains_ignoring_ascii_case(*fields->title, *selector_)) ||
+             (fields->url && contains_ignoring_ascii_case(*fields->url, *selector_)))) {
+            by_text_ = fields;
+        }
+        if (listing_lines_ < LISTED_TARGETS) {
+            for (const std::string& piece :
+                 {std::string("\n"), std::to_string(index), std::string(": id "),
+                  listed(fields->id), std::string(", type "), listed(fields->type),
+                  std::string(", title "), listed(fields->title), std::string(", url "),
+                  listed(fields->url)}) {
+                listing_ += piece;
+            }
+            ++listing_lines_;
+        } else {
+            ++unlisted_;
+        }
+    }
+
+    // The chosen target; nullopt when nothing matches (or the first element is no object).
+    [[nodiscard]] const std::optional<TargetFields>& chosen() const {
+        if (by_index_) {
+            return by_index_;
+        }
+        return by_id_ ? by_id_ : by_text_;
+    }
+    [[nodiscard]] bool selected_by_user() const { return selector_.has_value(); }
+
+    // "no target matches "X"; the inspector lists:" and one line per target.
+    [[nodiscard]] std::string no_match_message() const {
+        std::string message = "no target matches " + listed(selector_) + "; the inspector lists ";
+        if (listing_lines_ == 0) {
+            return message + "no targets";
+        }
+        message += "these:" + listing_;
+        if (unlisted_ != 0) {
+            message += "\n… and " + std::to_string(unlisted_) + " more";
+        }
+        return message;
+    }
+
+  private:
+    std::optional<std::string> selector_;
+    std::optional<std::size_t> index_;
+    std::optional<TargetFields> by_index_;
+    std::optional<TargetFields> by_id_;
+    std::optional<TargetFields> by_text_;
+    std::string listing_;
+    std::size_t listing_lines_ = 0;
+    std::size_t unlisted_ = 0;
+};
+
+// Reads the whole body as one JSON value without building a tree: each target of the root array
+// is handed to the choice as it ends, so no input can make the program keep more than a few
+// copies of the body. The parser (nlohmann::json's SAX parser, strict) still checks every byte of
+// the value and that only whitespace follows it.
+class TargetListSax final : public nlohmann::json_sax<nlohmann::json> {
   public:
     using json = nlohmann::json;
 
-    std::optional<std::string> ws_url;  // the key's last value in the first target, if a string
+    explicit TargetListSax(TargetChoice& choice) : choice_(choice) {}
+
     std::optional<std::size_t> error_position;
     std::string error_description;
 
@@ -37,20 +157,36 @@ class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
 
     bool start_object(std::size_t) override {
         value_starts();
-        if (depth_ == 1 && root_is_array_ && elements_at_root_ == 1) {
-            in_first_target_ = true;
+        if (depth_ == 1 && root_is_array_) {
+            current_.emplace();
+            current_->index = elements_at_root_ - 1;
         }
         ++depth_;
         return true;
     }
     bool key(json::string_t& name) override {
-        key_is_ws_url_ = in_first_target_ && depth_ == 2 && name == WS_URL_KEY;
+        field_ = nullptr;
+        if (current_ && depth_ == 2) {
+            if (name == WS_URL_KEY) {
+                field_ = &current_->ws_url;
+            } else if (name == "id") {
+                field_ = &current_->id;
+            } else if (name == "type") {
+                field_ = &current_->type;
+            } else if (name == "title") {
+                field_ = &current_->title;
+            } else if (name == "url") {
+                field_ = &current_->url;
+            }
+        }
         return true;
     }
     bool end_object() override {
         --depth_;
-        if (depth_ == 1) {
-            in_first_target_ = false;
+        if (depth_ == 1 && current_) {
+            const std::size_t index = current_->index;
+            choice_.add(std::move(current_), index);
+            current_.reset();
         }
         return true;
     }
@@ -59,6 +195,9 @@ class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
             root_is_array_ = true;
         } else {
             value_starts();
+            if (depth_ == 1) {
+                choice_.add(std::nullopt, elements_at_root_ - 1);
+            }
         }
         ++depth_;
         return true;
@@ -82,18 +221,19 @@ class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
         if (depth_ == 1 && root_is_array_) {
             ++elements_at_root_;
         }
-        if (key_is_ws_url_ && depth_ == 2) {
-            ws_url.reset();  // a later duplicate of the key wins, as in a parsed tree
-            key_is_ws_url_ = false;
+        if (field_ != nullptr && depth_ == 2) {
+            field_->reset();
+            field_ = nullptr;
         }
     }
     bool scalar(json::string_t* text) {
-        const bool is_ws_value = key_is_ws_url_ && depth_ == 2;
+        std::optional<std::string>* field = depth_ == 2 ? field_ : nullptr;
         value_starts();
-        if (is_ws_value) {
-            if (text != nullptr) {
-                ws_url = std::move(*text);
-            }
+        if (field != nullptr && text != nullptr) {
+            *field = std::move(*text);
+        }
+        if (depth_ == 1 && root_is_array_) {
+            choice_.add(std::nullopt, elements_at_root_ - 1);
         }
         return true;
     }
@@ -114,11 +254,12 @@ class FirstTargetSax final : public nlohmann::json_sax<nlohmann::json> {
         return std::string(what);
     }
 
+    TargetChoice& choice_;
     std::size_t depth_ = 0;
     bool root_is_array_ = false;
     std::size_t elements_at_root_ = 0;
-    bool in_first_target_ = false;
-    bool key_is_ws_url_ = false;
+    std::optional<TargetFields> current_;
+    std::optional<std::string>* field_ = nullptr;
 };
 
 }  // namespace
@@ -146,8 +287,10 @@ std::string json_error_message(std::string_view body, std::size_t position,
            std::to_string(column);
 }
 
-Result<std::string> extract_ws_target(std::string_view body) {
-    FirstTargetSax sax;
+Result<SelectedTarget> select_target(std::string_view body,
+                                     const std::optional<std::string>& selector) {
+    TargetChoice choice(selector);
+    TargetListSax sax(choice);
     const bool parsed = nlohmann::json::sax_parse(body.begin(), body.end(), &sax,
                                                   nlohmann::json::input_format_t::json, true);
     if (!parsed) {
@@ -166,11 +309,15 @@ Result<std::string> extract_ws_target(std::string_view body) {
                                    "character after the value; expected end of input"))
                 .with_context(std::string(NOT_JSON_CONTEXT)));
     }
-    if (!sax.ws_url) {
+    const std::optional<TargetFields>& chosen = choice.chosen();
+    if (!chosen && choice.selected_by_user()) {
+        return std::unexpected(ErrorChain::from_message(choice.no_match_message()));
+    }
+    if (!chosen || !chosen->ws_url) {
         return std::unexpected(
             ErrorChain::from_message(std::string(NO_WS_URL_PREFIX) + quote_peer_text(body)));
     }
-    std::string_view url = *sax.ws_url;
+    std::string_view url = *chosen->ws_url;
     // The target is printed as a console line and put into a URL: a line feed would forge lines,
     // an escape would steer the terminal, and no WebSocket address contains either.
     if (const auto control = find_control_character(url)) {
@@ -179,33 +326,57 @@ Result<std::string> extract_ws_target(std::string_view body) {
             code_point_name(control->code_point) + " at byte " + std::to_string(control->offset) +
             " and cannot be a WebSocket address: " + quote_peer_text(url, Layout::Escape)));
     }
+    bool secure = false;
     if (url.starts_with("ws://")) {
         url.remove_prefix(5);
     } else if (url.starts_with("wss://")) {
         url.remove_prefix(6);
+        secure = true;
     }
-    return std::string(url);
+    return SelectedTarget{std::string(url), secure};
+}
+
+Result<std::string> extract_ws_target(std::string_view body) {
+    auto selected = select_target(body, std::nullopt);
+    if (!selected) {
+        return std::unexpected(std::move(selected.error()));
+    }
+    return std::move(selected->ws_target);
+}
+
+Result<DebuggerTarget> discover_target(const InspectorAddress& address,
+                                       const std::optional<std::string>& selector) {
+    if (address.kind == InspectorAddress::Kind::WebSocket) {
+        return DebuggerTarget{address.text, address.secure, true};
+    }
+    auto body = fetch_target_list(address.text);
+    auto target = body ? select_target(*body, selector)
+                       : Result<SelectedTarget>(std::unexpected(std::move(body.error())));
+    if (!target) {
+        return std::unexpected(
+            std::move(target.error()).with_context(discovery_context(address.text)));
+    }
+    return DebuggerTarget{std::move(target->ws_target), target->secure, false};
 }
 
 Result<std::string> discover_ws_target(const std::string& inspector_addr) {
-    auto body = fetch_target_list(inspector_addr);
-    auto target = body ? extract_ws_target(*body)
-                       : Result<std::string>(std::unexpected(std::move(body.error())));
+    auto target = discover_target(
+        InspectorAddress{InspectorAddress::Kind::Listener, inspector_addr, false}, std::nullopt);
     if (!target) {
-        return std::unexpected(
-            std::move(target.error()).with_context(discovery_context(inspector_addr)));
+        return std::unexpected(std::move(target.error()));
     }
-    return target;
+    return std::move(target->ws_target);
 }
 
 Result<std::string> frontend_url_from(std::string_view ws_target,
-                                      const std::optional<std::string>& frontend_template) {
+                                      const std::optional<std::string>& frontend_template,
+                                      bool secure) {
     if (!frontend_template) {
         std::string url = "http://";
         url += DEVTOOLS_SCHEME_NAME;
         url += ".localhost/";
         url += START_PAGE;
-        url += "?ws=";
+        url += secure ? "?wss=" : "?ws=";
         const std::size_t size = url.size() + ws_target.size() + FRONTEND_QUERY_TAIL.size();
         if (size > FRONTEND_URL_LIMIT) {
             return std::unexpected(ErrorChain::from_message(
@@ -243,8 +414,8 @@ std::string frontend_url_too_long_message(std::uint64_t size) {
            std::to_string(FRONTEND_URL_LIMIT) + " bytes)";
 }
 
-Result<std::string> frontend_url(std::string_view ws_target) {
-    return frontend_url_from(ws_target, environment_variable_utf8(FRONTEND_ENV));
+Result<std::string> frontend_url(std::string_view ws_target, bool secure) {
+    return frontend_url_from(ws_target, environment_variable_utf8(FRONTEND_ENV), secure);
 }
 
 }  // namespace quelby

@@ -1,4 +1,4 @@
-// The first target's debugger address (WsTarget) and the front-end address (FrontendUrl).
+// The chosen target's debugger address (WsTarget) and the front-end address (FrontendUrl).
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "error_chain.h"
+#include "inspector_address.h"
 
 namespace quelby {
 
@@ -30,17 +31,45 @@ std::string discovery_context(std::string_view inspector_addr);
 // is escaped and capped (quote_peer_text).
 Result<std::string> extract_ws_target(std::string_view body);
 
-// fetch_target_list, then extract_ws_target, under discovery_context.
+// A target's address without its scheme, and whether that scheme was wss://.
+struct SelectedTarget {
+    std::string ws_target;
+    bool secure = false;
+};
+
+// Parses `body` like extract_ws_target and chooses by `selector`: a zero-based index into the
+// list, else the first target whose id is the selector, else the first whose title or url
+// contains it (ASCII letter case ignored). Without a selector, the first target. When nothing
+// matches, the error lists the targets (index, id, type, title, url), one per line, their texts
+// escaped and shortened.
+Result<SelectedTarget> select_target(std::string_view body,
+                                     const std::optional<std::string>& selector);
+
+struct DebuggerTarget {
+    std::string ws_target;
+    bool secure = false;  // the front end must connect with wss://
+    bool direct = false;  // the address named the WebSocket itself: no target list was read
+};
+
+// The whole discovery: a WebSocket address is the target as it stands; a listener's target list
+// is fetched (fetch_target_list) and the target chosen (select_target), any error under
+// discovery_context.
+Result<DebuggerTarget> discover_target(const InspectorAddress& address,
+                                       const std::optional<std::string>& selector);
+
+// discover_target for a listener's address as typed, with the first target.
 Result<std::string> discover_ws_target(const std::string& inspector_addr);
 
 // The FrontendUrl from a template value: nullopt gives the default address of the embedded front
 // end; otherwise every "{ws}" is replaced, left to right, without overlap. An address longer than
 // FRONTEND_URL_LIMIT is refused before any of it is built.
+// With `secure` the default address passes the target as "wss=" instead of "ws=".
 Result<std::string> frontend_url_from(std::string_view ws_target,
-                                      const std::optional<std::string>& frontend_template);
+                                      const std::optional<std::string>& frontend_template,
+                                      bool secure = false);
 
 // Reads FRONTEND_ENV (unset or not valid UTF-8: the default) and builds the FrontendUrl.
-Result<std::string> frontend_url(std::string_view ws_target);
+Result<std::string> frontend_url(std::string_view ws_target, bool secure = false);
 
 // "the front-end URL would be {size} bytes, over the 1 MiB bound (1048576 bytes)"
 std::string frontend_url_too_long_message(std::uint64_t size);

@@ -23,8 +23,10 @@ std::string_view trim(std::string_view text) {
 
 }  // namespace
 
-std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host) {
-    return {"GET ", path, " HTTP/1.0\r\nHost: ", host,
+std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host,
+                                               Version version) {
+    return {"GET ", path,
+            version == Version::Http10 ? " HTTP/1.0\r\nHost: " : " HTTP/1.1\r\nHost: ", host,
             "\r\nAccept: application/json\r\nConnection: close\r\n\r\n"};
 }
 
@@ -42,6 +44,19 @@ std::string_view status_line(std::string_view head) {
         line.remove_suffix(1);
     }
     return line;
+}
+
+std::optional<int> status_code(std::string_view line) {
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos || line.size() < blank + 4) {
+        return std::nullopt;
+    }
+    const std::string_view code = line.substr(blank + 1, 3);
+    const bool ends = line.size() == blank + 4 || line[blank + 4] == ' ';
+    if (!ends || code.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
 }
 
 bool status_line_accepted(std::string_view line) {

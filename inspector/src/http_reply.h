@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,10 +18,15 @@ inline constexpr std::string_view NOT_UTF8 = "stream did not contain valid UTF-8
 inline constexpr std::string_view MALFORMED_REPLY = "malformed HTTP response from inspector";
 inline constexpr std::string_view NON_200_PREFIX = "inspector returned non-200: ";
 
+// HTTP/1.0 is the request's version; HTTP/1.1 is the second try for a peer that closes on 1.0
+// without a word (Chromium's inspector does).
+enum class Version : std::uint8_t { Http10, Http11 };
+
 // The request template "GET {path} HTTP/1.0\r\nHost: {host}\r\nAccept: application/json\r\n
 // Connection: close\r\n\r\n" as the pieces written in order. The views refer to `path`, `host` and
 // constants; keep both alive while the pieces are used.
-std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host);
+std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host,
+                                               Version version = Version::Http10);
 
 struct SplitReply {
     std::string_view head;
@@ -31,6 +37,10 @@ std::optional<SplitReply> split_reply(std::string_view reply);
 
 // The head's first line, with one CR that ends it removed; the empty text for an empty head.
 std::string_view status_line(std::string_view head);
+
+// The status code of a status line "HTTP/x.y NNN ...": three digits after the first blank;
+// nullopt when the line has no such code.
+std::optional<int> status_code(std::string_view status_line);
 
 // The reply is accepted iff its status line contains "200" anywhere.
 bool status_line_accepted(std::string_view status_line);

@@ -27,14 +27,14 @@ bool write_console_lines(std::string_view ws_target, std::string_view url) {
 
 // --serve: the embedded front end over HTTP until the user stops the process. The printed URL is
 // the served start page, so the front-end template does not apply.
-Status serve_front_end(const std::string& address, const std::string& ws_target) {
+Status serve_front_end(const std::string& address, const DebuggerTarget& debugger) {
     auto server = FrontendServer::listen(address, FrontendServer::StopOn::CallOrInterrupt);
     if (!server) {
         return std::unexpected(std::move(server.error()));
     }
-    std::string target = serve::frontend_target(ws_target);
+    std::string target = serve::frontend_target(debugger.ws_target, debugger.secure);
     // The server is the answer here: lines lost to a closed pipe do not stop it.
-    static_cast<void>(write_console_lines(ws_target, (*server)->origin() + target));
+    static_cast<void>(write_console_lines(debugger.ws_target, (*server)->origin() + target));
     return (*server)->run(std::move(target));
 }
 
@@ -63,6 +63,10 @@ CommandLine parse_command_line(std::span<const std::string> arguments) {
         }
         if (argument == VERSION_FLAG) {
             command_line.version = true;
+        }
+        if (argument.starts_with(TARGET_FLAG) && argument.size() > TARGET_FLAG.size() &&
+            argument[TARGET_FLAG.size()] == '=') {
+            command_line.target = argument.substr(TARGET_FLAG.size() + 1);
         }
         if (!command_line.inspector_addr && !argument.starts_with("--")) {
             command_line.inspector_addr = argument;
@@ -105,24 +109,28 @@ Result<int> run(std::span<const std::string> arguments) {
     if (!command_line.inspector_addr) {
         return std::unexpected(ErrorChain::from_message(std::string(USAGE)));
     }
-    auto ws_target = discover_ws_target(*command_line.inspector_addr);
-    if (!ws_target) {
-        return std::unexpected(std::move(ws_target.error()));
+    const auto inspector_address = parse_inspector_address(*command_line.inspector_addr);
+    if (!inspector_address) {
+        return std::unexpected(inspector_address.error());
+    }
+    auto debugger = discover_target(*inspector_address, command_line.target);
+    if (!debugger) {
+        return std::unexpected(std::move(debugger.error()));
     }
     if (const auto address = serve_address(arguments)) {
-        if (auto served = serve_front_end(*address, *ws_target); !served) {
+        if (auto served = serve_front_end(*address, *debugger); !served) {
             return std::unexpected(std::move(served.error()));
         }
         return EXIT_SUCCESS;
     }
-    auto url = frontend_url(*ws_target);
+    auto url = frontend_url(debugger->ws_target, debugger->secure);
     if (!url) {
         return std::unexpected(std::move(url.error()));
     }
     // Without --print-url a console that cannot be written (a closed pipe) does not stop the run:
     // the lines are only informative and the window is the answer. With it the lines are the
     // answer, so losing them is an error.
-    const bool written = write_console_lines(*ws_target, *url);
+    const bool written = write_console_lines(debugger->ws_target, *url);
     if (command_line.print_url) {
         if (!written) {
             return std::unexpected(ErrorChain::from_message(std::string(OUTPUT_FAILED)));

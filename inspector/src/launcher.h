@@ -14,6 +14,7 @@ namespace quelby {
 inline constexpr std::string_view PRINT_URL_FLAG = "--print-url";
 inline constexpr std::string_view HELP_FLAG = "--help";
 inline constexpr std::string_view VERSION_FLAG = "--version";
+inline constexpr std::string_view TARGET_FLAG = "--target";
 inline constexpr std::string_view USAGE =
     "usage: quelby_inspector [--print-url] <inspector-http-addr e.g. 127.0.0.1:9229>";
 inline constexpr std::string_view LINE_WS_TARGET = "quelby_inspector: ws target  = ";
@@ -28,13 +29,18 @@ inline constexpr std::string_view LINE_EMBEDDED_NOTE =
 // indented by two blanks with their descriptions aligned) matters.
 inline constexpr std::string_view HELP_BODY = R"(
 Opens a DevTools window on a running V8 inspector (for example node --inspect). The address is
-the inspector's HTTP listener: 127.0.0.1:9229, [::1]:9229 or host:port. The program reads the
-target list at http://ADDRESS/json (retrying for 5 seconds), prints the debugger's WebSocket
-address and the front end's URL, and opens a window whose content is the DevTools front end,
-compiled into the program, connected to the first target.
+the inspector's HTTP listener: 127.0.0.1:9229, [::1]:9229, host:port or http://host:port/...
+The program reads the target list at http://ADDRESS/json (retrying for 5 seconds), prints the
+debugger's WebSocket address and the front end's URL, and opens a window whose content is the
+DevTools front end, compiled into the program, connected to the first target. The address may
+also be a debugger's WebSocket as node prints it (ws://host:port/ID, wss://..., or host:port/ID):
+the front end then connects to it directly.
 
 Options:
   --print-url   print the addresses and exit without opening a window
+  --target=SELECTOR
+                the target to debug: its zero-based index in the list, its id, or text found
+                in its title or url (default: the first target)
   --help        print this help and exit
   --version     print the version, the embedded front end and the web-view backend, and exit
   --serve[=ADDR]
@@ -72,6 +78,8 @@ struct CommandLine {
     // Either one answers at once, with or without an address; --help wins when both are given.
     bool help = false;
     bool version = false;
+    // --target=SELECTOR; the last such argument counts.
+    std::optional<std::string> target = std::nullopt;
 
     friend bool operator==(const CommandLine&, const CommandLine&) = default;
 };

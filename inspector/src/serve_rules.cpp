@@ -199,10 +199,10 @@ HostVerdict check_host(std::string_view host_value, std::string_view bound_name)
     return HostVerdict::Forbidden;
 }
 
-std::string frontend_target(std::string_view ws_target) {
+std::string frontend_target(std::string_view ws_target, bool secure) {
     std::string target = "/";
     target += START_PAGE;
-    target += "?ws=";
+    target += secure ? "?wss=" : "?ws=";
     target += ws_target;
     target += FRONTEND_QUERY_TAIL;
     return target;

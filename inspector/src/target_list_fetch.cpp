@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "http_reply.h"
+#include "inspector_address.h"
 #include "socket_address.h"
 #include "tcp_connection.h"
 
@@ -22,9 +23,13 @@ std::chrono::milliseconds time_left(const FetchClock& clock, TimePoint end) {
 }
 
 // Resolves the address and connects to the first of its addresses that accepts, each try waiting
-// only for what is left until `connect_end`.
-Result<net::TcpConnection> connect_to(const std::string& inspector_addr, const FetchClock& clock,
-                                      TimePoint connect_end) {
+// only for what is left until `connect_end`; with the address it was made to.
+struct Connected {
+    net::TcpConnection connection;
+    net::SocketAddress peer;
+};
+Result<Connected> connect_to(const std::string& inspector_addr, const FetchClock& clock,
+                             TimePoint connect_end) {
     auto addresses = net::resolve_inspector_addr(inspector_addr);
     if (!addresses) {
         return std::unexpected(std::move(addresses.error()));
@@ -33,7 +38,7 @@ Result<net::TcpConnection> connect_to(const std::string& inspector_addr, const F
     for (const net::SocketAddress& address : *addresses) {
         auto connection = net::TcpConnection::connect(address, time_left(clock, connect_end));
         if (connection) {
-            return connection;
+            return Connected{std::move(*connection), address};
         }
         last_error = std::move(connection.error());
     }
@@ -88,7 +93,70 @@ Result<std::string> receive_reply(net::TcpConnection& connection, const FetchClo
     }
 }
 
+struct Request {
+    std::string_view path;
+    std::string host;
+    http::Version version = http::Version::Http10;
+};
+struct Exchanged {
+    std::string reply;  // empty when the peer closed without a word
+    net::SocketAddress peer;
+};
+
+// One connection: connect, send, read the whole reply, close.
+Result<Exchanged> exchange(const std::string& inspector_addr, const Request& request,
+                           const FetchClock& clock, TimePoint deadline) {
+    auto connected = connect_to(inspector_addr, clock, deadline);
+    if (!connected) {
+        return std::unexpected(
+            std::move(connected.error())
+                .with_context(std::string(CONNECT_CONTEXT_PREFIX) + inspector_addr));
+    }
+    const auto pieces = http::request_pieces(request.path, request.host, request.version);
+    if (auto sent = connected->connection.send_all(pieces); !sent) {
+        return std::unexpected(std::move(sent.error()));
+    }
+    auto reply = receive_reply(connected->connection, clock, deadline + RECEIVE_TIMEOUT);
+    connected->connection.close();
+    if (!reply) {
+        return std::unexpected(std::move(reply.error()));
+    }
+    return Exchanged{std::move(*reply), connected->peer};
+}
+
+std::optional<int> reply_status_code(std::string_view reply) {
+    const auto split = http::split_reply(reply);
+    return split ? http::status_code(http::status_line(split->head)) : std::nullopt;
+}
+
+// The reply check's one-link error with the hint as one more line of it.
+ErrorChain with_hint(const ErrorChain& error, std::string_view hint) {
+    return ErrorChain::from_message(error.messages().front() + "\n" + std::string(hint));
+}
+
 }  // namespace
+
+std::string numeric_host(const net::SocketAddress& peer) {
+    net::SocketAddress shown = peer;
+    shown.scope_id = 0;
+    shown.flow_info = 0;
+    // A connection to the unspecified address reaches the loopback address of its family.
+    if (std::ranges::all_of(shown.bytes, [](std::uint8_t byte) { return byte == 0; })) {
+        if (shown.family == net::Family::V4) {
+            shown.bytes[0] = 127;
+            shown.bytes[3] = 1;
+        } else {
+            shown.bytes[15] = 1;
+        }
+    }
+    return net::to_string(shown);
+}
+
+std::string numeric_host_hint(std::string_view numeric) {
+    return "hint: V8 inspectors accept only an IP address or localhost as the Host (a defence "
+           "against DNS rebinding); try the numeric address, e.g. " +
+           std::string(numeric);
+}
 
 std::string reply_too_large_message() {
     return "inspector reply exceeds 16 MiB (" + std::to_string(MAX_REPLY_BYTES) + " bytes)";
@@ -101,22 +169,53 @@ FetchClock FetchClock::system() {
 
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path,
                                const FetchClock& clock, TimePoint deadline) {
-    auto connection = connect_to(inspector_addr, clock, deadline);
-    if (!connection) {
-        return std::unexpected(
-            std::move(connection.error())
-                .with_context(std::string(CONNECT_CONTEXT_PREFIX) + inspector_addr));
+    const Request first{path, without_port_sign(inspector_addr), http::Version::Http10};
+    auto got = exchange(inspector_addr, first, clock, deadline);
+    if (!got) {
+        return std::unexpected(std::move(got.error()));
     }
-    const auto pieces = http::request_pieces(path, inspector_addr);
-    if (auto sent = connection->send_all(pieces); !sent) {
-        return std::unexpected(std::move(sent.error()));
+    Request request = first;
+    bool closed_twice = false;
+    if (got->reply.empty()) {
+        // Chromium's inspector closes on an HTTP/1.0 request without a word.
+        request.version = http::Version::Http11;
+        got = exchange(inspector_addr, request, clock, deadline);
+        if (!got) {
+            return std::unexpected(std::move(got.error()));
+        }
+        closed_twice = got->reply.empty();
     }
-    auto reply = receive_reply(*connection, clock, deadline + RECEIVE_TIMEOUT);
-    connection->close();
-    if (!reply) {
-        return std::unexpected(std::move(reply.error()));
+    auto body = http::check_reply(got->reply);
+    if (body) {
+        return body;
     }
-    return http::check_reply(*reply);
+    if (closed_twice) {
+        return std::unexpected(with_hint(body.error(), CLOSED_WITHOUT_REPLY_HINT));
+    }
+    const std::optional<int> code = reply_status_code(got->reply);
+    if (code == 400) {
+        // V8 inspectors refuse a Host that is not an IP address or localhost (their defence
+        // against DNS rebinding); the address actually connected to is one.
+        Request numeric = request;
+        numeric.host = numeric_host(got->peer);
+        if (numeric.host != request.host) {
+            auto again = exchange(inspector_addr, numeric, clock, deadline);
+            if (auto accepted = again ? http::check_reply(again->reply) : body; accepted) {
+                return accepted;
+            }
+            return std::unexpected(with_hint(body.error(), numeric_host_hint(numeric.host)));
+        }
+    }
+    if (code == 404 && path == TARGET_LIST_PATH) {
+        Request version = request;
+        version.path = VERSION_PATH;
+        auto probe = exchange(inspector_addr, version, clock, deadline);
+        auto about = probe ? http::check_reply(probe->reply) : body;
+        if (about && about->find("Bun") != std::string::npos) {
+            return std::unexpected(with_hint(body.error(), BUN_HINT));
+        }
+    }
+    return body;
 }
 
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path) {
@@ -125,6 +224,12 @@ Result<std::string> fetch_once(const std::string& inspector_addr, std::string_vi
 }
 
 Result<std::string> fetch_target_list(const std::string& inspector_addr, const FetchClock& clock) {
+    // An address that does not parse never will: report it at once instead of after the retries.
+    if (auto plan = net::plan_address(inspector_addr); !plan) {
+        return std::unexpected(
+            std::move(plan.error())
+                .with_context(std::string(CONNECT_CONTEXT_PREFIX) + inspector_addr));
+    }
     const TimePoint deadline = clock.now() + FETCH_DEADLINE;
     while (true) {
         auto body = fetch_once(inspector_addr, TARGET_LIST_PATH, clock, deadline);

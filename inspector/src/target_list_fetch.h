@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "error_chain.h"
+#include "socket_address.h"
 
 namespace quelby {
 
@@ -25,6 +26,20 @@ inline constexpr std::string_view ATTEMPT_OVERTIME =
     "inspector reply not complete within the fetch deadline (5000 ms) and one receive time-out "
     "(3000 ms)";
 
+// Asked for when /json is not found, to tell an inspector of another protocol.
+inline constexpr std::string_view VERSION_PATH = "/json/version";
+inline constexpr std::string_view CLOSED_WITHOUT_REPLY_HINT =
+    "hint: the peer closed the connection without a reply, to HTTP/1.0 and to HTTP/1.1";
+inline constexpr std::string_view BUN_HINT =
+    "hint: this is Bun's inspector, which speaks WebKit's inspector protocol, not V8's: the "
+    "DevTools front end cannot attach to it";
+
+// The Host value that names `peer` by number ("127.0.0.1:9229", "[0:0:0:0:0:0:0:1]:9229"); the
+// unspecified address stands for the loopback address of its family.
+std::string numeric_host(const net::SocketAddress& peer);
+// The line added to a 400 reply when the numeric Host did not help either.
+std::string numeric_host_hint(std::string_view numeric);
+
 // "inspector reply exceeds 16 MiB (16777216 bytes)"
 std::string reply_too_large_message();
 
@@ -40,7 +55,11 @@ struct FetchClock {
 };
 
 // One attempt: resolve, connect, send the request for `path`, read the reply, check it. The body
-// on success. The connection is closed before returning, whatever the outcome.
+// on success. The connection is closed before returning, whatever the outcome. The Host header is
+// the address with a "+port" written as a plain number. Within the attempt, one more exchange each:
+// a peer that closes without a reply is asked again in HTTP/1.1; a 400 is asked again with the
+// numeric address connected to as the Host (else a hint is added); a 404 for TARGET_LIST_PATH
+// asks VERSION_PATH and adds BUN_HINT when the answer names Bun.
 //
 // The attempt is bounded whatever the peer does: connecting waits at most until `deadline` (the
 // system's time-out error then), and the whole attempt ends by `deadline` + RECEIVE_TIMEOUT
@@ -50,7 +69,8 @@ Result<std::string> fetch_once(const std::string& inspector_addr, std::string_vi
 // The same with the system clock and a deadline FETCH_DEADLINE from now.
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path);
 
-// The whole fetch: fetch_once for TARGET_LIST_PATH, retried RETRY_PAUSE after every failure while
+// The whole fetch: an address that does not parse fails at once (it never will); otherwise
+// fetch_once for TARGET_LIST_PATH, retried RETRY_PAUSE after every failure while
 // the clock has not reached FETCH_DEADLINE past the start; the last error otherwise. It ends at
 // most RECEIVE_TIMEOUT after the deadline.
 Result<std::string> fetch_target_list(const std::string& inspector_addr, const FetchClock& clock);

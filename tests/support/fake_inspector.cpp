@@ -60,6 +60,14 @@ FakeInspector::FakeInspector(std::vector<FakeAnswer> answers,
     thread_ = std::thread([this] { serve(); });
 }
 
+FakeInspector::FakeInspector(std::function<FakeAnswer(const std::string& request)> respond)
+    : FakeInspector(std::vector<FakeAnswer>{FakeAnswer{}}) {
+    // Set before the first connection can be accepted: the constructor above already listens,
+    // so the serving thread reads it under the lock.
+    const std::lock_guard lock(mutex_);
+    respond_ = std::move(respond);
+}
+
 FakeInspector::~FakeInspector() {
     const char stop = 's';
     static_cast<void>(::write(stop_pipe_[1], &stop, 1));
@@ -95,7 +103,7 @@ void FakeInspector::serve() {
         if (client < 0) {
             continue;
         }
-        const FakeAnswer& answer = answers_[std::min(served, answers_.size() - 1)];
+        FakeAnswer answer = answers_[std::min(served, answers_.size() - 1)];
         ++served;
         if (answer.read_request) {
             std::string request;
@@ -110,6 +118,9 @@ void FakeInspector::serve() {
             }
             const std::lock_guard lock(mutex_);
             requests_.push_back(request);
+            if (respond_) {
+                answer = respond_(request);
+            }
         }
         std::string_view rest = answer.bytes;
         if (answer.trickle.count() > 0) {
@@ -152,6 +163,15 @@ std::string http_reply(std::string_view status_line, std::string_view body, bool
     reply += "\r\n";
     reply += body;
     return reply;
+}
+
+std::string host_of(const std::string& request) {
+    const std::size_t start = request.find("\r\nHost: ");
+    if (start == std::string::npos) {
+        return "";
+    }
+    const std::size_t value = start + 8;
+    return request.substr(value, request.find("\r\n", value) - value);
 }
 
 StuckListener::StuckListener() {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +29,8 @@ class FakeInspector {
     // Until then connections are refused, as when no inspector runs yet.
     explicit FakeInspector(std::vector<FakeAnswer> answers,
                            std::chrono::milliseconds listen_delay = std::chrono::milliseconds{0});
+    // Answers each request (read up to its blank line) with what `respond` makes of it.
+    explicit FakeInspector(std::function<FakeAnswer(const std::string& request)> respond);
     ~FakeInspector();
     FakeInspector(const FakeInspector&) = delete;
     FakeInspector& operator=(const FakeInspector&) = delete;
@@ -43,6 +46,7 @@ class FakeInspector {
     void trickle(int client, const FakeAnswer& answer) const;
 
     std::vector<FakeAnswer> answers_;
+    std::function<FakeAnswer(const std::string&)> respond_;
     std::chrono::milliseconds listen_delay_;
     int listen_fd_ = -1;
     int stop_pipe_[2] = {-1, -1};
@@ -56,6 +60,9 @@ class FakeInspector {
 // The simplest well-formed reply: "HTTP/1.0 200 OK", Content-Type and Content-Length, the body.
 std::string http_reply(std::string_view status_line, std::string_view body,
                        bool with_length = true);
+
+// The value of the request's Host header; empty when it has none.
+std::string host_of(const std::string& request);
 
 // A 127.0.0.1 listener that never accepts, with its accept queue already full: the system drops
 // further connection requests, so a connect to it neither succeeds nor fails for minutes.
