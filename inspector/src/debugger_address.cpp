@@ -10,8 +10,8 @@
 #include "devtools_scheme_name.h"
 #include "environment.h"
 #include "quoted_text.h"
-#include "text_replace.h"
 #include "target_list_fetch.h"
+#include "text_replace.h"
 
 namespace quelby {
 namespace {
