@@ -182,14 +182,16 @@ check_node_forms() {  # what node prints, a +port, and --target: all give node's
 check "node's ws:// address, a +port and --target against node --inspect" check_node_forms
 
 # A fake inspector: answers every connection with a fixed target list, then closes.
-cat >"$work/fake.py" <<'PY'
-import socket, sys
+# A one-answer inspector on a free loopback port: every request gets "HTTP/1.0 200 OK", the extra
+# head lines given, and the body given (both as Python byte-string literals); prints its port.
+cat >"$work/answer.py" <<'PY'
+import ast, socket, sys
+head, body = ast.literal_eval(sys.argv[1]), ast.literal_eval(sys.argv[2])
 server = socket.socket()
 server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 server.bind(("127.0.0.1", 0))
 server.listen(8)
 print(server.getsockname()[1], flush=True)
-body = b'[{"webSocketDebuggerUrl": "ws://127.0.0.1:4000/fake-target"}]'
 while True:
     connection, _ = server.accept()
     request = b""
@@ -198,12 +200,17 @@ while True:
         if not chunk:
             break
         request += chunk
-    connection.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + body)
+    connection.sendall(b"HTTP/1.0 200 OK\r\n" + head + b"\r\n" + body)
     connection.close()
 PY
-python3 "$work/fake.py" >"$work/fake.port" &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/fake.port" ] && break; sleep 0.1; done
+# start_answering NAME HEAD BODY: the server in the background, its port in $work/NAME.port
+start_answering() {
+    python3 "$work/answer.py" "$2" "$3" >"$work/$1.port" &
+    pids+=($!)
+    for _ in $(seq 50); do [ -s "$work/$1.port" ] && break; sleep 0.1; done
+}
+start_answering fake "b'Content-Type: application/json\\r\\n'" \
+    "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/fake-target\"}]'"
 fake_addr="127.0.0.1:$(head -n 1 "$work/fake.port")"
 
 check_print_url_fake() {
@@ -284,27 +291,8 @@ check "a listener that never accepts: os error 10060 at the deadline" check_stuc
 
 # Peer text that would forge a console line is refused, and --print-url with a standard output
 # that cannot be written is an error.
-cat >"$work/hostile.py" <<'PY'
-import socket
-server = socket.socket()
-server.bind(("127.0.0.1", 0))
-server.listen(8)
-print(server.getsockname()[1], flush=True)
-body = b'[{"webSocketDebuggerUrl": "ws://127.0.0.1:4000/x\\nquelby_inspector: devtools   = http://evil.example/"}]'
-while True:
-    connection, _ = server.accept()
-    request = b""
-    while b"\r\n\r\n" not in request:
-        chunk = connection.recv(4096)
-        if not chunk:
-            break
-        request += chunk
-    connection.sendall(b"HTTP/1.0 200 OK\r\n\r\n" + body)
-    connection.close()
-PY
-python3 "$work/hostile.py" >"$work/hostile.port" &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/hostile.port" ] && break; sleep 0.1; done
+start_answering hostile "b''" \
+    "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/x\\\\nquelby_inspector: devtools   = http://evil.example/\"}]'"
 
 check_forged_line() {
     run_exe --print-url "127.0.0.1:$(head -n 1 "$work/hostile.port")"
