@@ -187,7 +187,11 @@ Result<std::string> extract_ws_target(std::string_view body) {
 }
 
 Result<std::string> discover_ws_target(const std::string& inspector_addr) {
-    auto body = fetch_target_list(inspector_addr);
+    return discover_ws_target(inspector_addr, FetchClock::system());
+}
+
+Result<std::string> discover_ws_target(const std::string& inspector_addr, const FetchClock& clock) {
+    auto body = fetch_target_list(inspector_addr, clock);
     auto target = body ? extract_ws_target(*body)
                        : Result<std::string>(std::unexpected(std::move(body.error())));
     if (!target) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "error_chain.h"
+#include "target_list_fetch.h"
 
 namespace quelby {
 
@@ -32,6 +33,8 @@ Result<std::string> extract_ws_target(std::string_view body);
 
 // fetch_target_list, then extract_ws_target, under discovery_context.
 Result<std::string> discover_ws_target(const std::string& inspector_addr);
+// The same on the given clock (a watch that must stop promptly gives its own).
+Result<std::string> discover_ws_target(const std::string& inspector_addr, const FetchClock& clock);
 
 // The FrontendUrl from a template value: nullopt gives the default address of the embedded front
 // end; otherwise every "{ws}" is replaced, left to right, without overlap. An address longer than

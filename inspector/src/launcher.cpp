@@ -64,6 +64,9 @@ CommandLine parse_command_line(std::span<const std::string> arguments) {
         if (argument == VERSION_FLAG) {
             command_line.version = true;
         }
+        if (argument == NO_REATTACH_FLAG) {
+            command_line.reattach = false;
+        }
         if (!command_line.inspector_addr && !argument.starts_with("--")) {
             command_line.inspector_addr = argument;
         }
@@ -129,14 +132,30 @@ Result<int> run(std::span<const std::string> arguments) {
         }
         return EXIT_SUCCESS;
     }
-    const PageDiagnostics diagnostics =
-        page_diagnostics_level(environment_variable_utf8(PAGE_DIAGNOSTICS_ENV));
-    if (diagnostics == PageDiagnostics::Off) {
-        return run_inspector_window(*url);
+    WindowOptions options{.diagnostics_level = page_diagnostics_level(
+                              environment_variable_utf8(PAGE_DIAGNOSTICS_ENV)),
+                          .diagnostics = {},
+                          .reattach = std::nullopt};
+    if (options.diagnostics_level != PageDiagnostics::Off) {
+        options.diagnostics = [](std::string_view text) {
+            static_cast<void>(
+                console::write_to(console::Stream::Error, format_page_diagnostic(text)));
+        };
     }
-    return run_inspector_window(*url, diagnostics, [](std::string_view text) {
-        static_cast<void>(console::write_to(console::Stream::Error, format_page_diagnostic(text)));
-    });
+    if (command_line.reattach) {
+        options.reattach = Reattach{
+            .ws_target = *ws_target,
+            .discover = [address = *command_line.inspector_addr](
+                            const FetchClock& clock) { return discover_ws_target(address, clock); },
+            .frontend_url = [](std::string_view target) { return frontend_url(target); },
+            // One line per re-attach, as at the start; a lost line does not stop the window.
+            .attached =
+                [](std::string_view target) {
+                    static_cast<void>(
+                        console::write_line(std::string(LINE_WS_TARGET) + std::string(target)));
+                }};
+    }
+    return run_inspector_window(*url, options);
 }
 
 }  // namespace quelby

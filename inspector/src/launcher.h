@@ -14,6 +14,7 @@ namespace quelby {
 inline constexpr std::string_view PRINT_URL_FLAG = "--print-url";
 inline constexpr std::string_view HELP_FLAG = "--help";
 inline constexpr std::string_view VERSION_FLAG = "--version";
+inline constexpr std::string_view NO_REATTACH_FLAG = "--no-reattach";
 inline constexpr std::string_view USAGE =
     "usage: quelby_inspector [--print-url] <inspector-http-addr e.g. 127.0.0.1:9229>";
 inline constexpr std::string_view LINE_WS_TARGET = "quelby_inspector: ws target  = ";
@@ -35,6 +36,9 @@ compiled into the program, connected to the first target.
 
 Options:
   --print-url   print the addresses and exit without opening a window
+  --no-reattach when the debuggee goes away, leave the window on it; by default the window
+                looks the target list up again (for as long as it is open) and attaches to
+                the new target, printing its ws target line again
   --help        print this help and exit
   --version     print the version, the embedded front end and the web-view backend, and exit
   --serve[=ADDR]
@@ -72,6 +76,8 @@ struct CommandLine {
     // Either one answers at once, with or without an address; --help wins when both are given.
     bool help = false;
     bool version = false;
+    // The window follows the debuggee across restarts unless --no-reattach is given.
+    bool reattach = true;
 
     friend bool operator==(const CommandLine&, const CommandLine&) = default;
 };
