@@ -46,13 +46,16 @@ bool TargetWatch::pause(std::chrono::milliseconds length) {
 void TargetWatch::run() {
     // The lookup's own deadline and pauses follow the watch: once stopped, time is up and pauses
     // end at once, so the lookup returns without another attempt.
-    const FetchClock clock{
-        [this] {
-            const auto now = std::chrono::steady_clock::now();
-            const std::scoped_lock lock(mutex_);
-            return stopped_ ? now + PAST_EVERY_DEADLINE : now;
-        },
-        [this](std::chrono::milliseconds length) { static_cast<void>(pause(length)); }};
+    const FetchClock clock{[this] {
+                               const auto now = std::chrono::steady_clock::now();
+                               const std::scoped_lock lock(mutex_);
+                               return stopped_ ? now + PAST_EVERY_DEADLINE : now;
+                           },
+                           // The lookup pauses only after a failed attempt.
+                           [this](std::chrono::milliseconds length) {
+                               attempt_failed_ = true;
+                               static_cast<void>(pause(length));
+                           }};
     while (true) {
         std::string lost;
         {
@@ -74,6 +77,7 @@ void TargetWatch::run() {
 void TargetWatch::search(const std::string& lost, const FetchClock& clock) {
     bool seen_gone = false;
     while (true) {
+        attempt_failed_ = false;
         Result<std::string> target = discovery_(clock);
         {
             const std::scoped_lock lock(mutex_);
@@ -85,7 +89,7 @@ void TargetWatch::search(const std::string& lost, const FetchClock& clock) {
             found_(std::move(*target));
             return;
         }
-        seen_gone = seen_gone || !target;
+        seen_gone = seen_gone || !target || attempt_failed_;
         if (!pause(RETRY_PAUSE)) {
             return;
         }

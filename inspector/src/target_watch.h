@@ -26,15 +26,16 @@ class TargetWatch {
     TargetWatch(TargetDiscovery discovery, TargetFound found);
     TargetWatch(const TargetWatch&) = delete;
     TargetWatch& operator=(const TargetWatch&) = delete;
-    // Stops and joins: bounded by one receive time-out against a peer that stalls mid-reply, at
-    // once otherwise.
+    // Stops and joins. A search ends at once between attempts and during a pause; an attempt under
+    // way first finishes its own wait, which is immediate against an inspector that is gone
+    // (connection refused) and bounded by the fetch's limits against one that stalls.
     ~TargetWatch();
 
     // The connection to `lost_ws_target` ended: look the target up again, RETRY_PAUSE apart, until
     // a target other than the lost one appears, or the lost one again after the inspector has
-    // been seen gone (restarted with the same id). A live inspector that still lists the lost
-    // target (it refused or dropped the front end) gets no new navigation: that would only repeat
-    // the failure. Ignored while a search is under way.
+    // been seen gone, i.e. after any failed attempt (restarted with the same id). A live inspector
+    // that still lists the lost target (it refused or dropped the front end) gets no new
+    // navigation: that would only repeat the failure. Ignored while a search is under way.
     void connection_lost(std::string lost_ws_target);
 
     // Ends any search promptly; later losses are ignored.
@@ -50,6 +51,7 @@ class TargetWatch {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::optional<std::string> lost_;  // the search asked for, until the thread takes it
+    bool attempt_failed_ = false;      // in the current lookup; only the watch's thread uses it
     bool searching_ = false;
     bool stopped_ = false;
     std::thread thread_;
