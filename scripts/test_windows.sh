@@ -164,7 +164,8 @@ check_print_url_node() {
 }
 check "--print-url against node --inspect" check_print_url_node
 
-# A fake inspector: answers every connection with a fixed target list, then closes.
+# A fake inspector: answers every connection with a fixed target list, then closes. Given a target
+# id, it lists that one instead from the second request on (a debuggee that restarted).
 cat >"$work/fake.py" <<'PY'
 import socket, sys
 server = socket.socket()
@@ -173,6 +174,7 @@ server.bind(("127.0.0.1", 0))
 server.listen(8)
 print(server.getsockname()[1], flush=True)
 body = b'[{"webSocketDebuggerUrl": "ws://127.0.0.1:4000/fake-target"}]'
+later = body if len(sys.argv) < 2 else body.replace(b"fake-target", sys.argv[1].encode())
 while True:
     connection, _ = server.accept()
     request = b""
@@ -183,6 +185,7 @@ while True:
         request += chunk
     connection.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + body)
     connection.close()
+    body = later
 PY
 python3 "$work/fake.py" >"$work/fake.port" &
 pids+=($!)
@@ -334,18 +337,25 @@ check "window step without a WebView2 runtime (Xvfb)" check_no_runtime
 # The host past "no runtime": a test double of the runtime's client library, found the way the real
 # one is (a relative WEBVIEW2_BROWSER_EXECUTABLE_FOLDER, taken relative to the exe, not to the
 # current directory), creates everything asynchronously, checks the set-up, sends requests and
-# reads the answers to the end, starts a download, resizes the window and asks it to close.
+# reads the answers to the end, starts a download, resizes the window, reports the front end's
+# socket closed (the inspector now lists a restarted target), and asks the window to close.
 check_runtime_double() {
-    local report="$work/runtime.report" status
-    rm -f "$report"
+    local report="$work/runtime.report" status restarted_addr
+    rm -f "$report" "$work/restarted.port"
+    python3 "$work/fake.py" restarted-target >"$work/restarted.port" &
+    pids+=($!)
+    for _ in $(seq 50); do [ -s "$work/restarted.port" ] && break; sleep 0.1; done
+    restarted_addr="127.0.0.1:$(head -n 1 "$work/restarted.port")"
     (cd "$work" && WEBVIEW2_BROWSER_EXECUTABLE_FOLDER='..\tests_windows\fake_runtime' \
         WEBVIEW2_USER_DATA_FOLDER=profile WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS=--quelby-test-switch \
         QUELBY_FAKE_RUNTIME_REPORT="$(winepath -w "$report")" \
-        timeout 60 wine "$exe" "$fake_addr" >"$work/out.raw" 2>"$work/err.raw")
+        timeout 60 wine "$exe" "$restarted_addr" >"$work/out.raw" 2>"$work/err.raw")
     status=$?
     echo "  $(grep -c '^ok ' "$report" 2>/dev/null || echo 0) checks of the double passed"
     grep -v '^ok ' "$report" 2>/dev/null | grep -v '^done$' | sed 's/^/  /'
-    expect_status $status 0 && grep -qx done "$report" && ! grep -q '^FAIL' "$report"
+    expect_status $status 0 && grep -qx done "$report" && ! grep -q '^FAIL' "$report" &&
+        grep -qa '^quelby_inspector: ws target  = 127.0.0.1:4000/restarted-target' "$work/out.raw" ||
+        { echo "  stdout:"; sed 's/^/    /' "$work/out.raw"; return 1; }
 }
 check "WebView2 host against a runtime double (Xvfb)" check_runtime_double
 

@@ -16,7 +16,7 @@ class PostQueue : public std::enable_shared_from_this<PostQueue> {
     // Called, under the queue's lock, when a task arrives on an empty open queue: it must only
     // signal the loop (thread-safe, never running tasks itself), which then calls run_queued on
     // the queue it is given, if that still exists.
-    using Wake = std::function<void(std::weak_ptr<PostQueue>)>;
+    using Wake = std::function<void(const std::weak_ptr<PostQueue>&)>;
 
     explicit PostQueue(Wake wake) : wake_(std::move(wake)) {}
     PostQueue(const PostQueue&) = delete;

@@ -36,9 +36,10 @@ compiled into the program, connected to the first target.
 
 Options:
   --print-url   print the addresses and exit without opening a window
-  --no-reattach when the debuggee goes away, leave the window on it; by default the window
-                looks the target list up again (for as long as it is open) and attaches to
-                the new target, printing its ws target line again
+  --no-reattach
+                leave the window on the first target; by default, when the front end's
+                connection drops (the debuggee restarted), the window reads the target list
+                again until a new target appears, attaches to it and prints its ws target line
   --help        print this help and exit
   --version     print the version, the embedded front end and the web-view backend, and exit
   --serve[=ADDR]

@@ -61,7 +61,7 @@ void TargetWatch::run() {
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] { return stopped_ || lost_; });
-            if (stopped_) {
+            if (stopped_ || !lost_) {
                 return;
             }
             lost = std::move(*lost_);

@@ -92,7 +92,7 @@ const Record& record() {
 }  // namespace fake
 
 EventLoopState::EventLoopState()
-    : posts(std::make_unique<LoopPosts>([wakes = wakes](std::weak_ptr<PostQueue> /*queue*/) {
+    : posts(std::make_unique<LoopPosts>([wakes = wakes](const std::weak_ptr<PostQueue>& /*queue*/) {
           {
               const std::scoped_lock lock(wakes->mutex);
               ++wakes->pending;

@@ -32,9 +32,9 @@ EventLoop create_event_loop() {
     // g_idle_add_full is thread-safe and attaches to the default main context, which the loop
     // runs; the callback runs there, never on the posting thread. Without the GUI libraries
     // there is no loop to wake: tasks wait until the loop is released.
-    state->posts = std::make_unique<LoopPosts>([api](std::weak_ptr<PostQueue> queue) {
+    state->posts = std::make_unique<LoopPosts>([api](const std::weak_ptr<PostQueue>& queue) {
         if (api != nullptr) {
-            api->g_idle_add_full(G_PRIORITY_DEFAULT, run_posted, new WakeData(std::move(queue)),
+            api->g_idle_add_full(G_PRIORITY_DEFAULT, run_posted, new WakeData(queue),
                                  delete_wake_data);
         }
     });

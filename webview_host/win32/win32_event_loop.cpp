@@ -106,7 +106,7 @@ EventLoop create_event_loop() {
     // PostMessageW is thread-safe; the wake runs under the queue's lock, which closing the queue
     // also takes, so no wake reaches the window after the loop has been released.
     state->posts = std::make_unique<LoopPosts>(
-        [hwnd = state->message_window](std::weak_ptr<PostQueue> /*queue*/) {
+        [hwnd = state->message_window](const std::weak_ptr<PostQueue>& /*queue*/) {
             PostMessageW(hwnd, RUN_POSTED_MESSAGE, 0, 0);
         });
     if (state->message_window == nullptr) {
