@@ -90,7 +90,7 @@ void TargetWatch::search(const std::string& lost, const FetchClock& clock) {
             return;
         }
         seen_gone = seen_gone || !target || attempt_failed_;
-        if (!pause(RETRY_PAUSE)) {
+        if (!pause(target ? LIVE_TARGET_PAUSE : RETRY_PAUSE)) {
             return;
         }
     }

@@ -3,6 +3,7 @@
 // responsive, until a usable target appears or the watch is stopped.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,11 @@ namespace quelby {
 // One lookup of the debugger address (the ws target), with its own retries on `clock`. The watch
 // gives a clock that ends the lookup early once it is stopped.
 using TargetDiscovery = std::function<Result<std::string>(const FetchClock& clock)>;
+// The pause after a lookup that found the inspector up but still listing the lost target: nothing
+// failed, so the retry cadence does not apply, and polling a live inspector that fast for as long
+// as the window is open would be waste.
+inline constexpr std::chrono::milliseconds LIVE_TARGET_PAUSE{1000};
+
 // Called on the watch's thread with each target found.
 using TargetFound = std::function<void(std::string ws_target)>;
 
