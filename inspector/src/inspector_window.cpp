@@ -147,7 +147,8 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     } else {
         builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME), devtools_scheme_handler);
     }
-    // Released before the web view's window and loop, and joined: closing the window ends it.
+    // Released after the web view and before the window and the loop; joined, so closing the
+    // window ends the search.
     std::unique_ptr<TargetWatch> watch;
     if (options.reattach) {
         const Reattach& reattach = *options.reattach;
