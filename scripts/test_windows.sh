@@ -181,12 +181,14 @@ check_node_forms() {  # what node prints, a +port, and --target: all give node's
 }
 check "node's ws:// address, a +port and --target against node --inspect" check_node_forms
 
-# A fake inspector: answers every connection with a fixed target list, then closes.
-# A one-answer inspector on a free loopback port: every request gets "HTTP/1.0 200 OK", the extra
-# head lines given, and the body given (both as Python byte-string literals); prints its port.
+# A scripted inspector on a free loopback port: every request gets "HTTP/1.0 200 OK", the extra
+# head lines given and the body given (Python byte-string literals), then the connection closes;
+# with a third literal, that body from the second request on (a debuggee that restarted). Prints
+# its port.
 cat >"$work/answer.py" <<'PY'
 import ast, socket, sys
 head, body = ast.literal_eval(sys.argv[1]), ast.literal_eval(sys.argv[2])
+later = ast.literal_eval(sys.argv[3]) if len(sys.argv) > 3 else body
 server = socket.socket()
 server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 server.bind(("127.0.0.1", 0))
@@ -202,10 +204,12 @@ while True:
         request += chunk
     connection.sendall(b"HTTP/1.0 200 OK\r\n" + head + b"\r\n" + body)
     connection.close()
+    body = later
 PY
-# start_answering NAME HEAD BODY: the server in the background, its port in $work/NAME.port
+# start_answering NAME HEAD BODY [LATER]: the server in the background, its port in
+# $work/NAME.port
 start_answering() {
-    python3 "$work/answer.py" "$2" "$3" >"$work/$1.port" &
+    python3 "$work/answer.py" "${@:2}" >"$work/$1.port" &
     pids+=($!)
     for _ in $(seq 50); do [ -s "$work/$1.port" ] && break; sleep 0.1; done
 }
@@ -339,18 +343,25 @@ check "window step without a WebView2 runtime (Xvfb)" check_no_runtime
 # The host past "no runtime": a test double of the runtime's client library, found the way the real
 # one is (a relative WEBVIEW2_BROWSER_EXECUTABLE_FOLDER, taken relative to the exe, not to the
 # current directory), creates everything asynchronously, checks the set-up, sends requests and
-# reads the answers to the end, starts a download, resizes the window and asks it to close.
+# reads the answers to the end, starts a download, resizes the window, reports the front end's
+# socket closed (the inspector now lists a restarted target), and asks the window to close.
 check_runtime_double() {
-    local report="$work/runtime.report" status
-    rm -f "$report"
+    local report="$work/runtime.report" status restarted_addr
+    rm -f "$report" "$work/restarted.port"
+    start_answering restarted "b'Content-Type: application/json\\r\\n'" \
+        "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/fake-target\"}]'" \
+        "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/restarted-target\"}]'"
+    restarted_addr="127.0.0.1:$(head -n 1 "$work/restarted.port")"
     (cd "$work" && WEBVIEW2_BROWSER_EXECUTABLE_FOLDER='..\tests_windows\fake_runtime' \
         WEBVIEW2_USER_DATA_FOLDER=profile WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS=--quelby-test-switch \
         QUELBY_FAKE_RUNTIME_REPORT="$(winepath -w "$report")" \
-        timeout 60 wine "$exe" "$fake_addr" >"$work/out.raw" 2>"$work/err.raw")
+        timeout 60 wine "$exe" "$restarted_addr" >"$work/out.raw" 2>"$work/err.raw")
     status=$?
     echo "  $(grep -c '^ok ' "$report" 2>/dev/null || echo 0) checks of the double passed"
     grep -v '^ok ' "$report" 2>/dev/null | grep -v '^done$' | sed 's/^/  /'
-    expect_status $status 0 && grep -qx done "$report" && ! grep -q '^FAIL' "$report"
+    expect_status $status 0 && grep -qx done "$report" && ! grep -q '^FAIL' "$report" &&
+        grep -qa '^quelby_inspector: ws target  = 127.0.0.1:4000/restarted-target' "$work/out.raw" ||
+        { echo "  stdout:"; sed 's/^/    /' "$work/out.raw"; return 1; }
 }
 check "WebView2 host against a runtime double (Xvfb)" check_runtime_double
 

@@ -2,6 +2,7 @@
 // server, the front end attaching, and the window closed the way a window manager closes it.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "window/child_process.h"
@@ -102,6 +103,52 @@ TEST_F(InspectorWindow, AttachesToTheEngineShowsTheTitleAndExitsCleanlyOnClose) 
     EXPECT_EQ(*status, 0);
     expect_three_lines(program.out(), node.address());
     EXPECT_EQ(program.err(), "");
+}
+
+// The debuggee restarts on the same port with a new target id: the window finds it and attaches
+// with no input, prints the new ws target line, and still closes cleanly. With --no-reattach it
+// stays on the dead target.
+TEST_F(InspectorWindow, FollowsTheDebuggeeAcrossARestartUnlessToldNotTo) {
+    XvfbDisplay display;
+    for (const bool reattach : {true, false}) {
+        SCOPED_TRACE(reattach ? "default" : "--no-reattach");
+        std::optional<NodeInspector> first;
+        first.emplace(
+            std::vector<std::string>{"--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"},
+            env_);
+        const std::string address = first->address();
+        std::vector<std::string> argv = {QUELBY_INSPECTOR_BINARY, address};
+        if (!reattach) {
+            argv.emplace_back("--no-reattach");
+        }
+        ChildProcess program(argv,
+                             with({{"DISPLAY", display.name()}, {"ASAN_OPTIONS", NO_LEAK_CHECK}}));
+        ASSERT_TRUE(first->wait_attached(std::chrono::seconds(60))) << program.err();
+        first.reset();  // killed: the front end's connection drops
+
+        NodeInspector second({"--inspect=" + address, "-e", "setInterval(() => {}, 1000)"}, env_);
+        ASSERT_EQ(second.address(), address);
+        EXPECT_EQ(second.wait_attached(std::chrono::seconds(reattach ? 10 : 3)), reattach)
+            << "node #2 stderr:\n"
+            << second.process().err() << "program stderr:\n"
+            << program.err();
+
+        const unsigned long window =
+            wait_for_window_titled(display.name(), TITLE, Clock::now() + std::chrono::seconds(10));
+        ASSERT_NE(window, 0u);
+        ASSERT_TRUE(request_window_close(display.name(), window));
+        EXPECT_EQ(program.wait_exit(Clock::now() + std::chrono::seconds(20)),
+                  std::optional<int>(0));
+        const std::vector<std::string> lines = lines_of(program.out());
+        ASSERT_EQ(lines.size(), reattach ? 4U : 3U) << program.out();
+        if (reattach) {
+            // The new target's line, not the old one again.
+            EXPECT_TRUE(lines[3].starts_with("quelby_inspector: ws target  = " + address + "/"))
+                << lines[3];
+            EXPECT_NE(lines[3], lines[0]);
+        }
+        EXPECT_EQ(program.err(), "");
+    }
 }
 
 // A front-end address the program does not carry: the web view asks the scheme for it and gets 404.

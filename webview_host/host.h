@@ -1,5 +1,6 @@
 // The thin windowing and web-view layer: one interface, one backend per platform (the build picks
-// the backend's sources). Every operation here runs on the process's main thread.
+// the backend's sources). Every operation here runs on the process's main thread, except
+// LoopPoster::post, which any thread may call.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +77,14 @@ using SchemeHandler = std::function<void(std::string_view, const Request&, Respo
 // console errors), one text per report, on the main thread. The text is the page's: it may hold
 // any character.
 using PageDiagnosticSink = std::function<void(std::string_view)>;
+
+// What a page posts through window.ipc.postMessage(text), one text per message, on the main
+// thread. Any page may post anything: the text is untrusted.
+using PageMessageSink = std::function<void(std::string_view)>;
+
+// Work handed to the loop's thread from another thread.
+using LoopTask = std::move_only_function<void()>;
+class PostQueue;
 
 struct WindowAttributes {
     std::string title;  // UTF-8
@@ -166,6 +175,17 @@ class WebViewBuilder {
         page_diagnostics_ = std::move(sink);
         return *this;
     }
+    // Messages the page posts through window.ipc; without a sink they are dropped.
+    WebViewBuilder& on_page_message(PageMessageSink sink) {
+        page_messages_ = std::move(sink);
+        return *this;
+    }
+    // A script run at the start of every document, in every frame, after window.ipc is defined
+    // and before the page's own scripts; scripts run in the order they were added.
+    WebViewBuilder& add_page_script(std::string source) {
+        page_scripts_.push_back(std::move(source));
+        return *this;
+    }
     // The web view fills the window's client area, follows its size and navigates to the URL.
     Result<WebView> build(Window& window);
 
@@ -173,7 +193,34 @@ class WebViewBuilder {
     std::vector<std::pair<std::string, SchemeHandler>> schemes_;
     std::string url_;
     PageDiagnosticSink page_diagnostics_;
+    PageMessageSink page_messages_;
+    std::vector<std::string> page_scripts_;
 };
+
+// Navigates the web view to `url`, given in the same form as WebViewBuilder::set_url (a registered
+// scheme's own form). Only on the main thread.
+Status navigate(WebView& web_view, const std::string& url);
+
+// Hands tasks to the loop's thread from any thread. Copies share one queue.
+//
+// Lifetime: a task runs on the loop's thread the next time the loop dispatches (while
+// run_event_loop runs, or while a backend pumps messages to build the web view), in the order
+// posted. Once run_event_loop has returned, or the loop has been released, a post is refused and
+// its task destroyed at once on the posting thread; tasks still queued then are destroyed on the
+// main thread without running. So a task may refer to the window and the web view: it never runs
+// after the loop that could still use them has ended.
+class LoopPoster {
+  public:
+    explicit LoopPoster(std::shared_ptr<PostQueue> queue) : queue_(std::move(queue)) {}
+    // Thread-safe. False when the task was refused (see above).
+    bool post(LoopTask task) const;
+
+  private:
+    std::shared_ptr<PostQueue> queue_;
+};
+
+// Only on the main thread.
+LoopPoster loop_poster(EventLoop& loop);
 
 // Runs until the handler asks the loop to exit, and returns the exit status it asked for (0 when
 // the system ends the loop itself). The window and the web view are still there afterwards; the

@@ -9,6 +9,7 @@
 
 #include "error_chain.h"
 #include "inspector_address.h"
+#include "target_list_fetch.h"
 
 namespace quelby {
 
@@ -53,12 +54,19 @@ struct DebuggerTarget {
 
 // The whole discovery: a WebSocket address is the target as it stands; a listener's target list
 // is fetched (fetch_target_list) and the target chosen (select_target), any error under
-// discovery_context.
+// discovery_context. The fetch's retries run on `clock` (a watch that must stop promptly gives its
+// own).
 Result<DebuggerTarget> discover_target(const InspectorAddress& address,
-                                       const std::optional<std::string>& selector);
+                                       const std::optional<std::string>& selector,
+                                       const FetchClock& clock = FetchClock::system());
+
+// The listener a WebSocket address belongs to: its "host:port" (the text before the first '/');
+// a listener's address is its own.
+InspectorAddress listener_of(const InspectorAddress& address);
 
 // discover_target for a listener's address as typed, with the first target.
-Result<std::string> discover_ws_target(const std::string& inspector_addr);
+Result<std::string> discover_ws_target(const std::string& inspector_addr,
+                                       const FetchClock& clock = FetchClock::system());
 
 // The FrontendUrl from a template value: nullopt gives the default address of the embedded front
 // end; otherwise every "{ws}" is replaced, left to right, without overlap. An address longer than

@@ -41,7 +41,74 @@ host::SchemeHandler reporting_scheme_handler(bool every_request,
     };
 }
 
+// The UI thread's view of the session: which target the window is on.
+struct Session {
+    std::string ws_target;
+};
+
+std::string_view without_ws_scheme(std::string_view url) {
+    for (const std::string_view scheme : {"ws://", "wss://"}) {
+        if (url.starts_with(scheme)) {
+            return url.substr(scheme.size());
+        }
+    }
+    return url;
+}
+
+std::string_view path_of(std::string_view address) {
+    const std::size_t slash = address.find('/');
+    return slash == std::string_view::npos ? std::string_view{} : address.substr(slash);
+}
+
+// Sends the window to a target the watch found; on the UI thread.
+void go_to_target(const Reattach& reattach, Session& session, host::WebView& web_view,
+                  const std::string& ws_target) {
+    auto url = reattach.frontend_url(ws_target);
+    // A target whose address cannot make a front-end URL leaves the window where it is.
+    if (!url || !host::navigate(web_view, devtools_scheme_url(*url))) {
+        return;
+    }
+    session.ws_target = ws_target;
+    if (reattach.attached) {
+        reattach.attached(ws_target);
+    }
+}
+
 }  // namespace
+
+const std::string_view SOCKET_WATCH_SCRIPT = R"js((() => {
+  'use strict';
+  const Native = window.WebSocket;
+  if (typeof Native !== 'function') return;
+  const report = (url) => {
+    try {
+      window.ipc.postMessage('websocket closed: ' + url);
+    } catch (e) {
+      // no host to tell
+    }
+  };
+  // A subclass keeps the constants, instanceof and every method of the engine's own class.
+  class WebSocket extends Native {
+    constructor(...args) {
+      super(...args);
+      const url = this.url;
+      this.addEventListener('close', () => report(url));
+    }
+  }
+  window.WebSocket = WebSocket;
+})();)js";
+
+bool reports_lost_connection(std::string_view message, std::string_view ws_target) {
+    if (!message.starts_with(SOCKET_CLOSED_MESSAGE)) {
+        return false;
+    }
+    const std::string_view closed = without_ws_scheme(message.substr(SOCKET_CLOSED_MESSAGE.size()));
+    if (closed == ws_target) {
+        return true;
+    }
+    const std::string_view path = path_of(ws_target);
+    return path.size() > 1 && path_of(closed) == path;
+}
 
 std::string webview_failure_context() {
     return "failed to create webview (is " + std::string(host::webview_runtime_name()) +
@@ -54,6 +121,17 @@ Result<int> run_inspector_window(const std::string& frontend_url) {
 
 Result<int> run_inspector_window(const std::string& frontend_url, PageDiagnostics level,
                                  const DiagnosticSink& diagnostics) {
+    return run_inspector_window(frontend_url, WindowOptions{.diagnostics_level = level,
+                                                            .diagnostics = diagnostics,
+                                                            .reattach = std::nullopt});
+}
+
+Result<int> run_inspector_window(const std::string& frontend_url, const WindowOptions& options) {
+    const PageDiagnostics level = options.diagnostics_level;
+    const DiagnosticSink& diagnostics = options.diagnostics;
+    // Declared first, released last: the watch's tasks and the page's messages refer to them.
+    Session session;
+    host::WebView* built_view = nullptr;
     host::EventLoop loop = host::create_event_loop();
     auto window =
         host::create_window(loop, host::WindowAttributes{.title = std::string(WINDOW_TITLE)});
@@ -69,12 +147,38 @@ Result<int> run_inspector_window(const std::string& frontend_url, PageDiagnostic
     } else {
         builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME), devtools_scheme_handler);
     }
+    // Released after the web view and before the window and the loop; joined, so closing the
+    // window ends the search.
+    std::unique_ptr<TargetWatch> watch;
+    if (options.reattach) {
+        const Reattach& reattach = *options.reattach;
+        session.ws_target = reattach.ws_target;
+        // The watch's thread only hands each target over; the UI thread does the rest. A task
+        // posted after the loop ended is dropped unrun, so it never meets a released web view.
+        watch = std::make_unique<TargetWatch>(
+            reattach.discover, [poster = host::loop_poster(loop), &reattach, &session,
+                                &built_view](std::string ws_target) {
+                static_cast<void>(
+                    poster.post([&reattach, &session, &built_view, target = std::move(ws_target)] {
+                        if (built_view != nullptr) {
+                            go_to_target(reattach, session, *built_view, target);
+                        }
+                    }));
+            });
+        builder.add_page_script(std::string(SOCKET_WATCH_SCRIPT));
+        builder.on_page_message([&session, watcher = watch.get()](std::string_view message) {
+            if (reports_lost_connection(message, session.ws_target)) {
+                watcher->connection_lost(session.ws_target);
+            }
+        });
+    }
     auto webview = builder.set_url(devtools_scheme_url(frontend_url)).build(*window);
     if (!webview) {
         // The window, then the loop, are released on return: reverse order of creation.
         return std::unexpected(std::move(webview).error().with_context(webview_failure_context()));
     }
-    // The web view, the window and the loop are released on return, in that order.
+    built_view = &*webview;
+    // The web view, the watch, the window and the loop are released on return, in that order.
     return host::run_event_loop(loop, on_event);
 }
 

@@ -68,6 +68,9 @@ CommandLine parse_command_line(std::span<const std::string> arguments) {
             argument[TARGET_FLAG.size()] == '=') {
             command_line.target = argument.substr(TARGET_FLAG.size() + 1);
         }
+        if (argument == NO_REATTACH_FLAG) {
+            command_line.reattach = false;
+        }
         if (!command_line.inspector_addr && !argument.starts_with("--")) {
             command_line.inspector_addr = argument;
         }
@@ -137,14 +140,39 @@ Result<int> run(std::span<const std::string> arguments) {
         }
         return EXIT_SUCCESS;
     }
-    const PageDiagnostics diagnostics =
-        page_diagnostics_level(environment_variable_utf8(PAGE_DIAGNOSTICS_ENV));
-    if (diagnostics == PageDiagnostics::Off) {
-        return run_inspector_window(*url);
+    WindowOptions options{.diagnostics_level = page_diagnostics_level(
+                              environment_variable_utf8(PAGE_DIAGNOSTICS_ENV)),
+                          .diagnostics = {},
+                          .reattach = std::nullopt};
+    if (options.diagnostics_level != PageDiagnostics::Off) {
+        options.diagnostics = [](std::string_view text) {
+            static_cast<void>(
+                console::write_to(console::Stream::Error, format_page_diagnostic(text)));
+        };
     }
-    return run_inspector_window(*url, diagnostics, [](std::string_view text) {
-        static_cast<void>(console::write_to(console::Stream::Error, format_page_diagnostic(text)));
-    });
+    if (command_line.reattach) {
+        // The same listener and selector as at the start; a WebSocket address is looked up again
+        // at the listener it belongs to, where a restarted debuggee lists its new target.
+        options.reattach = Reattach{
+            .ws_target = debugger->ws_target,
+            .discover = [address = listener_of(*inspector_address), selector = command_line.target](
+                            const FetchClock& clock) -> Result<std::string> {
+                auto found = discover_target(address, selector, clock);
+                if (!found) {
+                    return std::unexpected(std::move(found.error()));
+                }
+                return std::move(found->ws_target);
+            },
+            .frontend_url = [secure = debugger->secure](
+                                std::string_view target) { return frontend_url(target, secure); },
+            // One line per re-attach, as at the start; a lost line does not stop the window.
+            .attached =
+                [](std::string_view target) {
+                    static_cast<void>(
+                        console::write_line(std::string(LINE_WS_TARGET) + std::string(target)));
+                }};
+    }
+    return run_inspector_window(*url, options);
 }
 
 }  // namespace quelby

@@ -15,6 +15,7 @@ inline constexpr std::string_view PRINT_URL_FLAG = "--print-url";
 inline constexpr std::string_view HELP_FLAG = "--help";
 inline constexpr std::string_view VERSION_FLAG = "--version";
 inline constexpr std::string_view TARGET_FLAG = "--target";
+inline constexpr std::string_view NO_REATTACH_FLAG = "--no-reattach";
 inline constexpr std::string_view USAGE =
     "usage: quelby_inspector [--print-url] <inspector-http-addr e.g. 127.0.0.1:9229>";
 inline constexpr std::string_view LINE_WS_TARGET = "quelby_inspector: ws target  = ";
@@ -41,6 +42,10 @@ Options:
   --target=SELECTOR
                 the target to debug: its zero-based index in the list, its id, or text found
                 in its title or url (default: the first target)
+  --no-reattach
+                leave the window on the first target; by default, when the front end's
+                connection drops (the debuggee restarted), the window reads the target list
+                again until a new target appears, attaches to it and prints its ws target line
   --help        print this help and exit
   --version     print the version, the embedded front end and the web-view backend, and exit
   --serve[=ADDR]
@@ -80,6 +85,8 @@ struct CommandLine {
     bool version = false;
     // --target=SELECTOR; the last such argument counts.
     std::optional<std::string> target = std::nullopt;
+    // The window follows the debuggee across restarts unless --no-reattach is given.
+    bool reattach = true;
 
     friend bool operator==(const CommandLine&, const CommandLine&) = default;
 };

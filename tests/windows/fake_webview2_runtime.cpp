@@ -87,9 +87,11 @@ struct Runtime {
     bool focused = false;
     BOOL dev_tools = TRUE;
     BOOL zoom = TRUE;
-    std::string script;
+    std::string script;  // every document-start script, in order
     std::string filter;
-    std::string navigated;
+    std::string navigated;                 // the first navigation
+    std::vector<std::string> navigations;  // every one
+    ICoreWebView2WebMessageReceivedEventHandler* message_handler = nullptr;
 };
 
 Runtime runtime;
@@ -102,8 +104,14 @@ enum Step : UINT {
     DOWNLOAD,
     RESIZE,
     CHECK_RESIZE,
+    LOSE_CONNECTION,
+    CHECK_REATTACHED,
     CLOSE,
 };
+
+// How long the program may take to find the restarted target and navigate to it.
+constexpr UINT_PTR REATTACH_TIMER = 1;
+constexpr UINT REATTACH_LIMIT_MS = 10000;
 
 void post(Step step) {
     PostMessageW(runtime.messages, step, 0, 0);
@@ -342,14 +350,26 @@ ICoreWebView2_4Vtbl WEB_VIEW_TABLE{
         return S_OK;
     },
     .Navigate = [](ICoreWebView2_4*, LPCWSTR uri) -> HRESULT {
-        runtime.navigated = wide_to_utf8(uri);
-        post(CHECK_SET_UP);
+        runtime.navigations.push_back(wide_to_utf8(uri));
+        if (runtime.navigations.size() == 1) {
+            runtime.navigated = runtime.navigations.front();
+            post(CHECK_SET_UP);
+        } else {
+            post(CHECK_REATTACHED);
+        }
         return S_OK;
     },
     .AddScriptToExecuteOnDocumentCreated =
         [](ICoreWebView2_4*, LPCWSTR script,
            ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler*) -> HRESULT {
-        runtime.script = wide_to_utf8(script);
+        runtime.script += wide_to_utf8(script) + "\n";
+        return S_OK;
+    },
+    .add_WebMessageReceived = [](ICoreWebView2_4*,
+                                 ICoreWebView2WebMessageReceivedEventHandler* handler,
+                                 EventRegistrationToken* token) -> HRESULT {
+        hold(runtime.message_handler, handler);
+        token->value = 3;
         return S_OK;
     },
     .add_WebResourceRequested = [](ICoreWebView2_4*,
@@ -371,6 +391,43 @@ ICoreWebView2_4Vtbl WEB_VIEW_TABLE{
         return S_OK;
     },
 };
+
+// A message from the page, as window.chrome.webview.postMessage(text) delivers it.
+struct MessageArgs : NoInterfaces {
+    std::wstring text;
+};
+using MessageArgsObject = ComObject<ICoreWebView2WebMessageReceivedEventArgs, MessageArgs>;
+ICoreWebView2WebMessageReceivedEventArgsVtbl MESSAGE_ARGS_TABLE{
+    .QueryInterface = MessageArgsObject::query_interface,
+    .AddRef = MessageArgsObject::add_ref,
+    .Release = MessageArgsObject::release,
+    .TryGetWebMessageAsString = [](ICoreWebView2WebMessageReceivedEventArgs* self,
+                                   LPWSTR* message) -> HRESULT {
+        const std::wstring& text = MessageArgsObject::impl_of(self).text;
+        const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+        *message = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        std::memcpy(*message, text.c_str(), bytes);
+        return S_OK;
+    },
+};
+
+void page_posts(const std::string& text) {
+    auto* args = make<ICoreWebView2WebMessageReceivedEventArgs>(
+        MESSAGE_ARGS_TABLE, std::make_unique<MessageArgs>(MessageArgs{{}, utf8_to_wide(text)}));
+    runtime.message_handler->lpVtbl->Invoke(
+        runtime.message_handler, reinterpret_cast<ICoreWebView2*>(runtime.web_view), args);
+    args->lpVtbl->Release(args);
+}
+
+// The ws= value of a front-end address.
+std::string ws_target_of(const std::string& url) {
+    const std::size_t start = url.find("?ws=");
+    if (start == std::string::npos) {
+        return {};
+    }
+    const std::size_t end = url.find('&', start);
+    return url.substr(start + 4, end == std::string::npos ? end : end - start - 4);
+}
 
 struct FakeController : NoInterfaces {};
 using ControllerObject = ComObject<ICoreWebView2Controller, FakeController>;
@@ -541,6 +598,9 @@ void run_step(UINT step) {
                    "view fills the client area");
             expect(runtime.script.find("window.chrome.webview.postMessage") != std::string::npos,
                    "document-start script");
+            expect(runtime.script.find("websocket closed: ") != std::string::npos &&
+                       runtime.message_handler != nullptr,
+                   "the page's sockets are watched and its messages received");
             expect(runtime.filter == "http://devtools.* 0", "request filter", runtime.filter);
             expect(runtime.navigated.starts_with("http://devtools.localhost/js_app.html?ws=") &&
                        runtime.navigated.ends_with("&experiments=true&v8only=true"),
@@ -611,6 +671,26 @@ void run_step(UINT step) {
                 runtime.bounds_calls > 0 && EqualRect(&runtime.bounds, &client) != FALSE,
                 "view follows a resize",
                 std::to_string(runtime.bounds.right) + "x" + std::to_string(runtime.bounds.bottom));
+            post(LOSE_CONNECTION);
+            break;
+        }
+        case LOSE_CONNECTION: {
+            // The debuggee went away: the front end's socket closes. The program must look the
+            // target up again and navigate to the one the inspector now lists.
+            if (runtime.message_handler == nullptr) {
+                post(CLOSE);
+                break;
+            }
+            SetTimer(runtime.messages, REATTACH_TIMER, REATTACH_LIMIT_MS, nullptr);
+            page_posts("websocket closed: ws://" + ws_target_of(runtime.navigated));
+            break;
+        }
+        case CHECK_REATTACHED: {
+            KillTimer(runtime.messages, REATTACH_TIMER);
+            expect(runtime.navigations.size() == 2 &&
+                       ws_target_of(runtime.navigations[1]) == "127.0.0.1:4000/restarted-target" &&
+                       runtime.navigations[1].starts_with("http://devtools.localhost/js_app.html"),
+                   "navigated to the restarted target", runtime.navigations.back());
             post(CLOSE);
             break;
         }
@@ -626,6 +706,13 @@ void run_step(UINT step) {
 LRESULT CALLBACK message_window(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message > WM_APP && message <= CLOSE) {
         run_step(message);
+        return 0;
+    }
+    if (message == WM_TIMER && wparam == REATTACH_TIMER) {
+        KillTimer(hwnd, REATTACH_TIMER);
+        expect(false, "navigated to the restarted target",
+               "no navigation within " + std::to_string(REATTACH_LIMIT_MS) + " ms");
+        post(CLOSE);
         return 0;
     }
     return DefWindowProcW(hwnd, message, wparam, lparam);

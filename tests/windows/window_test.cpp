@@ -1,10 +1,15 @@
 // The Win32 host under a real window system (Wine on Xvfb here): the window as created, the web
-// view's failure without a WebView2 runtime, and the close request ending the loop.
+// view's failure without a WebView2 runtime, the close request ending the loop, and tasks posted
+// to the loop from another thread.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "host.h"
 #include "win32_state.h"
@@ -86,6 +91,61 @@ TEST(Win32EventLoop, CloseRequestEndsTheLoopWithTheHandlersStatus) {
 
 TEST(Win32EventLoop, CloseRequestBeforeTheLoopRunsIsNotLost) {
     EXPECT_EQ(status_after_close(true), 7);
+}
+
+// Tasks posted from another thread run on the loop's thread, in order, and wake the loop by
+// themselves; once the loop has ended a post is refused and its task destroyed at once.
+TEST(Win32EventLoop, PostedTasksRunOnTheLoopThreadAndNoneAfterItEnded) {
+    EventLoop loop = create_event_loop();
+    auto window = create_window(loop, WindowAttributes{.title = TITLE});
+    ASSERT_TRUE(window);
+    const LoopPoster poster = loop_poster(loop);
+    const DWORD loop_thread = GetCurrentThreadId();
+    const HWND hwnd = window->state().hwnd;
+    std::vector<int> order;
+    bool on_loop_thread = true;
+    std::thread other([&] {
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_TRUE(poster.post([&, i] {
+                order.push_back(i);
+                on_loop_thread = on_loop_thread && GetCurrentThreadId() == loop_thread;
+                if (i == 2) {
+                    // Ends the loop the way the user would.
+                    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+                }
+            }));
+        }
+    });
+    const UINT_PTR guard =
+        SetTimer(nullptr, 0, 30000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); });
+    const int status = run_event_loop(loop, [](const Event& event, LoopMode& mode) {
+        mode = LoopMode{};
+        if (event.kind == EventKind::CloseRequested) {
+            mode = LoopMode{.kind = LoopMode::Kind::Exit, .exit_status = 5};
+        }
+    });
+    KillTimer(nullptr, guard);
+    other.join();
+    EXPECT_EQ(status, 5);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(on_loop_thread);
+
+    auto witness = std::make_shared<int>(0);
+    EXPECT_FALSE(poster.post([witness] { ++*witness; }));
+    EXPECT_EQ(witness.use_count(), 1);
+}
+
+// A poster that outlives its loop: refused, nothing leaks and nothing reaches a released window.
+TEST(Win32EventLoop, APostAfterTheLoopIsReleasedIsRefused) {
+    std::optional<LoopPoster> poster;
+    {
+        EventLoop loop = create_event_loop();
+        poster = loop_poster(loop);
+        EXPECT_TRUE(poster->post([] {}));  // queued, then dropped unrun with the loop
+    }
+    auto witness = std::make_shared<int>(0);
+    EXPECT_FALSE(poster->post([witness] { ++*witness; }));
+    EXPECT_EQ(witness.use_count(), 1);
 }
 
 }  // namespace

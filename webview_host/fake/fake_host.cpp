@@ -1,11 +1,25 @@
 #include "fake_host.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include "host_handle_definitions.h"
+#include "post_queue.h"
 
 namespace quelby::webview_host {
 
+// Wakes are counted under a lock of their own, so that the loop can sleep until one comes.
+struct Wakes {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int pending = 0;
+};
+
 struct EventLoopState {
+    EventLoopState();
     ~EventLoopState();
+    std::shared_ptr<Wakes> wakes = std::make_shared<Wakes>();
+    std::unique_ptr<LoopPosts> posts;
 };
 struct WindowState {
     ~WindowState();
@@ -13,6 +27,7 @@ struct WindowState {
 struct WebViewState {
     std::vector<std::pair<std::string, SchemeHandler>> schemes;
     PageDiagnosticSink diagnostics;
+    PageMessageSink messages;
     ~WebViewState();
 };
 
@@ -76,7 +91,17 @@ const Record& record() {
 
 }  // namespace fake
 
+EventLoopState::EventLoopState()
+    : posts(std::make_unique<LoopPosts>([wakes = wakes](const std::weak_ptr<PostQueue>& /*queue*/) {
+          {
+              const std::scoped_lock lock(wakes->mutex);
+              ++wakes->pending;
+          }
+          wakes->arrived.notify_all();
+      })) {}
+
 EventLoopState::~EventLoopState() {
+    posts.reset();
     fake::note("release event loop");
 }
 WindowState::~WindowState() {
@@ -119,17 +144,53 @@ Result<WebView> WebViewBuilder::build(Window& /*window*/) {
     }
     record.url = url_;
     record.page_diagnostics = static_cast<bool>(page_diagnostics_);
+    record.page_scripts = page_scripts_;
     if (const auto& failure = fake::current().script.webview_failure) {
         return std::unexpected(ErrorChain::from_message(*failure));
     }
     auto state = std::make_unique<WebViewState>();
     state->schemes = std::move(schemes_);
     state->diagnostics = std::move(page_diagnostics_);
+    state->messages = std::move(page_messages_);
     fake::current().web_view = state.get();
     return WebView(std::move(state));
 }
 
-int run_event_loop(EventLoop& /*loop*/, EventHandler handler) {
+Status navigate(WebView& /*web_view*/, const std::string& url) {
+    fake::note("navigate");
+    fake::current().record.navigations.push_back(url);
+    return {};
+}
+
+LoopPoster loop_poster(EventLoop& loop) {
+    return loop.state().posts->poster();
+}
+
+namespace fake {
+namespace {
+
+// Runs posted tasks as they arrive until one of them has navigated, or AWAIT_LIMIT has passed.
+void await_navigation(EventLoopState& loop) {
+    Record& record = current().record;
+    const std::size_t before = record.navigations.size();
+    const auto limit = std::chrono::steady_clock::now() + AWAIT_LIMIT;
+    while (record.navigations.size() == before) {
+        {
+            std::unique_lock lock(loop.wakes->mutex);
+            if (!loop.wakes->arrived.wait_until(lock, limit,
+                                                [&] { return loop.wakes->pending > 0; })) {
+                return;
+            }
+            loop.wakes->pending = 0;
+        }
+        loop.posts->queue().run_queued();
+    }
+}
+
+}  // namespace
+}  // namespace fake
+
+int run_event_loop(EventLoop& loop, EventHandler handler) {
     fake::note("run_event_loop");
     LoopMode mode;
     const auto deliver = [&](EventKind kind) {
@@ -153,8 +214,17 @@ int run_event_loop(EventLoop& /*loop*/, EventHandler handler) {
                     fake::current().web_view->diagnostics(step.text);
                 }
                 break;
+            case fake::Step::Kind::PageMessage:
+                if (fake::current().web_view != nullptr && fake::current().web_view->messages) {
+                    fake::current().web_view->messages(step.text);
+                }
+                break;
+            case fake::Step::Kind::AwaitNavigation:
+                fake::await_navigation(loop.state());
+                break;
         }
     }
+    loop.state().posts->queue().close();
     return mode.kind == LoopMode::Kind::Exit ? mode.exit_status : fake::LOOP_NEVER_ENDED;
 }
 

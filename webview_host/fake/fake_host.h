@@ -5,6 +5,7 @@
 // in-process.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,14 +23,18 @@ struct Answer {
 };
 
 // What the loop does while it runs: deliver an event to the handler, send a request to a
-// registered scheme (its answer is recorded), or report a page diagnostic.
+// registered scheme (its answer is recorded), report a page diagnostic, post a page message
+// (window.ipc), or run the tasks posted from other threads until the web view has been navigated
+// once more (or until AWAIT_LIMIT has passed, which the record shows as a missing navigation).
 struct Step {
-    enum class Kind { Event, Request, PageDiagnostic };
+    enum class Kind { Event, Request, PageDiagnostic, PageMessage, AwaitNavigation };
     Kind kind = Kind::Event;
     EventKind event = EventKind::Other;
     std::string scheme;  // Request: the registered scheme's name
-    std::string text;    // Request: the URI; PageDiagnostic: the page's text
+    std::string text;    // Request: the URI; PageDiagnostic, PageMessage: the page's text
 };
+
+inline constexpr std::chrono::milliseconds AWAIT_LIMIT{10000};
 
 struct Script {
     std::optional<std::string> window_failure;   // create_window fails with this message
@@ -38,15 +43,17 @@ struct Script {
 };
 
 struct Record {
-    // "create_event_loop", "create_window", "build", "run_event_loop", and the releases:
-    // "release web view", "release window", "release event loop".
+    // "create_event_loop", "create_window", "build", "run_event_loop", "navigate", and the
+    // releases: "release web view", "release window", "release event loop".
     std::vector<std::string> calls;
     std::string title;
-    std::vector<std::string> schemes;   // registered, in order
-    std::string url;                    // the start URL the web view was given
-    bool page_diagnostics = false;      // a diagnostics sink was given
-    std::vector<Answer> answers;        // of the Request steps, in order
-    std::vector<LoopMode::Kind> modes;  // what the handler asked after each event
+    std::vector<std::string> schemes;       // registered, in order
+    std::string url;                        // the start URL the web view was given
+    bool page_diagnostics = false;          // a diagnostics sink was given
+    std::vector<std::string> page_scripts;  // added, in order
+    std::vector<std::string> navigations;   // navigate() calls after the start URL, in order
+    std::vector<Answer> answers;            // of the Request steps, in order
+    std::vector<LoopMode::Kind> modes;      // what the handler asked after each event
 };
 
 // What run_event_loop returns when the script ran out without the handler asking to exit (a real

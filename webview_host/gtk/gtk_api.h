@@ -21,6 +21,7 @@ namespace quelby::webview_host::gtk {
     X(glib, g_main_context_iteration)            \
     X(glib, g_timeout_add)                       \
     X(glib, g_idle_add)                          \
+    X(glib, g_idle_add_full)                     \
     X(glib, g_source_remove)                     \
     X(glib, g_set_prgname)                       \
     X(glib, g_get_prgname)                       \

@@ -5,10 +5,44 @@
 
 namespace quelby::webview_host {
 
+namespace {
+
+// The idle source of one wake: it holds the queue weakly, so that a wake still pending when the
+// loop is released keeps nothing alive.
+using WakeData = std::weak_ptr<PostQueue>;
+
+gboolean run_posted(gpointer data) {
+    if (const auto queue = static_cast<WakeData*>(data)->lock()) {
+        queue->run_queued();
+    }
+    return G_SOURCE_REMOVE;
+}
+
+void delete_wake_data(gpointer data) {
+    delete static_cast<WakeData*>(data);
+}
+
+}  // namespace
+
 EventLoop create_event_loop() {
     // The GUI libraries are opened here, at the start of the window step, and never earlier: the
     // runs that open no window must not pay for them.
-    return EventLoop(std::make_unique<EventLoopState>(gtk::load_window_api()));
+    auto state = std::make_unique<EventLoopState>(gtk::load_window_api());
+    const gtk::WindowApi* api = state->api ? *state->api : nullptr;
+    // g_idle_add_full is thread-safe and attaches to the default main context, which the loop
+    // runs; the callback runs there, never on the posting thread. Without the GUI libraries
+    // there is no loop to wake: tasks wait until the loop is released.
+    state->posts = std::make_unique<LoopPosts>([api](const std::weak_ptr<PostQueue>& queue) {
+        if (api != nullptr) {
+            api->g_idle_add_full(G_PRIORITY_DEFAULT, run_posted, new WakeData(queue),
+                                 delete_wake_data);
+        }
+    });
+    return EventLoop(std::move(state));
+}
+
+LoopPoster loop_poster(EventLoop& loop) {
+    return loop.state().posts->poster();
 }
 
 namespace gtk {
@@ -45,6 +79,8 @@ int run_event_loop(EventLoop& loop, EventHandler handler) {
         api.g_main_loop_run(state.main_loop);
     }
     state.handler = nullptr;
+    // Tasks refer to what the loop served; none runs once it has ended.
+    state.posts->queue().close();
     return state.mode.exit_status;
 }
 

@@ -7,6 +7,7 @@
 
 #include "gtk_api.h"
 #include "host.h"
+#include "post_queue.h"
 
 namespace quelby::webview_host {
 
@@ -17,6 +18,8 @@ struct EventLoopState {
     EventHandler handler = nullptr;
     LoopMode mode;
     GMainLoop* main_loop = nullptr;
+    // Tasks from other threads; each wake is an idle source on the default main context.
+    std::unique_ptr<LoopPosts> posts;
 };
 
 struct WindowState {

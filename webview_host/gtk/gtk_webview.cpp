@@ -93,32 +93,43 @@ void add_document_start_script(const gtk::WebKitApi& webkit, WebKitUserContentMa
     webkit.webkit_user_script_unref(script);
 }
 
-struct DiagnosticBinding {
-    PageDiagnosticSink sink;
+// The program's side of one script message handler: diagnostics or window.ipc.
+struct MessageBinding {
+    std::function<void(std::string_view)> sink;
 };
 
-void on_diagnostic_message(WebKitUserContentManager* /*content*/, WebKitJavascriptResult* result,
-                           gpointer binding) noexcept {
+void on_script_message(WebKitUserContentManager* /*content*/, WebKitJavascriptResult* result,
+                       gpointer binding) noexcept {
     const gtk::WebKitApi& webkit = gtk::loaded_webkit_api();
     gchar* text = webkit.jsc_value_to_string(webkit.webkit_javascript_result_get_js_value(result));
     if (text == nullptr) {
         return;
     }
     try {
-        static_cast<DiagnosticBinding*>(binding)->sink(text);
+        static_cast<MessageBinding*>(binding)->sink(text);
     } catch (...) {
         // Nothing may unwind into WebKit's C frames; a lost report is all that happens.
     }
     (gtk::loaded_window_api().g_free)(text);
 }
 
-void delete_diagnostic_binding(gpointer binding, GClosure* /*closure*/) {
-    delete static_cast<DiagnosticBinding*>(binding);
+void delete_message_binding(gpointer binding, GClosure* /*closure*/) {
+    delete static_cast<MessageBinding*>(binding);
+}
+
+void connect_script_messages(const gtk::WindowApi& api, WebKitUserContentManager* content,
+                             const char* handler_name, std::function<void(std::string_view)> sink) {
+    const std::string signal = std::string("script-message-received::") + handler_name;
+    api.g_signal_connect_data(content, signal.c_str(), G_CALLBACK(on_script_message),
+                              new MessageBinding{std::move(sink)}, delete_message_binding,
+                              GConnectFlags{});
 }
 
 WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
                                                const gtk::WebKitApi& webkit,
-                                               PageDiagnosticSink diagnostics) {
+                                               PageDiagnosticSink diagnostics,
+                                               PageMessageSink messages,
+                                               const std::vector<std::string>& page_scripts) {
     WebKitUserContentManager* content = webkit.webkit_user_content_manager_new();
     if (diagnostics) {
         // First, so that it sees the failures of everything after it.
@@ -126,18 +137,21 @@ WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
                                   page_diagnostics_script(gtk::DIAGNOSTICS_CHANNEL).c_str());
         webkit.webkit_user_content_manager_register_script_message_handler(
             content, gtk::DIAGNOSTICS_HANDLER_NAME);
-        const std::string signal =
-            std::string("script-message-received::") + gtk::DIAGNOSTICS_HANDLER_NAME;
-        api.g_signal_connect_data(content, signal.c_str(), G_CALLBACK(on_diagnostic_message),
-                                  new DiagnosticBinding{std::move(diagnostics)},
-                                  delete_diagnostic_binding, GConnectFlags{});
+        connect_script_messages(api, content, gtk::DIAGNOSTICS_HANDLER_NAME,
+                                std::move(diagnostics));
     }
     add_document_start_script(webkit, content, gtk::HOST_CONTEXT_POLYFILL);
     add_document_start_script(webkit, content, gtk::SHADOW_SELECTION_POLYFILL);
     add_document_start_script(webkit, content, IPC_SCRIPT);
-    // The program reads no message from the page; registering the name is what makes
-    // window.webkit.messageHandlers.ipc exist.
+    for (const std::string& source : page_scripts) {
+        add_document_start_script(webkit, content, source.c_str());
+    }
+    // Registering the name is what makes window.webkit.messageHandlers.ipc exist, whether or not
+    // the program reads the messages.
     webkit.webkit_user_content_manager_register_script_message_handler(content, IPC_HANDLER_NAME);
+    if (messages) {
+        connect_script_messages(api, content, IPC_HANDLER_NAME, std::move(messages));
+    }
     return content;
 }
 
@@ -172,8 +186,8 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     webkit.webkit_settings_set_hardware_acceleration_policy(settings, ACCELERATION_POLICY);
     webkit.webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit.webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
-    WebKitUserContentManager* content =
-        make_content_manager(api, webkit, std::move(page_diagnostics_));
+    WebKitUserContentManager* content = make_content_manager(
+        api, webkit, std::move(page_diagnostics_), std::move(page_messages_), page_scripts_);
 
     auto* view = static_cast<GtkWidget*>(
         api.g_object_new(webkit.webkit_web_view_get_type(), "web-context", context, "settings",
@@ -188,6 +202,16 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     // A registered scheme's own URL is loaded as it is: WebKit serves it through the handler.
     webkit.webkit_web_view_load_uri(reinterpret_cast<WebKitWebView*>(view), url_.c_str());
     return WebView(std::move(state));
+}
+
+Status navigate(WebView& web_view, const std::string& url) {
+    WebViewState& state = web_view.state();
+    if (state.view == nullptr) {
+        return std::unexpected(ErrorChain::from_message("the web view has already been destroyed"));
+    }
+    gtk::loaded_webkit_api().webkit_web_view_load_uri(reinterpret_cast<WebKitWebView*>(state.view),
+                                                      url.c_str());
+    return {};
 }
 
 }  // namespace quelby::webview_host

@@ -41,7 +41,46 @@ void become_dpi_aware() {
     SetProcessDPIAware();
 }
 
+LRESULT CALLBACK message_window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == RUN_POSTED_MESSAGE) {
+        auto* loop = reinterpret_cast<EventLoopState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (loop != nullptr && loop->posts) {
+            loop->posts->queue().run_queued();
+        }
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+// Without it no task can be posted: posts are then refused (the queue starts closed).
+HWND create_message_window(EventLoopState& loop) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = message_window_procedure;
+    window_class.hInstance = instance;
+    window_class.lpszClassName = MESSAGE_WINDOW_CLASS_NAME;
+    if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        return nullptr;
+    }
+    const HWND hwnd = CreateWindowExW(0, MESSAGE_WINDOW_CLASS_NAME, L"", 0, 0, 0, 0, 0,
+                                      HWND_MESSAGE, nullptr, instance, nullptr);
+    if (hwnd != nullptr) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&loop));
+    }
+    return hwnd;
+}
+
 }  // namespace
+
+EventLoopState::~EventLoopState() {
+    // Closed first: no wake can then be posted to a window about to go.
+    posts.reset();
+    if (message_window != nullptr) {
+        SetWindowLongPtrW(message_window, GWLP_USERDATA, 0);
+        DestroyWindow(message_window);
+    }
+}
 
 void report_event(EventLoopState& loop, EventKind kind) {
     if (loop.handler == nullptr) {
@@ -63,7 +102,21 @@ EventLoop create_event_loop() {
     become_dpi_aware();
     auto state = std::make_unique<EventLoopState>();
     state->thread_id = GetCurrentThreadId();
+    state->message_window = create_message_window(*state);
+    // PostMessageW is thread-safe; the wake runs under the queue's lock, which closing the queue
+    // also takes, so no wake reaches the window after the loop has been released.
+    state->posts = std::make_unique<LoopPosts>(
+        [hwnd = state->message_window](const std::weak_ptr<PostQueue>& /*queue*/) {
+            PostMessageW(hwnd, RUN_POSTED_MESSAGE, 0, 0);
+        });
+    if (state->message_window == nullptr) {
+        state->posts->queue().close();
+    }
     return EventLoop(std::move(state));
+}
+
+LoopPoster loop_poster(EventLoop& loop) {
+    return loop.state().posts->poster();
 }
 
 int run_event_loop(EventLoop& loop, EventHandler handler) {
@@ -92,6 +145,8 @@ int run_event_loop(EventLoop& loop, EventHandler handler) {
         DispatchMessageW(&message);
     }
     state.handler = nullptr;
+    // Tasks refer to what the loop served; none runs once it has ended.
+    state.posts->queue().close();
     return status;
 }
 

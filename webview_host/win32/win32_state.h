@@ -3,13 +3,27 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "host.h"
+#include "post_queue.h"
 #include "webview2_api.h"
 
 namespace quelby::webview_host {
 
 struct EventLoopState {
+    EventLoopState() = default;
+    EventLoopState(const EventLoopState&) = delete;
+    EventLoopState& operator=(const EventLoopState&) = delete;
+    ~EventLoopState();
+
     DWORD thread_id = 0;
+    // A message-only window of this thread: posted tasks wake the loop with a message to it, which
+    // modal loops (a window being moved, a message box) dispatch too, unlike a thread message.
+    HWND message_window = nullptr;
+    std::unique_ptr<LoopPosts> posts;
     // Set when the loop runs; window procedures report events through it.
     EventHandler handler = nullptr;
     // A close request that came while the web view was still being built, before the loop ran:
@@ -35,6 +49,8 @@ struct WebViewState {
     webview2::ICoreWebView2Environment* environment = nullptr;
     webview2::ICoreWebView2Controller* controller = nullptr;
     webview2::ICoreWebView2* web_view = nullptr;
+    // The registered schemes, for mapping later navigations as the first one was mapped.
+    std::vector<std::string> scheme_names;
     WebViewState() = default;
     WebViewState(const WebViewState&) = delete;
     WebViewState& operator=(const WebViewState&) = delete;
@@ -44,7 +60,10 @@ struct WebViewState {
 // Delivers one event to the running loop's handler and ends the process when it asks to.
 void report_event(EventLoopState& loop, EventKind kind);
 
-// The class of the program's top-level windows.
+// The class of the program's top-level windows, and of the loop's message-only window.
 inline constexpr wchar_t WINDOW_CLASS_NAME[] = L"webview_host_window";
+inline constexpr wchar_t MESSAGE_WINDOW_CLASS_NAME[] = L"webview_host_messages";
+// Sent to the message-only window: run the posted tasks.
+inline constexpr UINT RUN_POSTED_MESSAGE = WM_APP + 1;
 
 }  // namespace quelby::webview_host

@@ -316,11 +316,13 @@ ICoreWebView2DownloadStartingEventHandlerVtbl DOWNLOAD_STARTING_TABLE{
 // ---- the page's diagnostics: messages with the diagnostics marker go to the sink
 // -----------------------
 
+// Both the diagnostics and window.ipc arrive here: the marker tells them apart.
 struct MessageReceived {
     static bool answers(REFIID riid) {
         return answers_any(riid, {IID_WEB_MESSAGE_RECEIVED_HANDLER});
     }
-    PageDiagnosticSink sink;
+    PageDiagnosticSink diagnostics;
+    PageMessageSink messages;
 };
 
 using MessageObject = ComObject<ICoreWebView2WebMessageReceivedEventHandler, MessageReceived>;
@@ -335,12 +337,17 @@ HRESULT STDMETHODCALLTYPE message_received(ICoreWebView2WebMessageReceivedEventH
     }
     const std::string text = wide_to_utf8(message);
     CoTaskMemFree(message);
-    if (const auto diagnostic = diagnostic_text(text)) {
-        try {
-            MessageObject::impl_of(self).sink(*diagnostic);
-        } catch (...) {
-            // Nothing may unwind into the runtime; a lost report is all that happens.
+    const MessageReceived& receiver = MessageObject::impl_of(self);
+    try {
+        if (const auto diagnostic = diagnostic_text(text)) {
+            if (receiver.diagnostics) {
+                receiver.diagnostics(*diagnostic);
+            }
+        } else if (receiver.messages) {
+            receiver.messages(text);
         }
+    } catch (...) {
+        // Nothing may unwind into the runtime; a lost message is all that happens.
     }
     return S_OK;
 }
@@ -463,16 +470,18 @@ Status disable_browser_tools(ICoreWebView2* web_view) {
     return check(settings->lpVtbl->put_IsZoomControlEnabled(settings.get(), FALSE));
 }
 
-Status watch_page_diagnostics(ICoreWebView2* web_view, PageDiagnosticSink sink) {
-    const std::wstring script = utf8_to_wide(page_diagnostics_script(DIAGNOSTICS_CHANNEL));
-    if (auto added = check(web_view->lpVtbl->AddScriptToExecuteOnDocumentCreated(
-            web_view, script.c_str(), nullptr));
-        !added) {
-        return std::unexpected(std::move(added).error());
-    }
+Status add_script(ICoreWebView2* web_view, std::string_view source) {
+    const std::wstring script = utf8_to_wide(source);
+    return check(
+        web_view->lpVtbl->AddScriptToExecuteOnDocumentCreated(web_view, script.c_str(), nullptr));
+}
+
+Status receive_page_messages(ICoreWebView2* web_view, PageDiagnosticSink diagnostics,
+                             PageMessageSink messages) {
     ComPtr<ICoreWebView2WebMessageReceivedEventHandler> handler(
         make_com_object<ICoreWebView2WebMessageReceivedEventHandler>(
-            MESSAGE_RECEIVED_TABLE, std::make_unique<MessageReceived>(std::move(sink))));
+            MESSAGE_RECEIVED_TABLE,
+            std::make_unique<MessageReceived>(std::move(diagnostics), std::move(messages))));
     EventRegistrationToken token{};
     return check(web_view->lpVtbl->add_WebMessageReceived(web_view, handler.get(), &token));
 }
@@ -539,16 +548,25 @@ Result<WebView> WebViewBuilder::build(Window& window) {
 
     // First, so that it sees the failures of everything after it.
     if (page_diagnostics_) {
-        if (auto watched = watch_page_diagnostics(web_view, std::move(page_diagnostics_));
-            !watched) {
-            return std::unexpected(std::move(watched).error());
+        if (auto added = add_script(web_view, page_diagnostics_script(DIAGNOSTICS_CHANNEL));
+            !added) {
+            return std::unexpected(std::move(added).error());
         }
     }
-    const std::wstring script = utf8_to_wide(IPC_SCRIPT);
-    if (auto added = check(web_view->lpVtbl->AddScriptToExecuteOnDocumentCreated(
-            web_view, script.c_str(), nullptr));
-        !added) {
+    if (auto added = add_script(web_view, IPC_SCRIPT); !added) {
         return std::unexpected(std::move(added).error());
+    }
+    for (const std::string& source : page_scripts_) {
+        if (auto added = add_script(web_view, source); !added) {
+            return std::unexpected(std::move(added).error());
+        }
+    }
+    if (page_diagnostics_ || page_messages_) {
+        if (auto receiving = receive_page_messages(web_view, std::move(page_diagnostics_),
+                                                   std::move(page_messages_));
+            !receiving) {
+            return std::unexpected(std::move(receiving).error());
+        }
     }
 
     std::vector<std::string> scheme_names;
@@ -585,13 +603,20 @@ Result<WebView> WebViewBuilder::build(Window& window) {
         }
     }
 
+    state->scheme_names = std::move(scheme_names);
+    WebView built(std::move(state));
     if (!url_.empty()) {
-        const std::wstring url = utf8_to_wide(to_navigation_url(url_, scheme_names));
-        if (auto navigated = check(web_view->lpVtbl->Navigate(web_view, url.c_str())); !navigated) {
+        if (auto navigated = navigate(built, url_); !navigated) {
             return std::unexpected(std::move(navigated).error());
         }
     }
-    return WebView(std::move(state));
+    return built;
+}
+
+Status navigate(WebView& web_view, const std::string& url) {
+    const WebViewState& state = web_view.state();
+    const std::wstring mapped = utf8_to_wide(to_navigation_url(url, state.scheme_names));
+    return check(state.web_view->lpVtbl->Navigate(state.web_view, mapped.c_str()));
 }
 
 }  // namespace quelby::webview_host

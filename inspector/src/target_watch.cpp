@@ -1,0 +1,99 @@
+#include "target_watch.h"
+
+#include <utility>
+
+namespace quelby {
+
+namespace {
+
+// Far enough ahead that every deadline of a lookup already started has passed.
+constexpr std::chrono::hours PAST_EVERY_DEADLINE{24};
+
+}  // namespace
+
+TargetWatch::TargetWatch(TargetDiscovery discovery, TargetFound found)
+    : discovery_(std::move(discovery)), found_(std::move(found)), thread_([this] { run(); }) {}
+
+TargetWatch::~TargetWatch() {
+    stop();
+    thread_.join();
+}
+
+void TargetWatch::stop() {
+    {
+        const std::scoped_lock lock(mutex_);
+        stopped_ = true;
+    }
+    changed_.notify_all();
+}
+
+void TargetWatch::connection_lost(std::string lost_ws_target) {
+    {
+        const std::scoped_lock lock(mutex_);
+        if (stopped_ || searching_ || lost_) {
+            return;
+        }
+        lost_ = std::move(lost_ws_target);
+    }
+    changed_.notify_all();
+}
+
+bool TargetWatch::pause(std::chrono::milliseconds length) {
+    std::unique_lock lock(mutex_);
+    return !changed_.wait_for(lock, length, [this] { return stopped_; });
+}
+
+void TargetWatch::run() {
+    // The lookup's own deadline and pauses follow the watch: once stopped, time is up and pauses
+    // end at once, so the lookup returns without another attempt.
+    const FetchClock clock{[this] {
+                               const auto now = std::chrono::steady_clock::now();
+                               const std::scoped_lock lock(mutex_);
+                               return stopped_ ? now + PAST_EVERY_DEADLINE : now;
+                           },
+                           // The lookup pauses only after a failed attempt.
+                           [this](std::chrono::milliseconds length) {
+                               attempt_failed_ = true;
+                               static_cast<void>(pause(length));
+                           }};
+    while (true) {
+        std::string lost;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return stopped_ || lost_; });
+            if (stopped_ || !lost_) {
+                return;
+            }
+            lost = std::move(*lost_);
+            lost_.reset();
+            searching_ = true;
+        }
+        search(lost, clock);
+        const std::scoped_lock lock(mutex_);
+        searching_ = false;
+    }
+}
+
+void TargetWatch::search(const std::string& lost, const FetchClock& clock) {
+    bool seen_gone = false;
+    while (true) {
+        attempt_failed_ = false;
+        Result<std::string> target = discovery_(clock);
+        {
+            const std::scoped_lock lock(mutex_);
+            if (stopped_) {
+                return;
+            }
+        }
+        if (target && (*target != lost || seen_gone)) {
+            found_(std::move(*target));
+            return;
+        }
+        seen_gone = seen_gone || !target || attempt_failed_;
+        if (!pause(target ? LIVE_TARGET_PAUSE : RETRY_PAUSE)) {
+            return;
+        }
+    }
+}
+
+}  // namespace quelby
