@@ -163,6 +163,16 @@ constexpr std::string_view THREE = R"([
    "webSocketDebuggerUrl": "wss://127.0.0.1:9229/c3"}
 ])";
 
+TEST(ListenerOf, AWebSocketAddressIsLookedUpAgainAtItsHostAndPort) {
+    using Kind = InspectorAddress::Kind;
+    EXPECT_EQ(listener_of({Kind::WebSocket, "127.0.0.1:9229/0f2c-uuid", false}),
+              (InspectorAddress{Kind::Listener, "127.0.0.1:9229", false}));
+    EXPECT_EQ(listener_of({Kind::WebSocket, "[::1]:9229/devtools/page/ABC", true}),
+              (InspectorAddress{Kind::Listener, "[::1]:9229", false}));
+    EXPECT_EQ(listener_of({Kind::Listener, "localhost:9229", false}),
+              (InspectorAddress{Kind::Listener, "localhost:9229", false}));
+}
+
 TEST(SelectTarget, ByIndexThenIdThenTitleOrUrlText) {
     struct Case {
         std::optional<std::string> selector;
