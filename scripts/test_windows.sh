@@ -352,7 +352,7 @@ check_runtime_double() {
         "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/fake-target\"}]'" \
         "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/restarted-target\"}]'"
     restarted_addr="127.0.0.1:$(head -n 1 "$work/restarted.port")"
-    (cd "$work" && WEBVIEW2_BROWSER_EXECUTABLE_FOLDER='..\tests_windows\fake_runtime' \
+    (cd "$work" && WEBVIEW2_BROWSER_EXECUTABLE_FOLDER='..\tests_wine\fake_runtime' \
         WEBVIEW2_USER_DATA_FOLDER=profile WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS=--quelby-test-switch \
         QUELBY_FAKE_RUNTIME_REPORT="$(winepath -w "$report")" \
         timeout 60 wine "$exe" "$restarted_addr" >"$work/out.raw" 2>"$work/err.raw")
@@ -369,12 +369,12 @@ check "WebView2 host against a runtime double (Xvfb)" check_runtime_double
 check_loader_places() {
     local report="$work/loader.report" status
     rm -f "$report"
-    (cd "$build/tests_windows/fake_loader" && QUELBY_FAKE_LOADER_REPORT="$(winepath -w "$report")" \
+    (cd "$build/tests_wine/fake_loader" && QUELBY_FAKE_LOADER_REPORT="$(winepath -w "$report")" \
         timeout 60 wine "$exe" "$fake_addr" >/dev/null 2>&1)
     status=$?
     [ "$status" -eq 1 ] && [ ! -e "$report" ] || { echo "  a loader in the current directory ran"; return 1; }
     mkdir -p "$work/app"
-    cp "$exe" "$build/tests_windows/fake_loader/WebView2Loader.dll" "$work/app/"
+    cp "$exe" "$build/tests_wine/fake_loader/WebView2Loader.dll" "$work/app/"
     QUELBY_FAKE_LOADER_REPORT="$(winepath -w "$report")" run_exe_at "$work/app/quelby_inspector.exe" "$fake_addr"
     status=$?
     expect_status $status 1 && grep -qx 'loader ran' "$report" &&
@@ -392,7 +392,7 @@ run_exe_at() {  # run_exe_at EXE ARGS...: run_exe with another copy of the progr
 check "WebView2Loader.dll: beside the exe yes, current directory no (Xvfb)" check_loader_places
 
 # The unit checks: the host's pure parts, the Windows seams and the Win32 host, under Wine.
-for test_exe in "$build"/tests_windows/*.exe; do
+for test_exe in "$build"/tests_wine/*.exe; do
     name="$(basename "$test_exe" .exe)"
     check "$name (Wine)" bash -c 'wine "$1" >"$2" 2>&1 || { grep -aE "Failure|FAILED|error" "$2" | head -20; exit 1; }; grep -aE "^\[  PASSED  \]" "$2" | sed "s/^/  /"' \
         _ "$test_exe" "$work/$name.log"

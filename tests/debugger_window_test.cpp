@@ -7,11 +7,11 @@
 #include <string>
 #include <thread>
 
-#include "window/child_process.h"
-#include "window/node_inspector.h"
-#include "window/x_display.h"
+#include "x11/child_process.h"
+#include "x11/node_inspector.h"
+#include "x11/x_display.h"
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 namespace {
 
 using namespace std::chrono_literals;
@@ -143,4 +143,4 @@ TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard
 }
 
 }  // namespace
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing

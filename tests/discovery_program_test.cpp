@@ -15,13 +15,13 @@ namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::BackgroundProcess;
-using testing::FakeAnswer;
-using testing::FakeInspector;
-using testing::find_in_path;
-using testing::http_reply;
-using testing::inspector_binary;
-using testing::run_process;
+using test_support::BackgroundProcess;
+using test_support::FakeAnswer;
+using test_support::FakeInspector;
+using test_support::find_in_path;
+using test_support::http_reply;
+using test_support::inspector_binary;
+using test_support::run_process;
 
 std::string three_lines(std::string_view ws, std::string_view key = "ws") {
     std::string out;
@@ -33,7 +33,7 @@ std::string three_lines(std::string_view ws, std::string_view key = "ws") {
     return out;
 }
 
-testing::ProcessResult print_url(const std::vector<std::string>& args) {
+test_support::ProcessResult print_url(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {inspector_binary(), "--print-url"};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_process(argv);
@@ -149,7 +149,7 @@ TEST(TargetFlag, ChoosesByIndexIdOrTextAndListsTheTargetsWhenNoneMatches) {
 TEST(HelpfulCauses, A400ForANameIsAnsweredWithTheNumericAddress) {
     // A V8 inspector's DNS-rebinding defence, as node has it: 400 unless the Host is numeric.
     FakeInspector fake([](const std::string& request) {
-        const std::string host = testing::host_of(request);
+        const std::string host = test_support::host_of(request);
         const bool numeric =
             !host.empty() && (host[0] == '[' || (host[0] >= '0' && host[0] <= '9'));
         return numeric ? FakeAnswer{http_reply("HTTP/1.0 200 OK", THREE_TARGETS)}
@@ -159,7 +159,7 @@ TEST(HelpfulCauses, A400ForANameIsAnsweredWithTheNumericAddress) {
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, three_lines("127.0.0.1:9229/a1"));
     ASSERT_EQ(fake.requests().size(), 2U);
-    EXPECT_EQ(testing::host_of(fake.requests()[1]), fake.address());
+    EXPECT_EQ(test_support::host_of(fake.requests()[1]), fake.address());
 }
 
 // node --inspect on a free loopback port: its ws:// line and the address it listens on.

@@ -14,8 +14,8 @@ namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::http_request;
-using testing::HttpConnection;
+using test_support::http_request;
+using test_support::HttpConnection;
 
 constexpr std::string_view FRONT_END_TARGET =
     "/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true";

@@ -14,10 +14,10 @@ namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeInspector;
-using testing::http_reply;
-using testing::inspector_binary;
-using testing::run_process;
+using test_support::FakeInspector;
+using test_support::http_reply;
+using test_support::inspector_binary;
+using test_support::run_process;
 
 constexpr std::string_view LIST = R"([{"webSocketDebuggerUrl":"ws://127.0.0.1:9229/abc"}])";
 
@@ -52,7 +52,7 @@ TEST(HostilePeer, ATrickleEndsTheRunAtTheDeadlinePlusOneReceiveTimeout) {
 }
 
 TEST(HostilePeer, AListenerThatNeverAcceptsEndsTheRunAtTheDeadline) {
-    testing::StuckListener stuck;
+    test_support::StuckListener stuck;
     const auto result = run_process({inspector_binary(), "--print-url", stuck.address()});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.out, "");
@@ -128,7 +128,8 @@ TEST(HostilePeer, QuotesPeerTextEscapedAndCapped) {
 
 TEST(HostilePeer, PrintUrlFailsWhenItsLinesCannotBeWritten) {
     FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST), false}});
-    for (const auto mode : {testing::StdoutMode::ClosedPipe, testing::StdoutMode::Closed}) {
+    for (const auto mode :
+         {test_support::StdoutMode::ClosedPipe, test_support::StdoutMode::Closed}) {
         const auto result =
             run_process({inspector_binary(), "--print-url", fake.address()}, {}, mode);
         EXPECT_EQ(result.term_signal, 0) << "killed by signal " << result.term_signal;

@@ -147,7 +147,8 @@ TEST(WindowStep, DiagnosticsReceiveWhatTheSwitchAsksFor) {
 constexpr const char* LIST = R"([{"id":"abc","webSocketDebuggerUrl":"ws://127.0.0.1:9229/abc"}])";
 
 TEST(RunSequence, OpensTheWindowOnTheDiscoveredTargetAndEndsWithTheLoopsStatus) {
-    testing::FakeInspector inspector({{testing::http_reply("HTTP/1.0 200 OK", LIST), true, true}});
+    test_support::FakeInspector inspector(
+        {{test_support::http_reply("HTTP/1.0 200 OK", LIST), true, true}});
     fake::reset(
         {.window_failure = {}, .webview_failure = {}, .steps = {event(EventKind::CloseRequested)}});
     const std::vector<std::string> arguments = {"--unknown", inspector.address()};
@@ -161,7 +162,8 @@ TEST(RunSequence, OpensTheWindowOnTheDiscoveredTargetAndEndsWithTheLoopsStatus) 
 }
 
 TEST(RunSequence, PrintUrlAndFailedDiscoveryOpenNoWindow) {
-    testing::FakeInspector inspector({{testing::http_reply("HTTP/1.0 200 OK", LIST), true, true}});
+    test_support::FakeInspector inspector(
+        {{test_support::http_reply("HTTP/1.0 200 OK", LIST), true, true}});
     fake::reset({});
     const std::vector<std::string> print_url = {inspector.address(), "--print-url"};
     const Result<int> printed = run(print_url);
@@ -169,7 +171,8 @@ TEST(RunSequence, PrintUrlAndFailedDiscoveryOpenNoWindow) {
     EXPECT_EQ(*printed, 0);
     EXPECT_EQ(fake::record().calls, std::vector<std::string>{});
 
-    testing::FakeInspector empty({{testing::http_reply("HTTP/1.0 200 OK", "[]"), true, true}});
+    test_support::FakeInspector empty(
+        {{test_support::http_reply("HTTP/1.0 200 OK", "[]"), true, true}});
     const std::vector<std::string> arguments = {empty.address()};
     const Result<int> failed = run(arguments);
     ASSERT_FALSE(failed);
@@ -178,7 +181,8 @@ TEST(RunSequence, PrintUrlAndFailedDiscoveryOpenNoWindow) {
 }
 
 TEST(RunSequence, AWindowFailureComesBackAsTheRunsError) {
-    testing::FakeInspector inspector({{testing::http_reply("HTTP/1.0 200 OK", LIST), true, true}});
+    test_support::FakeInspector inspector(
+        {{test_support::http_reply("HTTP/1.0 200 OK", LIST), true, true}});
     fake::reset({.window_failure = {}, .webview_failure = "no engine here", .steps = {}});
     const std::vector<std::string> arguments = {inspector.address()};
     const Result<int> status = run(arguments);

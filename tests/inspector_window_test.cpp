@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 
-#include "window/child_process.h"
-#include "window/node_inspector.h"
-#include "window/x_display.h"
+#include "x11/child_process.h"
+#include "x11/node_inspector.h"
+#include "x11/x_display.h"
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 namespace {
 
 constexpr const char* TITLE = "quelby \xe2\x80\x94 script inspector";  // U+2014 in UTF-8
@@ -213,4 +213,4 @@ TEST_F(InspectorWindow, WithoutAUsableWebKitReportsTheWebViewFailure) {
 }
 
 }  // namespace
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing

@@ -17,11 +17,11 @@ namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeAnswer;
-using testing::FakeInspector;
-using testing::http_reply;
-using testing::inspector_binary;
-using testing::run_process;
+using test_support::FakeAnswer;
+using test_support::FakeInspector;
+using test_support::http_reply;
+using test_support::inspector_binary;
+using test_support::run_process;
 
 constexpr std::string_view LIST = R"([{"webSocketDebuggerUrl":"ws://127.0.0.1:9229/abc"}])";
 const std::string USAGE_REPORT = "Error: " + std::string(USAGE) + "\n";
@@ -170,7 +170,7 @@ TEST(Program, VersionNamesTheReleaseTheFrontEndAndTheBackend) {
 
 TEST(Program, HelpAndVersionAnswerWithoutTryingTheAddress) {
     // A refusing address would cost the 5 s of retries if it were tried.
-    testing::RefusingPort refusing;
+    test_support::RefusingPort refusing;
     for (const auto& flag : {HELP_FLAG, VERSION_FLAG}) {
         const auto result =
             run_process({inspector_binary(), refusing.address(), std::string(flag), "--print-url"});
@@ -225,7 +225,7 @@ TEST(Program, WithoutPrintUrlGoesOnToTheWindowStep) {
 }
 
 TEST(Program, ReportsARefusedConnectionAfterTheDeadline) {
-    testing::RefusingPort refusing;
+    test_support::RefusingPort refusing;
     const auto result = run_process({inspector_binary(), "--print-url", refusing.address()});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.out, "");

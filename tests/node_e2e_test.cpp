@@ -10,10 +10,10 @@ namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::BackgroundProcess;
-using testing::find_in_path;
-using testing::inspector_binary;
-using testing::run_process;
+using test_support::BackgroundProcess;
+using test_support::find_in_path;
+using test_support::inspector_binary;
+using test_support::run_process;
 
 TEST(NodeEndToEnd, PrintUrlFindsTheTargetNodeAnnounces) {
     const auto node = find_in_path("node");

@@ -27,13 +27,13 @@ using webview_host::EventKind;
 using SteadyClock = std::chrono::steady_clock;
 
 std::string target_list(std::string_view id) {
-    return testing::http_reply("HTTP/1.0 200 OK",
-                               R"([{"id":")" + std::string(id) +
-                                   R"(","webSocketDebuggerUrl":"ws://127.0.0.1:9229/)" +
-                                   std::string(id) + R"("}])");
+    return test_support::http_reply("HTTP/1.0 200 OK",
+                                    R"([{"id":")" + std::string(id) +
+                                        R"(","webSocketDebuggerUrl":"ws://127.0.0.1:9229/)" +
+                                        std::string(id) + R"("}])");
 }
 
-testing::FakeAnswer answer(std::string bytes) {
+test_support::FakeAnswer answer(std::string bytes) {
     return {.bytes = std::move(bytes),
             .close_after = true,
             .read_request = true,
@@ -86,7 +86,7 @@ std::optional<std::string> watch_for(const std::string& address, const std::stri
 
 TEST(TargetWatch, FindsTheNewTargetOnceTheListNamesOne) {
     // The inspector still lists the lost target for two lookups, then the restarted one.
-    testing::FakeInspector inspector(
+    test_support::FakeInspector inspector(
         {answer(target_list("old")), answer(target_list("old")), answer(target_list("new"))});
     const auto started = SteadyClock::now();
     EXPECT_EQ(watch_for(inspector.address(), "127.0.0.1:9229/old", milliseconds{5000}),
@@ -98,19 +98,19 @@ TEST(TargetWatch, FindsTheNewTargetOnceTheListNamesOne) {
 
 TEST(TargetWatch, TheSameTargetCountsOnlyAfterTheInspectorWasSeenGone) {
     // Refused for a while (the debuggee restarting), then the same id again.
-    testing::FakeInspector restarted({answer(target_list("same"))}, milliseconds{400});
+    test_support::FakeInspector restarted({answer(target_list("same"))}, milliseconds{400});
     EXPECT_EQ(watch_for(restarted.address(), "127.0.0.1:9229/same", milliseconds{5000}),
               std::optional<std::string>("127.0.0.1:9229/same"));
 
     // Always there with the lost target: it refused or dropped the front end, and sending the
     // window back would only repeat that. The lookups go on, once a second.
-    testing::FakeInspector live({answer(target_list("same"))});
+    test_support::FakeInspector live({answer(target_list("same"))});
     EXPECT_EQ(watch_for(live.address(), "127.0.0.1:9229/same", milliseconds{1500}), std::nullopt);
     EXPECT_EQ(live.requests().size(), 2U);
 }
 
 TEST(TargetWatch, StopsPromptlyWhileTheInspectorIsGone) {
-    const testing::RefusingPort gone;
+    const test_support::RefusingPort gone;
     std::atomic<int> lookups{0};
     const auto started = SteadyClock::now();
     {
@@ -215,7 +215,7 @@ TEST(ReattachingWindow, OtherMessagesStartNoSearch) {
 }
 
 TEST(ReattachingWindow, ClosingWhileSearchingEndsPromptlyAndNavigatesNowhere) {
-    const testing::RefusingPort gone;
+    const test_support::RefusingPort gone;
     fake::reset(
         {.window_failure = {},
          .webview_failure = {},
@@ -250,7 +250,7 @@ TEST(ReattachingWindow, WithoutReattachThePageIsNotWatched) {
 // The run sequence: the window follows the target the same address lists after a restart, and the
 // console gets the new ws target line; --no-reattach leaves the page unwatched.
 TEST(ReattachingRun, TheLauncherWatchesByDefaultAndNotWithTheFlag) {
-    testing::FakeInspector inspector({answer(target_list("one")), answer(target_list("two"))});
+    test_support::FakeInspector inspector({answer(target_list("one")), answer(target_list("two"))});
     fake::reset({.window_failure = {},
                  .webview_failure = {},
                  .steps = {page_message("websocket closed: ws://127.0.0.1:9229/one"),

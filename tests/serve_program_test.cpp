@@ -23,15 +23,15 @@ namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::BackgroundProcess;
-using testing::FakeAnswer;
-using testing::FakeInspector;
-using testing::find_in_path;
-using testing::http_request;
-using testing::HttpConnection;
-using testing::inspector_binary;
-using testing::run_process;
-using testing::RunningProgram;
+using test_support::BackgroundProcess;
+using test_support::FakeAnswer;
+using test_support::FakeInspector;
+using test_support::find_in_path;
+using test_support::http_request;
+using test_support::HttpConnection;
+using test_support::inspector_binary;
+using test_support::run_process;
+using test_support::RunningProgram;
 
 constexpr std::string_view FAKE_TARGET = "127.0.0.1:4000/fake-target";
 constexpr std::string_view NOTE_LINE =
@@ -58,8 +58,8 @@ TEST(ServeAddress, ComesFromTheLastServeFlag) {
 }
 
 std::string fake_list() {
-    return testing::http_reply("HTTP/1.0 200 OK", R"([{"webSocketDebuggerUrl": "ws://)" +
-                                                      std::string(FAKE_TARGET) + R"("}])");
+    return test_support::http_reply("HTTP/1.0 200 OK", R"([{"webSocketDebuggerUrl": "ws://)" +
+                                                           std::string(FAKE_TARGET) + R"("}])");
 }
 
 std::uint16_t port_of(const std::string& url) {
@@ -91,7 +91,7 @@ struct ServedProgram {
 };
 
 ServedProgram start_serving(const FakeInspector& fake, const std::vector<std::string>& flags,
-                            const std::vector<testing::EnvChange>& env = {}) {
+                            const std::vector<test_support::EnvChange>& env = {}) {
     std::vector<std::string> argv = {inspector_binary()};
     argv.insert(argv.end(), flags.begin(), flags.end());
     argv.push_back(fake.address());

@@ -16,9 +16,9 @@ namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeAnswer;
-using testing::FakeInspector;
-using testing::http_reply;
+using test_support::FakeAnswer;
+using test_support::FakeInspector;
+using test_support::http_reply;
 
 constexpr std::string_view LIST = R"([{"webSocketDebuggerUrl":"ws://127.0.0.1:1/abc"}])";
 
@@ -109,7 +109,7 @@ TEST(FetchOnce, AsksAPeerThatClosesWithoutAWordAgainInHttp11) {
 
 // A fake V8 inspector's DNS-rebinding defence: 400 unless the Host is numeric.
 FakeAnswer answer_numeric_hosts_only(const std::string& request) {
-    const std::string host = testing::host_of(request);
+    const std::string host = test_support::host_of(request);
     if (host.empty() || (host[0] != '[' && (host[0] < '0' || host[0] > '9'))) {
         return {http_reply("HTTP/1.0 400 Bad Request", "")};
     }
@@ -123,8 +123,8 @@ TEST(FetchOnce, AnswersA400WithTheNumericAddressConnectedTo) {
     ASSERT_TRUE(body.has_value()) << format_report(body.error());
     EXPECT_EQ(*body, LIST);
     ASSERT_EQ(fake.requests().size(), 2U);
-    EXPECT_EQ(testing::host_of(fake.requests()[0]), name);
-    EXPECT_EQ(testing::host_of(fake.requests()[1]), fake.address());
+    EXPECT_EQ(test_support::host_of(fake.requests()[0]), name);
+    EXPECT_EQ(test_support::host_of(fake.requests()[1]), fake.address());
 
     // A numeric Host answered 400 is not asked again; neither is a peer that refuses both.
     FakeInspector always({{http_reply("HTTP/1.0 400 Bad Request", "")}});
@@ -176,7 +176,7 @@ TEST(NumericHost, NamesThePeerByNumberAndTheUnspecifiedAddressAsLoopback) {
 }
 
 TEST(FetchOnce, ConnectFailuresCarryTheConnectContext) {
-    testing::RefusingPort refusing;
+    test_support::RefusingPort refusing;
     const auto refused = fetch_once(refusing.address(), TARGET_LIST_PATH);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().messages(),
@@ -344,7 +344,7 @@ TEST(FetchBound, RetriesEveryPauseUntilTheDeadlineInFakeTime) {
 }
 
 TEST(ConnectBound, APeerThatNeverAcceptsTimesOutWithTheSystemError) {
-    testing::StuckListener stuck;
+    test_support::StuckListener stuck;
     const auto addresses = net::resolve_inspector_addr(stuck.address());
     ASSERT_TRUE(addresses.has_value());
     for (const auto limit : {0ms, 300ms}) {
@@ -361,7 +361,7 @@ TEST(ConnectBound, APeerThatNeverAcceptsTimesOutWithTheSystemError) {
 TEST(FetchTargetList, FailsAtOnceOnlyOnAddressesThatCanNeverWork) {
     // A fake clock that moves 100 ms per reading: a few attempts, and the pauses between them tell
     // retried from not.
-    testing::RefusingPort refusing;
+    test_support::RefusingPort refusing;
     FakeInspector busy({{"HTTP/1.0 503 Busy\r\n\r\n"}});
     struct Case {
         std::string address;

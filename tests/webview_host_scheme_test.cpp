@@ -12,7 +12,7 @@
 
 #include "gtk_api.h"
 #include "host.h"
-#include "window/x_display.h"
+#include "x11/x_display.h"
 
 // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of WebKit's threads at
 // exit, so leak checking is off in this process; address errors are still caught. (Read only by
@@ -24,7 +24,7 @@ extern "C" const char* __asan_default_options() {
 namespace quelby::webview_host {
 namespace {
 
-using window_testing::Clock;
+using x11_testing::Clock;
 
 std::span<const std::uint8_t> bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -200,8 +200,8 @@ class SchemeInWebView : public ::testing::Test {
         display_.reset();
     }
 
-    static inline std::optional<window_testing::XvfbDisplay> display_;
-    static inline std::optional<window_testing::TemporaryHome> home_;
+    static inline std::optional<x11_testing::XvfbDisplay> display_;
+    static inline std::optional<x11_testing::TemporaryHome> home_;
 };
 
 // Runs the loop's turns until `done` or the deadline; a periodic source keeps the check going.

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-namespace quelby::testing {
+namespace quelby::test_support {
 namespace {
 
 std::pair<int, std::uint16_t> bind_loopback() {
@@ -223,4 +223,4 @@ std::string RefusingPort::address() const {
     return "127.0.0.1:" + std::to_string(port_);
 }
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace quelby::testing {
+namespace quelby::test_support {
 
 struct FakeAnswer {
     std::string bytes;         // sent in one piece (blocking until the client has taken it)
@@ -95,4 +95,4 @@ class RefusingPort {
     std::uint16_t port_ = 0;
 };
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

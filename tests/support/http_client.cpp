@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace quelby::testing {
+namespace quelby::test_support {
 namespace {
 
 bool same_name(std::string_view a, std::string_view b) {
@@ -174,4 +174,4 @@ std::optional<HttpReply> http_request(std::uint16_t port, std::string_view metho
     return connection.read_reply(method == "HEAD");
 }
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace quelby::testing {
+namespace quelby::test_support {
 
 struct HttpReply {
     int status = 0;
@@ -51,4 +51,4 @@ std::optional<HttpReply> http_request(std::uint16_t port, std::string_view metho
                                       std::string_view target,
                                       const std::vector<std::string>& extra_headers = {});
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

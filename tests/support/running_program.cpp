@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace quelby::testing {
+namespace quelby::test_support {
 
 RunningProgram::RunningProgram(const std::vector<std::string>& argv,
                                const std::vector<EnvChange>& env) {
@@ -150,4 +150,4 @@ std::optional<ProcessResult> RunningProgram::wait(std::chrono::milliseconds time
     return result;
 }
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

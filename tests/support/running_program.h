@@ -12,7 +12,7 @@
 
 #include "support/subprocess.h"
 
-namespace quelby::testing {
+namespace quelby::test_support {
 
 class RunningProgram {
   public:
@@ -41,4 +41,4 @@ class RunningProgram {
     std::string err_;
 };
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace quelby::testing {
+namespace quelby::test_support {
 namespace {
 
 std::vector<std::string> child_environment(const std::vector<EnvChange>& changes) {
@@ -214,4 +214,4 @@ std::optional<std::string> BackgroundProcess::wait_for_stderr_line(
     }
 }
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace quelby::testing {
+namespace quelby::test_support {
 
 // An environment change: set the variable, or (nullopt) remove it.
 using EnvChange = std::pair<std::string, std::optional<std::string>>;
@@ -59,4 +59,4 @@ class BackgroundProcess {
     std::string pending_;
 };
 
-}  // namespace quelby::testing
+}  // namespace quelby::test_support

@@ -18,7 +18,7 @@
 
 extern char** environ;
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 
 namespace {
 
@@ -281,4 +281,4 @@ int longest_run_near(const Screenshot& shot, Colour colour, int tolerance) {
     return longest;
 }
 
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing

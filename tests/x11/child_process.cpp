@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 
 namespace {
 
@@ -171,4 +171,4 @@ std::optional<int> ChildProcess::wait_exit(Clock::time_point deadline) {
     return status_;
 }
 
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing

@@ -7,7 +7,7 @@
 
 #include "child_process.h"
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 
 class NodeInspector {
   public:
@@ -27,4 +27,4 @@ class NodeInspector {
     std::string address_;
 };
 
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 
 using Clock = std::chrono::steady_clock;
 
@@ -49,4 +49,4 @@ class ChildProcess {
     std::string err_;
 };
 
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing

@@ -12,7 +12,7 @@
 
 #include "child_process.h"
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 
 class XvfbDisplay {
   public:
@@ -78,4 +78,4 @@ std::size_t count_pixels_near(const Screenshot& shot, Colour colour, int toleran
 // The longest horizontal run of such pixels.
 int longest_run_near(const Screenshot& shot, Colour colour, int tolerance);
 
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing

@@ -3,7 +3,7 @@
 #include <regex>
 #include <stdexcept>
 
-namespace quelby::window_testing {
+namespace quelby::x11_testing {
 
 namespace {
 
@@ -35,4 +35,4 @@ bool NodeInspector::wait_attached(std::chrono::seconds limit) {
         Clock::now() + limit);
 }
 
-}  // namespace quelby::window_testing
+}  // namespace quelby::x11_testing
