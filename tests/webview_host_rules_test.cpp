@@ -10,6 +10,7 @@
 #include "gtk_scheme.h"
 #include "language_tag.h"
 #include "response_header_rules.h"
+#include "scheme_rules.h"
 
 namespace quelby::webview_host::gtk {
 namespace {

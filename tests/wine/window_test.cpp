@@ -43,6 +43,20 @@ TEST(Win32Window, CloseRequestDoesNotDestroyTheWindow) {
     EXPECT_TRUE(IsWindow(window->state().hwnd));
 }
 
+TEST(Win32WebView, RefusesSchemesTheEngineServesItselfBeforeStartingTheRuntime) {
+    EventLoop loop = create_event_loop();
+    auto window = create_window(loop, WindowAttributes{.title = TITLE});
+    ASSERT_TRUE(window);
+    auto webview = WebViewBuilder()
+                       .register_scheme("http", [](std::string_view, const Request&, Responder) {})
+                       .set_url("http://x/")
+                       .build(*window);
+    ASSERT_FALSE(webview);
+    EXPECT_EQ(webview.error().messages(),
+              std::vector<std::string>{
+                  "WebView2 cannot serve the URI scheme \"http\" through the program"});
+}
+
 TEST(Win32WebView, WithoutARuntimeBuildFailsWithTheLoadersHresult) {
     EventLoop loop = create_event_loop();
     auto window = create_window(loop, WindowAttributes{.title = TITLE});

@@ -133,19 +133,6 @@ void delete_binding(gpointer binding) {
 
 }  // namespace
 
-bool is_registrable_scheme(std::string_view name) noexcept {
-    constexpr std::array<std::string_view, 9> ENGINE_SCHEMES = {
-        "http", "https", "file", "data", "blob", "about", "ws", "wss", "javascript"};
-    if (name.empty() || !(name[0] >= 'a' && name[0] <= 'z')) {
-        return false;
-    }
-    const bool well_formed = std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    });
-    return well_formed &&
-           std::find(ENGINE_SCHEMES.begin(), ENGINE_SCHEMES.end(), name) == ENGINE_SCHEMES.end();
-}
-
 void register_scheme_handler(const WebKitApi& webkit, WebKitWebContext* context,
                              const std::string& name, SchemeHandler handler) {
     webkit.webkit_web_context_register_uri_scheme(context, name.c_str(), on_scheme_request,

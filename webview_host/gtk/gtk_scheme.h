@@ -8,10 +8,6 @@
 
 namespace quelby::webview_host::gtk {
 
-// A scheme name WebKit will let the program serve: an RFC 3986 scheme in lower case that is not one
-// of the schemes the engine handles itself.
-bool is_registrable_scheme(std::string_view name) noexcept;
-
 // Registers `handler` for `name` on `context`. The context owns the handler from then on.
 void register_scheme_handler(const WebKitApi& webkit, WebKitWebContext* context,
                              const std::string& name, SchemeHandler handler);

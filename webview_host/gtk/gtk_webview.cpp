@@ -8,6 +8,7 @@
 #include "language_tag.h"
 #include "page_diagnostics_script.h"
 #include "page_scripts.h"
+#include "scheme_rules.h"
 
 namespace quelby::webview_host {
 
@@ -63,25 +64,6 @@ void on_download_started(WebKitWebContext* /*context*/, WebKitDownload* download
     gtk::loaded_window_api().g_signal_connect_data(download, "decide-destination",
                                                    G_CALLBACK(on_decide_destination), nullptr,
                                                    nullptr, GConnectFlags{});
-}
-
-Status check_schemes(const std::vector<std::pair<std::string, SchemeHandler>>& schemes) {
-    std::set<std::string> seen;
-    for (const auto& [name, handler] : schemes) {
-        if (!gtk::is_registrable_scheme(name)) {
-            return std::unexpected(ErrorChain::from_message(
-                "WebKit cannot serve the URI scheme \"" + name + "\" through the program"));
-        }
-        if (!seen.insert(name).second) {
-            return std::unexpected(
-                ErrorChain::from_message("the URI scheme \"" + name + "\" is registered twice"));
-        }
-        if (!handler) {
-            return std::unexpected(
-                ErrorChain::from_message("the URI scheme \"" + name + "\" has no handler"));
-        }
-    }
-    return {};
 }
 
 void add_document_start_script(const gtk::WebKitApi& webkit, WebKitUserContentManager* content,
@@ -162,7 +144,7 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     if (!loaded) {
         return std::unexpected(std::move(loaded).error());
     }
-    if (auto checked = check_schemes(schemes_); !checked) {
+    if (auto checked = check_private_schemes(schemes_, "WebKit"); !checked) {
         return std::unexpected(std::move(checked).error());
     }
     const gtk::WebKitApi& webkit = **loaded;

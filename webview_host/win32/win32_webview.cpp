@@ -10,6 +10,7 @@
 #include "com_object.h"
 #include "os_error.h"
 #include "page_diagnostics_script.h"
+#include "scheme_rules.h"
 #include "span_stream.h"
 #include "webview2_environment_rules.h"
 #include "webview2_loader.h"
@@ -506,6 +507,10 @@ WebViewState::~WebViewState() {
 
 Result<WebView> WebViewBuilder::build(Window& window) {
     WindowState& window_state = window.state();
+    // Refused before the runtime is started: nothing to undo.
+    if (auto checked = check_private_schemes(schemes_, "WebView2"); !checked) {
+        return std::unexpected(std::move(checked).error());
+    }
     if (auto started = start_com(); !started) {
         return std::unexpected(std::move(started).error());
     }
