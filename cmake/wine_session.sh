@@ -12,13 +12,15 @@ export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=
 case "$action" in
 start)
     mkdir -p "$dir"
-    [ -s "$dir/display" ] && kill -0 "$(cat "$dir/xvfb.pid" 2>/dev/null)" 2>/dev/null && exit 0
+    "$0" stop "$dir"
     rm -f "$dir/display"
     # Every background process gets descriptors of its own: ctest waits for the test's output to
     # close, which a server holding it open would never let happen.
     Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$dir/display" </dev/null \
         >/dev/null 2>&1 &
-    echo $! >"$dir/xvfb.pid"
+    # The process's start time beside its number: a number the system has since given to another
+    # process is never taken for ours.
+    echo "$! $(cut -d' ' -f22 "/proc/$!/stat")" >"$dir/xvfb.pid"
     for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
     [ -s "$dir/display" ] || { echo "wine session: Xvfb did not start" >&2; exit 1; }
     export DISPLAY=":$(head -n 1 "$dir/display")"
@@ -27,8 +29,13 @@ start)
     wine wineboot --init </dev/null >/dev/null 2>&1
     ;;
 stop)
-    wineserver -k 2>/dev/null || true
-    [ -f "$dir/xvfb.pid" ] && kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+    [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; }
+    if [ -f "$dir/xvfb.pid" ]; then
+        read -r pid started <"$dir/xvfb.pid" || true
+        if [ -n "${pid:-}" ] && [ "$(cut -d' ' -f22 "/proc/$pid/stat" 2>/dev/null)" = "${started:-}" ]; then
+            kill "$pid" 2>/dev/null || true
+        fi
+    fi
     rm -f "$dir/display" "$dir/xvfb.pid"
     ;;
 run)

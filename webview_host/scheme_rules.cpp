@@ -24,9 +24,9 @@ Status check_private_schemes(const std::vector<std::pair<std::string, SchemeHand
     std::set<std::string> seen;
     for (const auto& [name, handler] : schemes) {
         if (!is_registrable_scheme(name)) {
-            return std::unexpected(ErrorChain::from_message(
-                std::string(engine) + " cannot serve the URI scheme \"" + name +
-                "\" through the program"));
+            return std::unexpected(ErrorChain::from_message(std::string(engine) +
+                                                            " cannot serve the URI scheme \"" +
+                                                            name + "\" through the program"));
         }
         if (!seen.insert(name).second) {
             return std::unexpected(

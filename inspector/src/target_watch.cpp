@@ -1,5 +1,6 @@
 #include "target_watch.h"
 
+#include <optional>
 #include <utility>
 
 namespace quelby {
@@ -68,13 +69,21 @@ void TargetWatch::run() {
             lost_.reset();
             searching_ = true;
         }
-        search(lost, clock);
-        const std::scoped_lock lock(mutex_);
-        searching_ = false;
+        std::optional<std::string> found = search(lost, clock);
+        {
+            // Done before the target is handed on: the new page may lose its connection as soon
+            // as it is navigated to, and that loss must start the next search, not be taken for
+            // this one.
+            const std::scoped_lock lock(mutex_);
+            searching_ = false;
+        }
+        if (found) {
+            found_(std::move(*found));
+        }
     }
 }
 
-void TargetWatch::search(const std::string& lost, const FetchClock& clock) {
+std::optional<std::string> TargetWatch::search(const std::string& lost, const FetchClock& clock) {
     bool seen_gone = false;
     while (true) {
         attempt_failed_ = false;
@@ -82,16 +91,15 @@ void TargetWatch::search(const std::string& lost, const FetchClock& clock) {
         {
             const std::scoped_lock lock(mutex_);
             if (stopped_) {
-                return;
+                return std::nullopt;
             }
         }
         if (target && (*target != lost || seen_gone)) {
-            found_(std::move(*target));
-            return;
+            return std::move(*target);
         }
         seen_gone = seen_gone || !target || attempt_failed_;
         if (!pause(target ? LIVE_TARGET_PAUSE : RETRY_PAUSE)) {
-            return;
+            return std::nullopt;
         }
     }
 }

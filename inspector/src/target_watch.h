@@ -49,7 +49,8 @@ class TargetWatch {
 
   private:
     void run();
-    void search(const std::string& lost, const FetchClock& clock);
+    // The new target, or nullopt when the watch was stopped first.
+    std::optional<std::string> search(const std::string& lost, const FetchClock& clock);
     bool pause(std::chrono::milliseconds length);
 
     TargetDiscovery discovery_;
