@@ -90,12 +90,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
 
 ChildProcess::~ChildProcess() {
     if (!status_) {
+        // Not reaped yet, so the group's number is still ours (see reap_if_exited).
         kill(-pid_, SIGKILL);
         int status = 0;
         waitpid(pid_, &status, 0);
-    } else {
-        // The program's helper processes end on their own once it is gone; make sure of it.
-        kill(-pid_, SIGKILL);
     }
     if (out_fd_ >= 0)
         close(out_fd_);
@@ -139,8 +137,18 @@ bool ChildProcess::pump(Clock::time_point deadline) {
 void ChildProcess::reap_if_exited() {
     if (status_)
         return;
+    // Looked at without reaping first: until the child is reaped its number cannot be given to
+    // another process, so the group it leads (the program and its helper processes, which end on
+    // their own once it is gone; this makes sure of it) can be ended without hitting a stranger's
+    // group that later got the same number, such as another test's X server.
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != pid_) {
+        return;
+    }
+    kill(-pid_, SIGKILL);
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (waitpid(pid_, &status, 0) == pid_) {
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
 }
