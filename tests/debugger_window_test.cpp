@@ -7,12 +7,15 @@
 #include <string>
 #include <thread>
 
-#include "x11/child_process.h"
-#include "x11/node_inspector.h"
+#include "support/child_process.h"
+#include "support/node_inspector.h"
 #include "x11/x_display.h"
 
 namespace quelby::x11_testing {
 namespace {
+
+using test_support::ChildProcess;
+using test_support::NodeInspector;
 
 using namespace std::chrono_literals;
 
@@ -64,7 +67,6 @@ class DebuggerWindow : public ::testing::Test {
                      {"LC_MESSAGES", std::nullopt},
                      {"WAYLAND_DISPLAY", std::nullopt},
                      {"DISPLAY", display_.name()},
-                     {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
                      {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
                      // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of
                      // WebKit's threads at exit; address errors are still caught.
@@ -93,7 +95,7 @@ class DebuggerWindow : public ::testing::Test {
 
 TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard) {
     NodeInspector node({"--inspect-brk=127.0.0.1:0", script_.string()}, env_);
-    ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()}, env_);
+    ChildProcess program({test_support::inspector_binary(), node.address()}, env_);
     ASSERT_TRUE(node.wait_attached(60s)) << "program stderr:\n" << program.err();
     ASSERT_NE(wait_for_window_titled(display_.name(), TITLE, Clock::now() + 10s), 0u);
 

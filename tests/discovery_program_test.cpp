@@ -7,20 +7,22 @@
 #include <regex>
 
 #include "launcher.h"
+#include "support/child_process.h"
 #include "support/fake_inspector.h"
-#include "support/subprocess.h"
+#include "support/node_inspector.h"
 #include "target_list_fetch.h"
 
 namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::BackgroundProcess;
+using test_support::ChildProcess;
 using test_support::FakeAnswer;
 using test_support::FakeInspector;
 using test_support::find_in_path;
 using test_support::http_reply;
 using test_support::inspector_binary;
+using test_support::NodeInspector;
 using test_support::run_process;
 
 std::string three_lines(std::string_view ws, std::string_view key = "ws") {
@@ -162,51 +164,25 @@ TEST(HelpfulCauses, A400ForANameIsAnsweredWithTheNumericAddress) {
     EXPECT_EQ(test_support::host_of(fake.requests()[1]), fake.address());
 }
 
-// node --inspect on a free loopback port: its ws:// line and the address it listens on.
-struct Node {
-    std::unique_ptr<BackgroundProcess> process;
-    std::string ws_target;  // 127.0.0.1:PORT/UUID
-    std::string port;
-};
-
-std::optional<Node> start_node() {
-    const auto node = find_in_path("node");
-    if (!node) {
-        return std::nullopt;
-    }
-    Node started{std::make_unique<BackgroundProcess>(std::vector<std::string>{
-                     *node, "--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"}),
-                 "", ""};
-    const auto line = started.process->wait_for_stderr_line("Debugger listening on ws://", 10s);
-    std::smatch match;
-    if (!line || !std::regex_search(*line, match, std::regex(R"(ws://(127\.0\.0\.1:(\d+)/\S+))"))) {
-        ADD_FAILURE() << "node did not announce its inspector";
-        return std::nullopt;
-    }
-    started.ws_target = match[1];
-    started.port = match[2];
-    return started;
-}
-
 TEST(RealNode, AttachesToWhatItPrintsAndToEveryFormOfItsAddress) {
-    const auto node = start_node();
-    if (!node) {
+    if (!NodeInspector::available()) {
         GTEST_SKIP() << "node is not installed";
     }
+    NodeInspector node(NodeInspector::idle());
     const std::vector<std::string> forms = {
-        "ws://" + node->ws_target,
-        node->ws_target,
-        "http://127.0.0.1:" + node->port + "/json",
+        "ws://" + node.ws_target(),
+        node.ws_target(),
+        "http://127.0.0.1:" + node.port() + "/json",
         // The Host header carries the port as a number: node echoes it into the target.
-        "127.0.0.1:+" + node->port,
+        "127.0.0.1:+" + node.port(),
         // node refuses Host 0.0.0.0 with 400; the numeric address connected to is accepted.
-        "0.0.0.0:" + node->port,
+        "0.0.0.0:" + node.port(),
     };
     for (const auto& form : forms) {
         SCOPED_TRACE(form);
         const auto result = print_url({form});
         EXPECT_EQ(result.exit_code, 0) << result.err;
-        EXPECT_EQ(result.out, three_lines(node->ws_target));
+        EXPECT_EQ(result.out, three_lines(node.ws_target()));
         EXPECT_LT(result.elapsed, 2500ms);
     }
 }
@@ -219,11 +195,11 @@ TEST(RealChromium, PrintUrlFindsAPageTarget) {
     const auto profile = std::filesystem::temp_directory_path() /
                          ("quelby-discovery-chromium-" + std::to_string(::getpid()));
     {
-        BackgroundProcess browser(
+        ChildProcess browser(
             {*chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--user-data-dir=" + profile.string(), "--remote-debugging-port=0", "about:blank"});
-        const auto line = browser.wait_for_stderr_line("DevTools listening on ws://", 30s);
+        const auto line = browser.read_err_line_containing("DevTools listening on ws://", 30s);
         std::smatch match;
         ASSERT_TRUE(line &&
                     std::regex_search(*line, match, std::regex(R"(ws://(127\.0\.0\.1:\d+)/)")))

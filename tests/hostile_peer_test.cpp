@@ -5,8 +5,8 @@
 #include "debugger_address.h"
 #include "launcher.h"
 #include "quoted_text.h"
+#include "support/child_process.h"
 #include "support/fake_inspector.h"
-#include "support/subprocess.h"
 #include "target_list_fetch.h"
 #include "utf8.h"
 

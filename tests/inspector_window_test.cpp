@@ -5,12 +5,15 @@
 #include <optional>
 #include <string>
 
-#include "x11/child_process.h"
-#include "x11/node_inspector.h"
+#include "support/child_process.h"
+#include "support/node_inspector.h"
 #include "x11/x_display.h"
 
 namespace quelby::x11_testing {
 namespace {
+
+using test_support::ChildProcess;
+using test_support::NodeInspector;
 
 constexpr const char* TITLE = "quelby \xe2\x80\x94 script inspector";  // U+2014 in UTF-8
 
@@ -29,11 +32,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-// A node inspector kept alive by a timer.
-NodeInspector idle_node(const std::vector<EnvChange>& env) {
-    return {{"--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"}, env};
-}
-
 class InspectorWindow : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -45,9 +43,6 @@ class InspectorWindow : public ::testing::Test {
              {"LC_MESSAGES", std::nullopt},
              {"WAYLAND_DISPLAY", std::nullopt},
              {"DISPLAY", std::nullopt},
-             {"QUELBY_INSPECTOR_FRONTEND", std::nullopt},
-             {"QUELBY_INSPECTOR_BACKTRACE", std::nullopt},
-             {"QUELBY_INSPECTOR_LIB_BACKTRACE", std::nullopt},
              // Only read by sanitizer builds: the toolkit's own lifetime allocations.
              {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" QUELBY_GUI_LEAK_SUPPRESSIONS}});
     }
@@ -84,8 +79,8 @@ class InspectorWindow : public ::testing::Test {
 
 TEST_F(InspectorWindow, AttachesToTheEngineShowsTheTitleAndExitsCleanlyOnClose) {
     XvfbDisplay display;
-    NodeInspector node = idle_node(env_);
-    ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()},
+    NodeInspector node(NodeInspector::idle(), env_);
+    ChildProcess program({test_support::inspector_binary(), node.address()},
                          with({{"DISPLAY", display.name()}, {"ASAN_OPTIONS", NO_LEAK_CHECK}}));
 
     ASSERT_TRUE(node.wait_attached(std::chrono::seconds(60)))
@@ -113,11 +108,9 @@ TEST_F(InspectorWindow, FollowsTheDebuggeeAcrossARestartUnlessToldNotTo) {
     for (const bool reattach : {true, false}) {
         SCOPED_TRACE(reattach ? "default" : "--no-reattach");
         std::optional<NodeInspector> first;
-        first.emplace(
-            std::vector<std::string>{"--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"},
-            env_);
+        first.emplace(NodeInspector::idle(), env_);
         const std::string address = first->address();
-        std::vector<std::string> argv = {QUELBY_INSPECTOR_BINARY, address};
+        std::vector<std::string> argv = {test_support::inspector_binary(), address};
         if (!reattach) {
             argv.emplace_back("--no-reattach");
         }
@@ -156,14 +149,14 @@ constexpr const char* MISSING_PAGE_TEMPLATE = "http://devtools.localhost/no-such
 
 TEST_F(InspectorWindow, DiagnosticsSwitchReportsWhatThePageMissesAndIsSilentWhenOff) {
     XvfbDisplay display;
-    NodeInspector node = idle_node(env_);
+    NodeInspector node(NodeInspector::idle(), env_);
     const std::string expected =
         "quelby_inspector: page: not found: "
         "devtools://localhost/no-such-page.html?ws=" +
         node.address() + "/";
     for (const char* value : {"1", "0"}) {
         SCOPED_TRACE(std::string("QUELBY_INSPECTOR_PAGE_DIAGNOSTICS=") + value);
-        ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()},
+        ChildProcess program({test_support::inspector_binary(), node.address()},
                              with({{"DISPLAY", display.name()},
                                    {"ASAN_OPTIONS", NO_LEAK_CHECK},
                                    {"QUELBY_INSPECTOR_FRONTEND", MISSING_PAGE_TEMPLATE},
@@ -185,8 +178,8 @@ TEST_F(InspectorWindow, DiagnosticsSwitchReportsWhatThePageMissesAndIsSilentWhen
 }
 
 TEST_F(InspectorWindow, WithoutADisplayReportsTheWindowFailureAfterTheThreeLines) {
-    NodeInspector node = idle_node(env_);
-    ChildProcess program({QUELBY_INSPECTOR_BINARY, node.address()}, env_);
+    NodeInspector node(NodeInspector::idle(), env_);
+    ChildProcess program({test_support::inspector_binary(), node.address()}, env_);
     const std::optional<int> status = program.wait_exit(Clock::now() + std::chrono::seconds(30));
     ASSERT_TRUE(status.has_value()) << "the program did not end";
     EXPECT_EQ(*status, 1);
@@ -198,10 +191,10 @@ TEST_F(InspectorWindow, WithoutADisplayReportsTheWindowFailureAfterTheThreeLines
 
 TEST_F(InspectorWindow, WithoutAUsableWebKitReportsTheWebViewFailure) {
     XvfbDisplay display;
-    NodeInspector node = idle_node(env_);
+    NodeInspector node(NodeInspector::idle(), env_);
     // A library by WebKit's name that exports nothing, found first by the dynamic loader.
     ChildProcess program(
-        {QUELBY_INSPECTOR_BINARY, node.address()},
+        {test_support::inspector_binary(), node.address()},
         with({{"DISPLAY", display.name()}, {"LD_LIBRARY_PATH", QUELBY_FAKE_WEBKIT_DIR}}));
     const std::optional<int> status = program.wait_exit(Clock::now() + std::chrono::seconds(30));
     ASSERT_TRUE(status.has_value()) << "the program did not end";

@@ -10,8 +10,8 @@
 #include "asset_table.h"
 #include "host.h"
 
+#include "support/child_process.h"
 #include "support/fake_inspector.h"
-#include "support/subprocess.h"
 
 namespace quelby {
 namespace {

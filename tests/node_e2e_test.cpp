@@ -1,33 +1,24 @@
 // The real program against a real V8 inspector: node --inspect=127.0.0.1:0.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <regex>
-
-#include "support/subprocess.h"
+#include "support/child_process.h"
+#include "support/node_inspector.h"
 
 namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::BackgroundProcess;
-using test_support::find_in_path;
 using test_support::inspector_binary;
+using test_support::NodeInspector;
 using test_support::run_process;
 
 TEST(NodeEndToEnd, PrintUrlFindsTheTargetNodeAnnounces) {
-    const auto node = find_in_path("node");
-    if (!node) {
+    if (!NodeInspector::available()) {
         GTEST_SKIP() << "node is not installed";
     }
-    BackgroundProcess inspector(
-        {*node, "--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"});
-    const auto line = inspector.wait_for_stderr_line("Debugger listening on ws://", 10s);
-    ASSERT_TRUE(line.has_value()) << "node did not announce its inspector";
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(*line, match, std::regex(R"(ws://((127\.0\.0\.1:\d+)/\S+))")));
-    const std::string ws_target = match[1];
-    const std::string addr = match[2];
+    NodeInspector node(NodeInspector::idle());
+    const std::string& ws_target = node.ws_target();
+    const std::string& addr = node.address();
 
     const auto result = run_process({inspector_binary(), "--print-url", addr});
     EXPECT_EQ(result.exit_code, 0) << result.err;

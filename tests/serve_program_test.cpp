@@ -14,24 +14,25 @@
 
 #include "asset_table.h"
 #include "launcher.h"
+#include "support/child_process.h"
 #include "support/fake_inspector.h"
 #include "support/http_client.h"
-#include "support/running_program.h"
-#include "support/subprocess.h"
+#include "support/node_inspector.h"
 
 namespace quelby {
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::BackgroundProcess;
+using test_support::ChildProcess;
+using test_support::Clock;
 using test_support::FakeAnswer;
 using test_support::FakeInspector;
 using test_support::find_in_path;
 using test_support::http_request;
 using test_support::HttpConnection;
 using test_support::inspector_binary;
+using test_support::NodeInspector;
 using test_support::run_process;
-using test_support::RunningProgram;
 
 constexpr std::string_view FAKE_TARGET = "127.0.0.1:4000/fake-target";
 constexpr std::string_view NOTE_LINE =
@@ -84,7 +85,7 @@ bool port_is_free(std::uint16_t port) {
 
 // Starts the program with --serve arguments against the fake inspector and reads its three lines.
 struct ServedProgram {
-    std::unique_ptr<RunningProgram> program;
+    std::unique_ptr<ChildProcess> program;
     std::vector<std::string> lines;
     std::string url;
     std::uint16_t port = 0;
@@ -95,7 +96,7 @@ ServedProgram start_serving(const FakeInspector& fake, const std::vector<std::st
     std::vector<std::string> argv = {inspector_binary()};
     argv.insert(argv.end(), flags.begin(), flags.end());
     argv.push_back(fake.address());
-    ServedProgram served{std::make_unique<RunningProgram>(argv, env), {}, {}, 0};
+    ServedProgram served{std::make_unique<ChildProcess>(argv, env), {}, {}, 0};
     for (int i = 0; i < 3; ++i) {
         auto line = served.program->read_line(10s);
         if (!line) {
@@ -140,12 +141,12 @@ TEST_P(ServeSignal, PrintsTheServedUrlServesUntilTheSignalThenExitsZeroAndFreesT
     EXPECT_EQ(root->header("Location"), served.url.substr(served.url.find("/js")));
 
     served.program->send_signal(GetParam());
-    const auto result = served.program->wait(5s);
-    ASSERT_TRUE(result.has_value()) << "still running after the signal";
-    EXPECT_EQ(result->exit_code, 0);
-    EXPECT_EQ(result->term_signal, 0);
-    EXPECT_EQ(result->err, "");
-    EXPECT_EQ(result->out, "");
+    ASSERT_EQ(served.program->wait_exit(Clock::now() + 5s), std::optional<int>(0))
+        << "still running after the signal, or not a clean exit";
+    EXPECT_EQ(served.program->err(), "");
+    // Nothing after the three lines.
+    EXPECT_EQ(served.program->out(),
+              served.lines[0] + "\n" + served.lines[1] + "\n" + served.lines[2] + "\n");
     EXPECT_TRUE(port_is_free(served.port));
     EXPECT_FALSE(HttpConnection(served.port).connected());
 }
@@ -159,13 +160,10 @@ INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, ServeSignal, ::testing::Values(S
 TEST(Serve, AnInterruptAsSoonAsTheFirstLineIsOutStillEndsWithStatusZero) {
     FakeInspector fake({FakeAnswer{fake_list()}});
     for (int i = 0; i < 5; ++i) {
-        RunningProgram program({inspector_binary(), "--serve", fake.address()});
+        ChildProcess program({inspector_binary(), "--serve", fake.address()});
         ASSERT_TRUE(program.read_line(10s).has_value());
         program.send_signal(SIGINT);
-        const auto result = program.wait(5s);
-        ASSERT_TRUE(result.has_value());
-        EXPECT_EQ(result->term_signal, 0);
-        EXPECT_EQ(result->exit_code, 0);
+        EXPECT_EQ(program.wait_exit(Clock::now() + 5s), std::optional<int>(0));
     }
 }
 
@@ -175,7 +173,7 @@ TEST(Serve, AnExplicitPortCanBeTakenAgainAtOnceAfterAnInterruptWithOpenConnectio
     ASSERT_NE(first.port, 0);
     const std::string explicit_address = "--serve=127.0.0.1:" + std::to_string(first.port);
     first.program->send_signal(SIGINT);
-    ASSERT_TRUE(first.program->wait(5s).has_value());
+    ASSERT_TRUE(first.program->wait_exit(Clock::now() + 5s).has_value());
 
     ServedProgram second = start_serving(fake, {explicit_address});
     ASSERT_EQ(second.port, first.port) << (second.lines.empty() ? "" : second.lines[1]);
@@ -184,9 +182,7 @@ TEST(Serve, AnExplicitPortCanBeTakenAgainAtOnceAfterAnInterruptWithOpenConnectio
     ASSERT_TRUE(open.send("GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     ASSERT_TRUE(open.read_reply().has_value());
     second.program->send_signal(SIGINT);
-    const auto result = second.program->wait(5s);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->exit_code, 0);
+    EXPECT_EQ(second.program->wait_exit(Clock::now() + 5s), std::optional<int>(0));
 
     ServedProgram third = start_serving(fake, {explicit_address});
     EXPECT_EQ(third.port, first.port) << (third.lines.empty() ? "" : third.lines[1]);
@@ -205,25 +201,17 @@ TEST(Serve, AnAddressItCannotServeOnIsReportedAfterDiscovery) {
 
 // Headless Chromium opens the printed URL; node reports the front end's connection.
 TEST(ServeEndToEnd, HeadlessChromiumOpensThePrintedUrlAndAttachesToNode) {
-    const auto node = find_in_path("node");
     const auto chromium = find_in_path("chromium");
-    if (!node) {
+    if (!NodeInspector::available()) {
         GTEST_SKIP() << "node is not installed";
     }
     if (!chromium) {
         GTEST_SKIP() << "chromium is not installed (scripts/install_dependencies.sh)";
     }
-    BackgroundProcess inspector(
-        {*node, "--inspect=127.0.0.1:0", "-e",
-         "let n = 0; setInterval(() => console.log('quelby --serve: tick', ++n), 200)"});
-    const auto listening = inspector.wait_for_stderr_line("Debugger listening on ws://", 10s);
-    ASSERT_TRUE(listening.has_value()) << "node did not announce its inspector";
-    std::smatch match;
-    ASSERT_TRUE(
-        std::regex_search(*listening, match, std::regex(R"(ws://((127\.0\.0\.1:\d+)/\S+))")));
-    const std::string ws_target = match[1];
+    NodeInspector node(NodeInspector::idle());
+    const std::string& ws_target = node.ws_target();
 
-    RunningProgram program({inspector_binary(), "--serve", match[2]});
+    ChildProcess program({inspector_binary(), "--serve", node.address()});
     std::vector<std::string> lines;
     for (int i = 0; i < 3; ++i) {
         if (auto line = program.read_line(10s)) {
@@ -250,18 +238,16 @@ TEST(ServeEndToEnd, HeadlessChromiumOpensThePrintedUrlAndAttachesToNode) {
                      "--user-data-dir=" + (home / "profile").string(), "--window-size=1280,800",
                      "--virtual-time-budget=5000", "--screenshot=" + screenshot.string(), url},
                     {{"HOME", home.string()}});
-    const auto attached = inspector.wait_for_stderr_line("Debugger attached.", 20s);
+    const bool attached = node.wait_attached(20s);
     std::filesystem::remove_all(home);
     EXPECT_EQ(browser.exit_code, 0) << browser.err.substr(0, 2000);
-    ASSERT_TRUE(attached.has_value()) << "node never saw the front end; chromium said:\n"
-                                      << browser.err.substr(0, 2000);
+    ASSERT_TRUE(attached) << "node never saw the front end; chromium said:\n"
+                          << browser.err.substr(0, 2000);
     ASSERT_TRUE(std::filesystem::exists(screenshot));
     EXPECT_GT(std::filesystem::file_size(screenshot), 5000U);
 
     program.send_signal(SIGINT);
-    const auto result = program.wait(5s);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->exit_code, 0);
+    EXPECT_EQ(program.wait_exit(Clock::now() + 5s), std::optional<int>(0));
 }
 
 }  // namespace

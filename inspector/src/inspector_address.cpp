@@ -5,6 +5,7 @@
 #include "ascii_text.h"
 #include "quoted_text.h"
 #include "socket_address.h"
+#include "ws_url.h"
 
 namespace quelby {
 namespace {
@@ -66,11 +67,8 @@ std::string without_port_sign(std::string_view authority) {
 }
 
 Result<InspectorAddress> parse_inspector_address(std::string_view argument) {
-    if (starts_with_ignoring_ascii_case(argument, "ws://")) {
-        return websocket_address(argument, argument.substr(5), false, false);
-    }
-    if (starts_with_ignoring_ascii_case(argument, "wss://")) {
-        return websocket_address(argument, argument.substr(6), true, false);
+    if (const std::optional<WsUrl> ws = split_ws_url(argument)) {
+        return websocket_address(argument, ws->address, ws->secure, false);
     }
     if (starts_with_ignoring_ascii_case(argument, "http://")) {
         const std::string_view rest = argument.substr(7);

@@ -2,6 +2,7 @@
 
 #include "devtools_scheme.h"
 #include "host.h"
+#include "ws_url.h"
 
 namespace quelby {
 
@@ -45,15 +46,6 @@ host::SchemeHandler reporting_scheme_handler(bool every_request,
 struct Session {
     std::string ws_target;
 };
-
-std::string_view without_ws_scheme(std::string_view url) {
-    for (const std::string_view scheme : {"ws://", "wss://"}) {
-        if (url.starts_with(scheme)) {
-            return url.substr(scheme.size());
-        }
-    }
-    return url;
-}
 
 std::string_view path_of(std::string_view address) {
     const std::size_t slash = address.find('/');
@@ -102,7 +94,10 @@ bool reports_lost_connection(std::string_view message, std::string_view ws_targe
     if (!message.starts_with(SOCKET_CLOSED_MESSAGE)) {
         return false;
     }
-    const std::string_view closed = without_ws_scheme(message.substr(SOCKET_CLOSED_MESSAGE.size()));
+    std::string_view closed = message.substr(SOCKET_CLOSED_MESSAGE.size());
+    if (const auto ws = split_ws_url(closed)) {
+        closed = ws->address;
+    }
     if (closed == ws_target) {
         return true;
     }

@@ -8,6 +8,7 @@
 
 #include "ascii_text.h"
 #include "quoted_text.h"
+#include "ws_url.h"
 
 namespace quelby {
 namespace {
@@ -318,14 +319,8 @@ Result<SelectedTarget> select_target(std::string_view body,
             code_point_name(control->code_point) + " at byte " + std::to_string(control->offset) +
             " and cannot be a WebSocket address: " + quote_peer_text(url, Layout::Escape)));
     }
-    bool secure = false;
-    if (url.starts_with("ws://")) {
-        url.remove_prefix(5);
-    } else if (url.starts_with("wss://")) {
-        url.remove_prefix(6);
-        secure = true;
-    }
-    return SelectedTarget{std::string(url), secure};
+    const std::optional<WsUrl> ws = split_ws_url(url, SchemeLetters::Exact);
+    return SelectedTarget{std::string(ws ? ws->address : url), ws && ws->secure};
 }
 
 Result<std::string> extract_ws_target(std::string_view body) {

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/child_process.h"
 
 namespace quelby::x11_testing {
+
+using test_support::Clock;
+using test_support::EnvChange;
 
 class XvfbDisplay {
   public:

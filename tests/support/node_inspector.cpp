@@ -3,7 +3,7 @@
 #include <regex>
 #include <stdexcept>
 
-namespace quelby::x11_testing {
+namespace quelby::test_support {
 
 namespace {
 
@@ -15,10 +15,19 @@ std::vector<std::string> node_command(const std::vector<std::string>& arguments)
 
 }  // namespace
 
+bool NodeInspector::available() {
+    return find_in_path("node").has_value();
+}
+
+std::vector<std::string> NodeInspector::idle() {
+    return {"--inspect=127.0.0.1:0", "-e", "setInterval(() => {}, 1000)"};
+}
+
 NodeInspector::NodeInspector(const std::vector<std::string>& arguments,
                              const std::vector<EnvChange>& env)
     : node_(node_command(arguments), env) {
-    static const std::regex LISTENING("Debugger listening on ws://(127\\.0\\.0\\.1:[0-9]+)/");
+    static const std::regex LISTENING(
+        "Debugger listening on ws://((127\\.0\\.0\\.1:[0-9]+)/[0-9a-f-]+)");
     std::smatch match;
     const bool listening =
         node_.read_until([&] { return std::regex_search(node_.err(), match, LISTENING); },
@@ -26,7 +35,8 @@ NodeInspector::NodeInspector(const std::vector<std::string>& arguments,
     if (!listening) {
         throw std::runtime_error("node did not start its inspector: " + node_.err());
     }
-    address_ = match[1];
+    ws_target_ = match[1];
+    address_ = match[2];
 }
 
 bool NodeInspector::wait_attached(std::chrono::seconds limit) {
@@ -35,4 +45,4 @@ bool NodeInspector::wait_attached(std::chrono::seconds limit) {
         Clock::now() + limit);
 }
 
-}  // namespace quelby::x11_testing
+}  // namespace quelby::test_support
