@@ -20,8 +20,8 @@ enum class SchemeLetters {
 };
 
 // nullopt when `url` starts with neither "ws://" nor "wss://".
-constexpr std::optional<WsUrl> split_ws_url(std::string_view url,
-                                            SchemeLetters letters = SchemeLetters::AnyCase) noexcept {
+constexpr std::optional<WsUrl> split_ws_url(
+    std::string_view url, SchemeLetters letters = SchemeLetters::AnyCase) noexcept {
     const auto starts = [&](std::string_view scheme) {
         return letters == SchemeLetters::Exact ? url.starts_with(scheme)
                                                : starts_with_ignoring_ascii_case(url, scheme);

@@ -51,7 +51,7 @@ class ChildProcess {
     std::optional<std::string> read_line(std::chrono::milliseconds timeout);
     // The next line of standard error not looked at before that contains `needle`.
     std::optional<std::string> read_err_line_containing(std::string_view needle,
-                                                         std::chrono::milliseconds timeout);
+                                                        std::chrono::milliseconds timeout);
 
     void send_signal(int signal);
     // Collects output until the child ends: its exit status, or -(signal), or nullopt on time-out.

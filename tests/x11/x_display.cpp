@@ -3,11 +3,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +12,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <vector>
-
-extern char** environ;
 
 namespace quelby::x11_testing {
 
@@ -75,56 +70,20 @@ unsigned long find_titled(Display* display, Window parent, const std::string& ti
 
 }  // namespace
 
-XvfbDisplay::XvfbDisplay() {
-    int ready[2];
-    if (pipe(ready) != 0) {
-        throw std::runtime_error("pipe failed");
+// Xvfb writes the display number it chose to standard output once it accepts connections.
+XvfbDisplay::XvfbDisplay()
+    : xvfb_({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}) {
+    const std::optional<std::string> number = xvfb_.read_line(std::chrono::seconds(20));
+    if (!number) {
+        throw std::runtime_error("Xvfb did not report a display within 20 s: " + xvfb_.err());
     }
-    // Xvfb writes the display number it chose to this descriptor once it accepts connections.
-    const std::string fd_text = std::to_string(ready[1]);
-    std::vector<std::string> args = {"Xvfb", "-displayfd",   fd_text,     "-screen",
-                                     "0",    "1280x1024x24", "-nolisten", "tcp"};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, ready[0]);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int failed = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(ready[1]);
-    if (failed != 0) {
-        close(ready[0]);
-        throw std::runtime_error(std::string("cannot start Xvfb: ") + std::strerror(failed));
-    }
-    std::string number;
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (number.find('\n') == std::string::npos && Clock::now() < deadline) {
-        pollfd entry{.fd = ready[0], .events = POLLIN, .revents = 0};
-        if (poll(&entry, 1, 200) > 0) {
-            char buffer[16];
-            const ssize_t got = read(ready[0], buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            number.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    close(ready[0]);
-    if (number.find('\n') == std::string::npos) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        throw std::runtime_error("Xvfb did not report a display within 20 s");
-    }
-    name_.assign(1, ':');
-    name_.append(number, 0, number.find('\n'));
+    name_ = ":" + *number;
 }
 
 XvfbDisplay::~XvfbDisplay() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    // Asked to end rather than killed, so that it removes its socket and lock file.
+    xvfb_.send_signal(SIGTERM);
+    xvfb_.wait_exit(Clock::now() + std::chrono::seconds(10));
 }
 
 TemporaryHome::TemporaryHome() {

@@ -29,7 +29,7 @@ class XvfbDisplay {
     [[nodiscard]] const std::string& name() const { return name_; }
 
   private:
-    pid_t pid_ = -1;
+    test_support::ChildProcess xvfb_;
     std::string name_;
 };
 
