@@ -16,7 +16,7 @@ command -v clang++-16 >/dev/null ||
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j "$jobs" --target quelby_fuzzers >/dev/null
 
-targets=(http_reply_fuzz ws_target_fuzz address_fuzz text_fuzz scheme_fuzz)
+targets=(http_reply_fuzz ws_target_fuzz target_choice_fuzz address_fuzz text_fuzz scheme_fuzz)
 mkdir -p build/fuzz/findings
 status=0
 for target in "${targets[@]}"; do

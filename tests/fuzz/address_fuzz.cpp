@@ -1,4 +1,5 @@
-// The address literals, against the C library's inet_pton, and the address plan's consistency.
+// The address literals, against the C library's inet_pton, the address plan's consistency, and
+// the forms users paste as the inspector's address.
 #include <arpa/inet.h>
 
 #include <array>
@@ -9,6 +10,8 @@
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "inspector_address.h"
+#include "reference_utf8.h"
 #include "socket_address.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -52,6 +55,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto& host = std::get<HostAndPort>(*plan);
             QUELBY_FUZZ_CHECK(parse_port(text.substr(colon + 1)) == host.port);
         }
+    }
+
+    // A WebSocket address is printed and put into a URL as it is: nothing that could break either.
+    // Given again with its scheme it reads back the same. A listener named by an http:// URL is
+    // its authority alone. Every report is fit for a terminal.
+    using quelby::InspectorAddress;
+    const auto address = quelby::parse_inspector_address(text);
+    if (!address) {
+        for (const std::string& message : address.error().messages()) {
+            QUELBY_FUZZ_CHECK(quelby::fuzz::fit_for_terminal(message, true));
+        }
+    } else if (address->kind == InspectorAddress::Kind::WebSocket) {
+        for (const char c : address->text) {
+            const auto byte = static_cast<unsigned char>(c);
+            QUELBY_FUZZ_CHECK(byte > 0x20 && byte != 0x7F);
+        }
+        const auto again =
+            quelby::parse_inspector_address((address->secure ? "wss://" : "ws://") + address->text);
+        QUELBY_FUZZ_CHECK(again.has_value() && *again == *address);
+    } else if (text.size() >= 7 && (text[0] | 0x20) == 'h' && text.find("://") == 4) {
+        QUELBY_FUZZ_CHECK(address->text.find_first_of("/?#") == std::string::npos);
     }
     return 0;
 }
