@@ -129,6 +129,34 @@ TEST(TargetWatch, StopsPromptlyWhileTheInspectorIsGone) {
     EXPECT_EQ(lookups.load(), 1);
 }
 
+TEST(TargetWatch, StopsPromptlyWhileAnAttemptWaitsOnAPeerThatNeverAnswers) {
+    // One peer never accepts (the connect waits), the other accepts and never says a word (the
+    // receive waits): closing the window must not wait out the attempt's 5 s or 3 s.
+    const test_support::StuckListener never_accepts;
+    const test_support::FakeInspector never_answers({{.bytes = "",
+                                                      .close_after = false,
+                                                      .read_request = true,
+                                                      .trickle = milliseconds{0},
+                                                      .trickle_forever = false}});
+    for (const std::string& address : {never_accepts.address(), never_answers.address()}) {
+        SCOPED_TRACE(address);
+        std::atomic<int> lookups{0};
+        const auto started = SteadyClock::now();
+        {
+            TargetWatch watch(
+                [&](const FetchClock& clock) {
+                    ++lookups;
+                    return discover_ws_target(address, clock);
+                },
+                [](std::string target) { ADD_FAILURE() << "found " << target; });
+            watch.connection_lost("127.0.0.1:9229/abc");
+            std::this_thread::sleep_for(milliseconds{300});  // well into the attempt's wait
+        }
+        EXPECT_LT(SteadyClock::now() - started, milliseconds{1000});
+        EXPECT_EQ(lookups.load(), 1);
+    }
+}
+
 // ---- the window step over the fake backend
 // -------------------------------------------------------
 

@@ -220,14 +220,21 @@ TEST(FetchOnce, ReadsUntilTheCloseWithoutALength) {
 }
 
 TEST(FetchOnce, ASilentPeerTimesOutAfterThreeSeconds) {
-    FakeInspector fake({{"", /*close_after=*/false}});
-    const auto start = std::chrono::steady_clock::now();
-    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
-    const auto elapsed = since(start);
-    ASSERT_FALSE(body.has_value());
-    EXPECT_EQ(body.error().messages(), std::vector<std::string>{os_error(EAGAIN)});
-    EXPECT_GE(elapsed, 2900ms);
-    EXPECT_LT(elapsed, 4500ms);
+    // The same with one whole wait and with the waits in slices that a stoppable clock asks for
+    // (a clock that is never stopped here).
+    FetchClock sliced = FetchClock::system();
+    sliced.stopped = [] { return false; };
+    for (const FetchClock& clock : {FetchClock::system(), sliced}) {
+        SCOPED_TRACE(clock.stopped ? "in slices" : "whole");
+        FakeInspector fake({{"", /*close_after=*/false}});
+        const auto start = std::chrono::steady_clock::now();
+        const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, clock, clock.now() + 5s);
+        const auto elapsed = since(start);
+        ASSERT_FALSE(body.has_value());
+        EXPECT_EQ(body.error().messages(), std::vector<std::string>{os_error(EAGAIN)});
+        EXPECT_GE(elapsed, 2900ms);
+        EXPECT_LT(elapsed, 4500ms);
+    }
 }
 
 TEST(FetchOnce, BoundsTheReplyAtSixteenMebibytes) {

@@ -1,6 +1,7 @@
 #include "target_list_fetch.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -36,7 +37,8 @@ Result<Connected> connect_to(const std::string& inspector_addr, const FetchClock
     }
     std::optional<ErrorChain> last_error;
     for (const net::SocketAddress& address : *addresses) {
-        auto connection = net::TcpConnection::connect(address, time_left(clock, connect_end));
+        auto connection =
+            net::TcpConnection::connect(address, time_left(clock, connect_end), clock.stopped);
         if (connection) {
             return Connected{std::move(*connection), address};
         }
@@ -46,6 +48,36 @@ Result<Connected> connect_to(const std::string& inspector_addr, const FetchClock
         return std::unexpected(std::move(*last_error));
     }
     return std::unexpected(ErrorChain::from_message(std::string(net::NO_ADDRESSES)));
+}
+
+// For a clock that can be stopped: waits for the next bytes in slices, reading the clock between
+// them, so that a stopped search does not wait out a whole receive time-out.
+enum class Waited : std::uint8_t {
+    Bytes,    // something to receive
+    Silence,  // the peer said nothing for the whole receive time-out
+    Over,     // the attempt's time is up, or the clock was stopped
+};
+Result<Waited> wait_for_bytes(net::TcpConnection& connection, const FetchClock& clock,
+                              TimePoint end, std::chrono::milliseconds silence_limit) {
+    const auto silence_end = std::chrono::steady_clock::now() + silence_limit;
+    while (true) {
+        const std::chrono::milliseconds left = time_left(clock, end);
+        if (left.count() == 0 || clock.stopped()) {
+            return Waited::Over;
+        }
+        const auto silence_left = std::chrono::ceil<std::chrono::milliseconds>(
+            silence_end - std::chrono::steady_clock::now());
+        if (silence_left.count() <= 0) {
+            return Waited::Silence;
+        }
+        auto ready = connection.wait_readable(std::min({net::WAIT_SLICE, left, silence_left}));
+        if (!ready) {
+            return std::unexpected(std::move(ready.error()));
+        }
+        if (*ready) {
+            return Waited::Bytes;
+        }
+    }
 }
 
 // Reads the reply until the peer closes, or until the declared Content-Length has arrived, never
@@ -62,7 +94,22 @@ Result<std::string> receive_reply(net::TcpConnection& connection, const FetchClo
             return std::unexpected(ErrorChain::from_message(std::string(ATTEMPT_OVERTIME)));
         }
         // The system takes a zero time-out for none at all; `left` is at least 1 ms here.
-        if (const auto timeout = std::min(RECEIVE_TIMEOUT, left); timeout != timeout_set) {
+        std::chrono::milliseconds timeout = std::min(RECEIVE_TIMEOUT, left);
+        if (clock.stopped) {
+            auto waited = wait_for_bytes(connection, clock, end, timeout);
+            if (!waited) {
+                return std::unexpected(std::move(waited.error()));
+            }
+            if (*waited == Waited::Over) {
+                return std::unexpected(ErrorChain::from_message(std::string(ATTEMPT_OVERTIME)));
+            }
+            if (*waited == Waited::Silence) {
+                // The silence was waited out already: the receive gives the system's own time-out
+                // error at once.
+                timeout = std::chrono::milliseconds{1};
+            }
+        }
+        if (timeout != timeout_set) {
             if (auto set = connection.set_receive_timeout(timeout); !set) {
                 return std::unexpected(std::move(set.error()));
             }

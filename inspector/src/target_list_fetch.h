@@ -49,6 +49,11 @@ struct FetchClock {
     using TimePoint = std::chrono::steady_clock::time_point;
     std::function<TimePoint()> now;
     std::function<void(std::chrono::milliseconds)> pause;
+    // For a caller that may lose interest while an attempt waits on the socket (a search the user
+    // ended by closing the window): when set, connecting and receiving wait in slices of
+    // net::WAIT_SLICE and end the attempt (ATTEMPT_OVERTIME) once this holds. Unset, each wait is
+    // whole: the connect until the deadline, each receive its own time-out.
+    std::function<bool()> stopped = {};
 
     // The monotonic clock and a real sleep.
     static FetchClock system();

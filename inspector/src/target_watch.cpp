@@ -45,18 +45,26 @@ bool TargetWatch::pause(std::chrono::milliseconds length) {
 }
 
 void TargetWatch::run() {
-    // The lookup's own deadline and pauses follow the watch: once stopped, time is up and pauses
-    // end at once, so the lookup returns without another attempt.
-    const FetchClock clock{[this] {
-                               const auto now = std::chrono::steady_clock::now();
-                               const std::scoped_lock lock(mutex_);
-                               return stopped_ ? now + PAST_EVERY_DEADLINE : now;
-                           },
+    // The lookup's own deadline, pauses and socket waits follow the watch: once stopped, time is
+    // up, pauses end at once and an attempt waiting on the socket ends within a slice, so the
+    // lookup returns without another attempt.
+    const FetchClock clock{.now =
+                               [this] {
+                                   const auto now = std::chrono::steady_clock::now();
+                                   const std::scoped_lock lock(mutex_);
+                                   return stopped_ ? now + PAST_EVERY_DEADLINE : now;
+                               },
                            // The lookup pauses only after a failed attempt.
-                           [this](std::chrono::milliseconds length) {
-                               attempt_failed_ = true;
-                               static_cast<void>(pause(length));
-                           }};
+                           .pause =
+                               [this](std::chrono::milliseconds length) {
+                                   attempt_failed_ = true;
+                                   static_cast<void>(pause(length));
+                               },
+                           .stopped =
+                               [this] {
+                                   const std::scoped_lock lock(mutex_);
+                                   return stopped_;
+                               }};
     while (true) {
         std::string lost;
         {

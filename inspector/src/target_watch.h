@@ -32,9 +32,8 @@ class TargetWatch {
     TargetWatch(TargetDiscovery discovery, TargetFound found);
     TargetWatch(const TargetWatch&) = delete;
     TargetWatch& operator=(const TargetWatch&) = delete;
-    // Stops and joins. A search ends at once between attempts and during a pause; an attempt under
-    // way first finishes its own wait, which is immediate against an inspector that is gone
-    // (connection refused) and bounded by the fetch's limits against one that stalls.
+    // Stops and joins. A search ends at once between attempts and during a pause, and an attempt
+    // waiting on the socket (a peer that never accepts or never answers) within net::WAIT_SLICE.
     ~TargetWatch();
 
     // The connection to `lost_ws_target` ended: look the target up again, RETRY_PAUSE apart, until

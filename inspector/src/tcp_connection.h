@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -18,6 +19,11 @@
 #include "socket_address.h"
 
 namespace quelby::net {
+
+// Asked between short waits (at most WAIT_SLICE each) while connecting: true ends the wait as its
+// time limit would. Lets a caller that no longer needs the connection end it promptly.
+using GiveUp = std::function<bool()>;
+inline constexpr std::chrono::milliseconds WAIT_SLICE{100};
 
 // Owns one connected stream socket; closed on destruction. Move-only.
 class TcpConnection {
@@ -30,8 +36,11 @@ class TcpConnection {
     // only a connection the system completes at once). A peer that does not accept in time gives
     // the system's time-out error (ETIMEDOUT, WSAETIMEDOUT). On failure the socket is closed and
     // the system error returned. The connection is blocking afterwards.
+    // With `give_up`, the wait is made in slices and ends early, with the same time-out error, once
+    // `give_up()` holds.
     static Result<TcpConnection> connect(const SocketAddress& address,
-                                         std::chrono::milliseconds timeout);
+                                         std::chrono::milliseconds timeout,
+                                         const GiveUp& give_up = {});
 
     TcpConnection(TcpConnection&& other) noexcept : handle_(other.handle_) {
         other.handle_ = INVALID_HANDLE;
@@ -54,6 +63,10 @@ class TcpConnection {
     // Writes every piece in full, in order, straight to the socket (a gather write: no copy into
     // a buffer of the program's own). Never raises SIGPIPE.
     Status send_all(std::span<const std::string_view> pieces);
+
+    // Waits at most `timeout` until a receive would not block (data, the end of the stream or an
+    // error is there): false when the time passed first.
+    Result<bool> wait_readable(std::chrono::milliseconds timeout);
 
     // Receives at most `buffer.size()` bytes. 0 means the peer ended the stream (or the system
     // reports the connection as shut down). Interrupted calls are retried.

@@ -45,17 +45,18 @@ ErrorChain resolver_error(int code, int saved_errno) {
                                     std::to_string(code) + ")");
 }
 
-// Waits until the connect under way on `fd` has an outcome or `timeout` has passed; the outcome as
-// an errno value (0: connected).
-int wait_for_connect(int fd, std::chrono::milliseconds timeout) {
+// Waits until the connect under way on `fd` has an outcome or `timeout` has passed (or, between
+// slices, `give_up` holds); the outcome as an errno value (0: connected).
+int wait_for_connect(int fd, std::chrono::milliseconds timeout, const GiveUp& give_up) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (true) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left = std::max(
+            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()),
+            std::chrono::milliseconds{0});
+        const auto wait = give_up ? std::min(left, WAIT_SLICE) : left;
         pollfd entry{fd, POLLOUT, 0};
-        const int ready =
-            ::poll(&entry, 1,
-                   static_cast<int>(std::clamp<long long>(left.count(), 0, 24LL * 3600 * 1000)));
+        const int ready = ::poll(
+            &entry, 1, static_cast<int>(std::min<long long>(wait.count(), 24LL * 3600 * 1000)));
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -63,7 +64,10 @@ int wait_for_connect(int fd, std::chrono::milliseconds timeout) {
             return errno;
         }
         if (ready == 0) {
-            return ETIMEDOUT;
+            if (wait == left || give_up()) {
+                return ETIMEDOUT;
+            }
+            continue;
         }
         int error = 0;
         socklen_t size = sizeof error;
@@ -92,7 +96,8 @@ Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::ui
 }
 
 Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
-                                             std::chrono::milliseconds timeout) {
+                                             std::chrono::milliseconds timeout,
+                                             const GiveUp& give_up) {
     sockaddr_storage storage{};
     const auto length = static_cast<socklen_t>(to_sockaddr(address, storage));
     int type = SOCK_STREAM;
@@ -112,7 +117,8 @@ Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
     }
     int error = 0;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
-        error = errno == EINPROGRESS || errno == EINTR ? wait_for_connect(fd, timeout) : errno;
+        error =
+            errno == EINPROGRESS || errno == EINTR ? wait_for_connect(fd, timeout, give_up) : errno;
     }
     if (error == 0 && ::fcntl(fd, F_SETFL, flags) != 0) {
         error = errno;
@@ -166,6 +172,25 @@ Status TcpConnection::send_all(std::span<const std::string_view> pieces) {
         }
     }
     return {};
+}
+
+Result<bool> TcpConnection::wait_readable(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        const auto left = std::max(
+            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()),
+            std::chrono::milliseconds{0});
+        pollfd entry{descriptor(handle_), POLLIN, 0};
+        const int ready = ::poll(
+            &entry, 1, static_cast<int>(std::min<long long>(left.count(), 24LL * 3600 * 1000)));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            return std::unexpected(last_os_error());
+        }
+        return ready > 0;
+    }
 }
 
 Result<std::size_t> TcpConnection::receive(std::span<char> buffer) {

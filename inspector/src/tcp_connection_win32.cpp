@@ -39,36 +39,55 @@ SOCKET native(TcpConnection::Handle handle) {
     return static_cast<SOCKET>(handle);
 }
 
-// Waits until the connect under way on `socket` has an outcome or `timeout` has passed; the
-// outcome as a Winsock error code (0: connected). select, not WSAPoll: WSAPoll does not report a
-// refused connect before Windows 10 2004.
-int wait_for_connect(SOCKET socket, std::chrono::milliseconds timeout) {
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(socket, &writable);
-    FD_SET(socket, &failed);
+timeval as_timeval(std::chrono::milliseconds timeout) {
     const long long count = std::clamp<long long>(timeout.count(), 0, 24LL * 3600 * 1000);
     timeval limit{};
     limit.tv_sec = static_cast<long>(count / 1000);
     limit.tv_usec = static_cast<long>((count % 1000) * 1000);
-    const int ready = select(0, nullptr, &writable, &failed, &limit);
-    if (ready == SOCKET_ERROR) {
-        return WSAGetLastError();
+    return limit;
+}
+
+std::chrono::milliseconds time_until(std::chrono::steady_clock::time_point end) {
+    return std::max(
+        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()),
+        std::chrono::milliseconds{0});
+}
+
+// Waits until the connect under way on `socket` has an outcome or `timeout` has passed (or, between
+// slices, `give_up` holds); the outcome as a Winsock error code (0: connected). select, not
+// WSAPoll: WSAPoll does not report a refused connect before Windows 10 2004.
+int wait_for_connect(SOCKET socket, std::chrono::milliseconds timeout, const GiveUp& give_up) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        const auto left = time_until(end);
+        const auto wait = give_up ? std::min(left, WAIT_SLICE) : left;
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(socket, &writable);
+        FD_SET(socket, &failed);
+        timeval limit = as_timeval(wait);
+        const int ready = select(0, nullptr, &writable, &failed, &limit);
+        if (ready == SOCKET_ERROR) {
+            return WSAGetLastError();
+        }
+        if (ready == 0) {
+            if (wait == left || give_up()) {
+                return WSAETIMEDOUT;
+            }
+            continue;
+        }
+        if (FD_ISSET(socket, &failed) == 0) {
+            return 0;
+        }
+        int error = 0;
+        int size = sizeof error;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+            return WSAGetLastError();
+        }
+        return error != 0 ? error : WSAECONNREFUSED;
     }
-    if (ready == 0) {
-        return WSAETIMEDOUT;
-    }
-    if (FD_ISSET(socket, &failed) == 0) {
-        return 0;
-    }
-    int error = 0;
-    int size = sizeof error;
-    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
-        return WSAGetLastError();
-    }
-    return error != 0 ? error : WSAECONNREFUSED;
 }
 
 }  // namespace
@@ -92,7 +111,8 @@ Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::ui
 }
 
 Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
-                                             std::chrono::milliseconds timeout) {
+                                             std::chrono::milliseconds timeout,
+                                             const GiveUp& give_up) {
     if (auto started = ensure_winsock(); !started) {
         return std::unexpected(std::move(started).error());
     }
@@ -116,7 +136,7 @@ Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
         error = WSAGetLastError();
         if (error == WSAEWOULDBLOCK) {
-            error = wait_for_connect(socket, timeout);
+            error = wait_for_connect(socket, timeout, give_up);
         }
     }
     non_blocking = 0;
@@ -178,6 +198,18 @@ Status TcpConnection::send_all(std::span<const std::string_view> pieces) {
         }
     }
     return {};
+}
+
+Result<bool> TcpConnection::wait_readable(std::chrono::milliseconds timeout) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(native(handle_), &readable);
+    timeval limit = as_timeval(timeout);
+    const int ready = select(0, &readable, nullptr, nullptr, &limit);
+    if (ready == SOCKET_ERROR) {
+        return std::unexpected(last_socket_error());
+    }
+    return ready > 0;
 }
 
 Result<std::size_t> TcpConnection::receive(std::span<char> buffer) {

@@ -138,6 +138,19 @@ TEST(TcpConnection, ConnectGivesUpAtItsTimeLimitWithError10060) {
         EXPECT_TRUE(ends_with(error, "(os error 10061)")) << error;
     }
     EXPECT_LT(waited, std::chrono::milliseconds(1500));
+
+    // A caller that gives up ends the wait within a slice, long before the time limit.
+    int asked = 0;
+    const auto given_up_start = std::chrono::steady_clock::now();
+    const auto given_up = net::TcpConnection::connect(
+        listener.address(), std::chrono::milliseconds(5000), [&] { return ++asked >= 2; });
+    const auto given_up_after = std::chrono::steady_clock::now() - given_up_start;
+    ASSERT_FALSE(given_up);
+    if (ends_with(given_up.error().messages().back(), "(os error 10060)")) {
+        EXPECT_EQ(asked, 2);
+        EXPECT_GE(given_up_after, 2 * net::WAIT_SLICE - std::chrono::milliseconds(20));
+    }
+    EXPECT_LT(given_up_after, std::chrono::milliseconds(1500));
 }
 
 TEST(TcpConnection, SendsAllPiecesAndReadsToTheEnd) {
@@ -189,6 +202,12 @@ TEST(TcpConnection, SilentPeerTimesOutWithError10060) {
     auto connection =
         net::TcpConnection::connect(listener.address(), std::chrono::milliseconds(5000));
     ASSERT_TRUE(connection);
+    // Nothing to read: the wait takes its whole time and says so.
+    const auto wait_start = std::chrono::steady_clock::now();
+    const auto readable = connection->wait_readable(std::chrono::milliseconds(200));
+    ASSERT_TRUE(readable) << readable.error().messages().back();
+    EXPECT_FALSE(*readable);
+    EXPECT_GE(std::chrono::steady_clock::now() - wait_start, std::chrono::milliseconds(180));
     ASSERT_TRUE(connection->set_receive_timeout(std::chrono::milliseconds(300)));
     std::array<char, 16> buffer{};
     const auto start = std::chrono::steady_clock::now();
@@ -201,6 +220,10 @@ TEST(TcpConnection, SilentPeerTimesOutWithError10060) {
     // The option is milliseconds, not seconds: 300 ms, not 300 s, and not zero (no time-out).
     EXPECT_GE(waited, std::chrono::milliseconds(250));
     EXPECT_LT(waited, std::chrono::milliseconds(1400));
+    // Once the peer has closed, the end of the stream is there to receive.
+    const auto at_end = connection->wait_readable(std::chrono::milliseconds(3000));
+    ASSERT_TRUE(at_end);
+    EXPECT_TRUE(*at_end);
 }
 
 TEST(TcpConnection, ResolvesLocalhost) {
