@@ -25,9 +25,15 @@ TEST(PageDiagnostics, PageTextCannotForgeOrGarbleTheProgramsLines) {
                                "http://evil/"),
         "quelby_inspector: page: uncaught Error: x\n    f@a.js:1:2\n    quelby_inspector: "
         "devtools   = http://evil/\n");
-    // Terminal controls and NUL are written out, tabs and UTF-8 text kept.
-    EXPECT_EQ(format_page_diagnostic("a\x1b]0;t\x07\x1b[2J\r\0\x7f\tb \xe2\x80\x94"s),
-              "quelby_inspector: page: a\\x1b]0;t\\x07\\x1b[2J\\x0d\\x00\\x7f\tb \xe2\x80\x94\n");
+    // Terminal controls (C1 too) and NUL are written out, tabs and UTF-8 text kept, and text that
+    // is no UTF-8 cannot start a sequence the terminal would take for a control.
+    EXPECT_EQ(format_page_diagnostic("a\x1b]0;t\x07\x1b[2J\r\0\x7f\tb \xe2\x80\x94 \xc2\x9b"
+                                     "1m \xc2"s),
+              "quelby_inspector: page: a<U+001B>]0;t<U+0007><U+001B>[2J<U+000D><U+0000><U+007F>\tb "
+              "\xe2\x80\x94 <U+009B>1m \xef\xbf\xbd\n");
+    // A page that logs megabytes writes a bounded line.
+    EXPECT_LT(format_page_diagnostic(std::string(std::size_t{4} << 20, 'x')).size(),
+              std::size_t{65} * 1024);
     EXPECT_EQ(format_page_diagnostic(""), "quelby_inspector: page: \n");
 }
 

@@ -25,8 +25,9 @@ enum class PageDiagnostics { Off, Failures, EveryRequest };
 PageDiagnostics page_diagnostics_level(const std::optional<std::string>& value);
 
 // One diagnostic as the lines written to standard error, ending in a line feed. The page's text
-// may hold anything: control characters other than line feed and tab are written as \xHH, and
-// every further line is indented, so that a page cannot forge or garble the program's own lines.
+// may hold anything: it is quoted as any peer text is (quote_peer_text: control characters other
+// than the layout ones written as <U+001B>, at most 64 KiB), and every further line is indented,
+// so that a page cannot forge or garble the program's own lines.
 std::string format_page_diagnostic(std::string_view text);
 
 }  // namespace quelby
