@@ -9,7 +9,8 @@
 # Cold runs start from an empty home (no WebKit caches, no stored settings) and an empty Chromium
 # profile; warm runs reuse one that has been used once. Also reports where the window's start-up time
 # goes (window mapped, first and last file served, attached, and how much CPU the web process has used
-# by then: close to its lifetime means the page was working, not waiting). A baseline build, when
+# by then: as much as its lifetime or more, since it has several threads, means the page was working,
+# not waiting). A baseline build, when
 # given, runs in the same interleaved rounds, and the window's medians are also given as its ratio.
 #
 # Goals: attach median <= 0.5x Chromium's, cold and warm; PSS once attached < 300 MiB; --print-url
