@@ -1,6 +1,7 @@
 """Time from process start to node's "Debugger attached." for the program's window and for headless
-Chromium on the same front-end files, the memory of each once attached, and the start-up cost of the
-paths that open no window. Run through window_attach_bench.sh."""
+Chromium on the same front-end files (and, when given, another build of the program in the same runs),
+the memory of each once attached, and the start-up cost of the paths that open no window. Run through
+window_attach_bench.sh."""
 
 import os
 import re
@@ -97,6 +98,24 @@ def fresh_home(work):
     return home
 
 
+def web_process_cpu(pid, started_boot):
+    """The WebKit web process under `pid`: when it started (seconds after `started_boot`, on the boot
+    clock) and the CPU seconds it has used; NaN when there is none."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    for member in descendants(pid):
+        try:
+            with open("/proc/%d/comm" % member) as comm:
+                if not comm.read().startswith("WebKitWebProces"):
+                    continue
+            with open("/proc/%d/stat" % member) as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        # After the command: state is field 3 of stat(5), utime 14, stime 15, starttime 22.
+        return int(fields[19]) / ticks - started_boot, (int(fields[11]) + int(fields[12])) / ticks
+    return float("nan"), float("nan")
+
+
 def home_env(env, home):
     return dict(env, HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_CACHE_HOME=home + "/cache",
                 XDG_DATA_HOME=home + "/data", XDG_STATE_HOME=home + "/state", XDG_RUNTIME_DIR=home + "/run")
@@ -128,6 +147,7 @@ def attach_once(command, env, address_to_argv, measure_memory, timeline=False):
             mapped_lines = LineClock(mapped.stdout)
             time.sleep(0.2)
             started = time.monotonic()
+        started_boot = time.clock_gettime(time.CLOCK_BOOTTIME)
         program = subprocess.Popen(address_to_argv(command, address), env=env, stdout=log,
                                    stderr=subprocess.PIPE if timeline else log, start_new_session=True)
         served = LineClock(program.stderr) if timeline else None
@@ -139,6 +159,8 @@ def attach_once(command, env, address_to_argv, measure_memory, timeline=False):
                     raise RuntimeError("%s did not attach; its output: %r" % (command, output.read()[-800:]))
             attached = time.monotonic()
             elapsed = attached - started
+            # Whether the page was waiting or working: the web process's CPU time up to the attach.
+            web_started, web_cpu = web_process_cpu(program.pid, started_boot) if timeline else (None, None)
             memory = None
             if measure_memory:
                 time.sleep(3)  # let the page settle before reading its footprint
@@ -150,7 +172,9 @@ def attach_once(command, env, address_to_argv, measure_memory, timeline=False):
                                  "first scheme request": requests[0] - started if requests else float("nan"),
                                  "last scheme request before attach": requests[-1] - started if requests else float("nan"),
                                  "requests before attach": len(requests),
-                                 "\"Debugger attached.\"": elapsed}
+                                 "\"Debugger attached.\"": elapsed,
+                                 "web process started": web_started,
+                                 "web process CPU until attach": web_cpu}
             return elapsed, memory
         finally:
             stop(program)
@@ -175,6 +199,7 @@ def whole_process(argv, env):
 
 def main():
     binary, tarball, display, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    baseline = sys.argv[5] if len(sys.argv) > 5 else None
     work = tempfile.mkdtemp(prefix="quelby-attach-bench-")
     try:
         with tarfile.open(tarball) as archive:
@@ -216,6 +241,15 @@ def main():
                           ("headless chromium, cold", chromium, chromium_argv(None), lambda: env),
                           ("quelby window, warm", binary, program_argv, lambda: home_env(env, warm_home)),
                           ("headless chromium, warm", chromium, chromium_argv(warm_profile), lambda: env)]
+            windows = [("quelby window", binary, warm_home)]
+            if baseline:
+                # Another build of the program (e.g. of main), in the same interleaved runs, so that a
+                # change is judged against figures taken under the same load.
+                baseline_warm_home = fresh_home(work)
+                contenders += [("baseline window, cold", baseline, program_argv, lambda: home_env(env, fresh_home(work))),
+                               ("baseline window, warm", baseline, program_argv,
+                                lambda: home_env(env, baseline_warm_home))]
+                windows.append(("baseline window", baseline, baseline_warm_home))
             for name, command, to_argv, contender_env in contenders:
                 if "warm" in name:
                     attach_once(command, contender_env(), to_argv, False)
@@ -228,13 +262,14 @@ def main():
                         memory[name] = footprint
             # Where the window's time goes, from its own account of each file it serves (the diagnostics
             # switch) and the X server's word that the window is mapped; measured in runs of their own.
-            phases = {}
+            phases = {name: {} for name, *_ in windows}
             for _ in range(runs):
-                _, marks = attach_once(binary, dict(home_env(env, warm_home),
-                                                    QUELBY_INSPECTOR_PAGE_DIAGNOSTICS="requests"),
-                                       program_argv, False, timeline=True)
-                for phase, value in marks.items():
-                    phases.setdefault(phase, []).append(value)
+                for name, command, home in windows:
+                    _, marks = attach_once(command, dict(home_env(env, home),
+                                                         QUELBY_INSPECTOR_PAGE_DIAGNOSTICS="requests"),
+                                           program_argv, False, timeline=True)
+                    for phase, value in marks.items():
+                        phases[name].setdefault(phase, []).append(value)
         finally:
             server.kill()
             server.wait()
@@ -243,11 +278,16 @@ def main():
         for name, values in times.items():
             baseline = statistics.median(times["headless chromium, " + name.rsplit(", ", 1)[1]])
             median = statistics.median(values)
-            print("  %-36s median %.3f  min %.3f  max %.3f  ratio to chromium %.2f" %
-                  (name, median, min(values), max(values), median / baseline))
-        print("the window's start-up, warm (median of %d runs, seconds from process start)" % runs)
-        for phase, values in phases.items():
-            print("  %-36s %.3f" % (phase, statistics.median(values)))
+            versus_baseline = ""
+            if name.startswith("quelby window") and "baseline window, " + name.rsplit(", ", 1)[1] in times:
+                versus_baseline = "  ratio to baseline %.2f" % (
+                    median / statistics.median(times["baseline window, " + name.rsplit(", ", 1)[1]]))
+            print("  %-36s median %.3f  min %.3f  max %.3f  ratio to chromium %.2f%s" %
+                  (name, median, min(values), max(values), median / baseline, versus_baseline))
+        for name, window_phases in phases.items():
+            print("%s: start-up, warm (median of %d runs, seconds from process start)" % (name, runs))
+            for phase, values in window_phases.items():
+                print("  %-36s %.3f" % (phase, statistics.median(values)))
         print("memory once attached (the process and all its descendants, MiB)")
         for name, (rss, pss, parts) in memory.items():
             print("  %-36s RSS %.0f  PSS %.0f   [%s]" % (name, rss, pss, ", ".join(parts)))
