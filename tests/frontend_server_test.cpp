@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+#include <mutex>
 #include <thread>
 
 #include "asset_route.h"
@@ -293,6 +296,100 @@ TEST_F(FrontendServerTest, KeepsConnectionsAliveAndAnswersPipelinedRequestsInOrd
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->status, 200);
     EXPECT_TRUE(old.closed_by_peer());
+}
+
+// "/" after the debuggee restarted: where the lookup says now, else where it said last.
+class RootLookup : public ::testing::Test {
+  protected:
+    void start(FrontendServer::FrontEndLookup lookup) {
+        auto listening = FrontendServer::listen("127.0.0.1:0");
+        ASSERT_TRUE(listening.has_value());
+        server_ = std::move(*listening);
+        thread_ = std::thread([this, lookup = std::move(lookup)] {
+            static_cast<void>(server_->run(std::string(FRONT_END_TARGET), lookup));
+        });
+    }
+    void TearDown() override {
+        if (server_) {
+            server_->stop();
+            thread_.join();
+        }
+    }
+    [[nodiscard]] std::optional<std::string> location() const {
+        const auto reply = http_request(server_->port(), "GET", "/");
+        if (!reply || reply->status != 302) {
+            return std::nullopt;
+        }
+        return reply->header("Location");
+    }
+
+    std::unique_ptr<FrontendServer> server_;
+    std::thread thread_;
+};
+
+TEST_F(RootLookup, EachRequestOfRootLooksAgainAndAFailedLookupKeepsTheLastAnswer) {
+    std::atomic<int> lookups{0};
+    start([&](const std::function<bool()>&) -> std::optional<std::string> {
+        switch (++lookups) {
+            case 1:
+                return "/js_app.html?ws=127.0.0.1:9229/second";
+            case 2:
+                return std::nullopt;  // the inspector is not back yet
+            default:
+                return "/js_app.html?wss=127.0.0.1:9229/third";
+        }
+    });
+    EXPECT_EQ(location(), "/js_app.html?ws=127.0.0.1:9229/second");
+    EXPECT_EQ(location(), "/js_app.html?ws=127.0.0.1:9229/second");
+    EXPECT_EQ(location(), "/js_app.html?wss=127.0.0.1:9229/third");
+    EXPECT_EQ(lookups.load(), 3);
+    // The files themselves never wait for a lookup.
+    const auto page = http_request(server_->port(), "GET", "/js_app.html");
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(lookups.load(), 3);
+}
+
+TEST_F(RootLookup, RequestsDuringALookupShareItsAnswerAndOtherFilesAreServedMeanwhile) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> lookups{0};
+    start([&](const std::function<bool()>&) -> std::optional<std::string> {
+        ++lookups;
+        released.wait();
+        return "/js_app.html?ws=127.0.0.1:9229/new";
+    });
+    auto first = std::async(std::launch::async, [this] { return location(); });
+    while (lookups.load() == 0) {
+        std::this_thread::sleep_for(1ms);
+    }
+    auto second = std::async(std::launch::async, [this] { return location(); });
+    // The server is not held up by the lookup.
+    const auto page = http_request(server_->port(), "GET", "/js_app.html");
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(page->status, 200);
+    std::this_thread::sleep_for(300ms);  // the second request is in
+    release.set_value();
+    EXPECT_EQ(first.get(), "/js_app.html?ws=127.0.0.1:9229/new");
+    EXPECT_EQ(second.get(), "/js_app.html?ws=127.0.0.1:9229/new");
+    EXPECT_EQ(lookups.load(), 1);
+}
+
+TEST_F(RootLookup, StoppingTheServerEndsALookupUnderWay) {
+    start([](const std::function<bool()>& stopping) -> std::optional<std::string> {
+        while (!stopping()) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return std::nullopt;
+    });
+    HttpConnection waiting(server_->port());
+    ASSERT_TRUE(waiting.send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    std::this_thread::sleep_for(100ms);
+    const auto stop_started = std::chrono::steady_clock::now();
+    server_->stop();
+    thread_.join();
+    server_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stop_started, 1s);
 }
 
 TEST(FrontendServerListen, ReportsAddressesItCannotServeOn) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -186,6 +187,43 @@ TEST(Serve, AnExplicitPortCanBeTakenAgainAtOnceAfterAnInterruptWithOpenConnectio
 
     ServedProgram third = start_serving(fake, {explicit_address});
     EXPECT_EQ(third.port, first.port) << (third.lines.empty() ? "" : third.lines[1]);
+}
+
+TEST(Serve, RootFollowsTheDebuggeeToItsNewTargetAndSaysSoUnlessToldNotTo) {
+    // The inspector lists one target at the start and another ever after, as a debuggee that
+    // restarted does.
+    const std::string restarted = "127.0.0.1:4000/after-restart";
+    for (const bool reattach : {true, false}) {
+        SCOPED_TRACE(reattach ? "default" : "--no-reattach");
+        std::atomic<int> asked{0};
+        FakeInspector fake([&](const std::string&) {
+            const std::string target = ++asked == 1 ? std::string(FAKE_TARGET) : restarted;
+            return FakeAnswer{test_support::http_reply(
+                "HTTP/1.0 200 OK", R"([{"webSocketDebuggerUrl": "ws://)" + target + R"("}])")};
+        });
+        ServedProgram served =
+            start_serving(fake, reattach ? std::vector<std::string>{"--serve"}
+                                         : std::vector<std::string>{"--serve", "--no-reattach"});
+        ASSERT_NE(served.port, 0);
+        for (int i = 0; i < 2; ++i) {
+            const auto root = http_request(served.port, "GET", "/");
+            ASSERT_TRUE(root.has_value());
+            EXPECT_EQ(root->status, 302);
+            EXPECT_EQ(root->header("Location"),
+                      "/js_app.html?ws=" + (reattach ? restarted : std::string(FAKE_TARGET)) +
+                          "&experiments=true&v8only=true");
+        }
+        EXPECT_EQ(asked.load(), reattach ? 3 : 1);
+        served.program->send_signal(SIGINT);
+        ASSERT_EQ(served.program->wait_exit(Clock::now() + 5s), std::optional<int>(0));
+        // One more line when the target changed, as the window writes.
+        std::string expected =
+            served.lines[0] + "\n" + served.lines[1] + "\n" + served.lines[2] + "\n";
+        if (reattach) {
+            expected += std::string(LINE_WS_TARGET) + restarted + "\n";
+        }
+        EXPECT_EQ(served.program->out(), expected);
+    }
 }
 
 TEST(Serve, AnAddressItCannotServeOnIsReportedAfterDiscovery) {

@@ -1,8 +1,11 @@
 #include "frontend_server.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -154,7 +157,19 @@ struct FrontendServer::Impl {
 
     std::optional<serve::StopRequests> stop_requests;
 
+    // The lookup of where "/" leads; only the io thread touches these but `stopping`. Declared
+    // after the io_context: the answers still waiting hold connections.
+    using Redirect = std::function<void(const std::string& front_end_target)>;
+    FrontEndLookup lookup;
+    std::vector<Redirect> awaiting_lookup;
+    bool lookup_running = false;
+    std::atomic<bool> stopping{false};
+    std::thread lookup_thread;
+
     void accept();
+    // Answers with where "/" leads: at once without a lookup, else when the next lookup ends.
+    void redirect_root(Redirect redirect);
+    void start_lookup();
     void close_listener() {
         boost::system::error_code ignored;
         acceptor.close(ignored);
@@ -239,11 +254,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
         const AssetRoute route = route_asset_uri(std_view(request.target()));
         if (route.default_document) {
-            start_response(http::status::found, version);
-            response_.set(http::field::location, server_.front_end_target);
-            response_.set(http::field::cache_control, "no-store");
-            response_.content_length(0);
-            send();
+            server_.redirect_root(
+                [self = shared_from_this(), version](const std::string& front_end_target) {
+                    self->send_redirect(front_end_target, version);
+                });
             return;
         }
         if (route.entry == nullptr) {
@@ -251,6 +265,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
             return;
         }
         serve_file(request, *route.entry, route.content_type, version);
+    }
+
+    void send_redirect(const std::string& front_end_target, unsigned version) {
+        start_response(http::status::found, version);
+        response_.set(http::field::location, front_end_target);
+        response_.set(http::field::cache_control, "no-store");
+        response_.content_length(0);
+        send();
     }
 
     void serve_file(const http::request<http::empty_body>& request, const AssetEntry& entry,
@@ -401,6 +423,37 @@ void FrontendServer::Impl::accept() {
     });
 }
 
+void FrontendServer::Impl::redirect_root(Redirect redirect) {
+    if (!lookup) {
+        redirect(front_end_target);
+        return;
+    }
+    awaiting_lookup.push_back(std::move(redirect));
+    if (!lookup_running) {
+        start_lookup();
+    }
+}
+
+void FrontendServer::Impl::start_lookup() {
+    if (lookup_thread.joinable()) {
+        lookup_thread.join();  // the previous lookup, which has handed its answer over already
+    }
+    lookup_running = true;
+    lookup_thread = std::thread([this] {
+        std::optional<std::string> found = lookup([this] { return stopping.load(); });
+        // Never run once the server has stopped: the io_context drops it unrun.
+        asio::post(io, [this, found = std::move(found)] {
+            lookup_running = false;
+            if (found) {
+                front_end_target = *found;
+            }
+            for (const Redirect& redirect : std::exchange(awaiting_lookup, {})) {
+                redirect(front_end_target);
+            }
+        });
+    });
+}
+
 FrontendServer::FrontendServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 FrontendServer::~FrontendServer() = default;
 
@@ -474,11 +527,16 @@ Result<std::unique_ptr<FrontendServer>> FrontendServer::listen(std::string_view 
     return std::unique_ptr<FrontendServer>(new FrontendServer(std::move(impl)));
 }
 
-Status FrontendServer::run(std::string front_end_target) {
+Status FrontendServer::run(std::string front_end_target, FrontEndLookup lookup) {
     impl_->front_end_target = std::move(front_end_target);
+    impl_->lookup = std::move(lookup);
     impl_->accept();
     impl_->io.run();
     impl_->close_listener();
+    impl_->stopping = true;
+    if (impl_->lookup_thread.joinable()) {
+        impl_->lookup_thread.join();
+    }
     return {};
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,9 +42,17 @@ class FrontendServer {
     [[nodiscard]] const std::string& origin() const;
     [[nodiscard]] std::uint16_t port() const;
 
+    // Where "/" sends the browser now ("/js_app.html?ws=..."), looked up again for a request of
+    // "/" (the debuggee may have restarted with a new target); nullopt keeps the last answer. Runs
+    // on a thread of its own, one lookup at a time: requests of "/" that arrive meanwhile get its
+    // answer. `stopping()` holds once the server stops; the lookup should then end promptly.
+    using FrontEndLookup =
+        std::function<std::optional<std::string>(const std::function<bool()>& stopping)>;
+
     // Serves on the calling thread until stopped; the listener is closed when it returns.
-    // `front_end_target` ("/js_app.html?ws=...") is where "/" redirects.
-    Status run(std::string front_end_target);
+    // `front_end_target` ("/js_app.html?ws=...") is where "/" redirects, unless `lookup` finds
+    // another.
+    Status run(std::string front_end_target, FrontEndLookup lookup = {});
 
     // Makes run() return; callable from any thread.
     void stop();

@@ -27,7 +27,8 @@ bool write_console_lines(std::string_view ws_target, std::string_view url) {
 
 // --serve: the embedded front end over HTTP until the user stops the process. The printed URL is
 // the served start page, so the front-end template does not apply.
-Status serve_front_end(const std::string& address, const DebuggerTarget& debugger) {
+Status serve_front_end(const std::string& address, const DebuggerTarget& debugger,
+                       FrontendServer::FrontEndLookup lookup) {
     auto server = FrontendServer::listen(address, FrontendServer::StopOn::CallOrInterrupt);
     if (!server) {
         return std::unexpected(std::move(server.error()));
@@ -35,7 +36,27 @@ Status serve_front_end(const std::string& address, const DebuggerTarget& debugge
     std::string target = serve::frontend_target(debugger.ws_target, debugger.secure);
     // The server is the answer here: lines lost to a closed pipe do not stop it.
     static_cast<void>(write_console_lines(debugger.ws_target, (*server)->origin() + target));
-    return (*server)->run(std::move(target));
+    return (*server)->run(std::move(target), std::move(lookup));
+}
+
+// Where the served "/" leads after the debuggee restarted: the same listener and selector as at the
+// start (a WebSocket address is looked up at the listener it belongs to); a new target is reported
+// with one more console line, as the window does. A failed lookup keeps the last target.
+FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& address,
+                                                     const std::optional<std::string>& selector,
+                                                     std::string ws_target) {
+    return [listener = listener_of(address), selector, current = std::move(ws_target)](
+               const std::function<bool()>& stopping) mutable -> std::optional<std::string> {
+        auto found = discover_target(listener, selector, FetchClock::until(stopping));
+        if (!found) {
+            return std::nullopt;
+        }
+        if (found->ws_target != current) {
+            current = found->ws_target;
+            static_cast<void>(console::write_line(std::string(LINE_WS_TARGET) + current));
+        }
+        return serve::frontend_target(found->ws_target, found->secure);
+    };
 }
 
 }  // namespace
@@ -121,7 +142,12 @@ Result<int> run(std::span<const std::string> arguments) {
         return std::unexpected(std::move(debugger.error()));
     }
     if (const auto address = serve_address(arguments)) {
-        if (auto served = serve_front_end(*address, *debugger); !served) {
+        FrontendServer::FrontEndLookup lookup;
+        if (command_line.reattach) {
+            lookup =
+                current_target_lookup(*inspector_address, command_line.target, debugger->ws_target);
+        }
+        if (auto served = serve_front_end(*address, *debugger, std::move(lookup)); !served) {
             return std::unexpected(std::move(served.error()));
         }
         return EXIT_SUCCESS;

@@ -45,7 +45,8 @@ Options:
   --no-reattach
                 leave the window on the first target; by default, when the front end's
                 connection drops (the debuggee restarted), the window reads the target list
-                again until a new target appears, attaches to it and prints its ws target line
+                again until a new target appears, attaches to it and prints its ws target line;
+                with --serve, / leads to the current target
   --help        print this help and exit
   --version     print the version, the embedded front end and the web-view backend, and exit
   --serve[=ADDR]

@@ -14,6 +14,8 @@ namespace quelby {
 namespace {
 
 constexpr std::size_t RECEIVE_CHUNK = std::size_t{64} * 1024;
+// Far enough ahead that every deadline of a lookup already started has passed.
+constexpr std::chrono::hours PAST_EVERY_DEADLINE{24};
 
 using TimePoint = FetchClock::TimePoint;
 
@@ -212,6 +214,24 @@ std::string reply_too_large_message() {
 FetchClock FetchClock::system() {
     return {[] { return std::chrono::steady_clock::now(); },
             [](std::chrono::milliseconds length) { std::this_thread::sleep_for(length); }};
+}
+
+FetchClock FetchClock::until(std::function<bool()> stopped) {
+    return {.now =
+                [stopped] {
+                    const auto now = std::chrono::steady_clock::now();
+                    return stopped() ? now + PAST_EVERY_DEADLINE : now;
+                },
+            .pause =
+                [stopped](std::chrono::milliseconds length) {
+                    const auto end = std::chrono::steady_clock::now() + length;
+                    while (!stopped() && std::chrono::steady_clock::now() < end) {
+                        std::this_thread::sleep_for(
+                            std::min(net::WAIT_SLICE, std::chrono::ceil<std::chrono::milliseconds>(
+                                                          end - std::chrono::steady_clock::now())));
+                    }
+                },
+            .stopped = stopped};
 }
 
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path,
