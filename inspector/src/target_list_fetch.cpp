@@ -216,11 +216,11 @@ FetchClock FetchClock::system() {
             [](std::chrono::milliseconds length) { std::this_thread::sleep_for(length); }};
 }
 
-FetchClock FetchClock::until(std::function<bool()> stopped) {
+FetchClock FetchClock::until(const std::function<bool()>& stopped) {
     return {.now =
                 [stopped] {
-                    const auto now = std::chrono::steady_clock::now();
-                    return stopped() ? now + PAST_EVERY_DEADLINE : now;
+                    const auto time = std::chrono::steady_clock::now();
+                    return stopped() ? time + PAST_EVERY_DEADLINE : time;
                 },
             .pause =
                 [stopped](std::chrono::milliseconds length) {

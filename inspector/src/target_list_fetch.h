@@ -59,7 +59,7 @@ struct FetchClock {
     static FetchClock system();
     // The same for a lookup that must end promptly once `stopped()` holds: time is then up, and a
     // pause or a wait on the socket ends within net::WAIT_SLICE.
-    static FetchClock until(std::function<bool()> stopped);
+    static FetchClock until(const std::function<bool()>& stopped);
 };
 
 // One attempt: resolve, connect, send the request for `path`, read the reply, check it. The body
