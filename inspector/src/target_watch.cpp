@@ -5,13 +5,6 @@
 
 namespace quelby {
 
-namespace {
-
-// Far enough ahead that every deadline of a lookup already started has passed.
-constexpr std::chrono::hours PAST_EVERY_DEADLINE{24};
-
-}  // namespace
-
 TargetWatch::TargetWatch(TargetDiscovery discovery, TargetFound found)
     : discovery_(std::move(discovery)), found_(std::move(found)), thread_([this] { run(); }) {}
 
@@ -48,23 +41,16 @@ void TargetWatch::run() {
     // The lookup's own deadline, pauses and socket waits follow the watch: once stopped, time is
     // up, pauses end at once and an attempt waiting on the socket ends within a slice, so the
     // lookup returns without another attempt.
-    const FetchClock clock{.now =
-                               [this] {
-                                   const auto now = std::chrono::steady_clock::now();
-                                   const std::scoped_lock lock(mutex_);
-                                   return stopped_ ? now + PAST_EVERY_DEADLINE : now;
-                               },
-                           // The lookup pauses only after a failed attempt.
-                           .pause =
-                               [this](std::chrono::milliseconds length) {
-                                   attempt_failed_ = true;
-                                   static_cast<void>(pause(length));
-                               },
-                           .stopped =
-                               [this] {
-                                   const std::scoped_lock lock(mutex_);
-                                   return stopped_;
-                               }};
+    FetchClock clock = FetchClock::until([this] {
+        const std::scoped_lock lock(mutex_);
+        return stopped_;
+    });
+    // The lookup pauses only after a failed attempt; the watch's own pause wakes the moment it is
+    // stopped.
+    clock.pause = [this](std::chrono::milliseconds length) {
+        attempt_failed_ = true;
+        static_cast<void>(pause(length));
+    };
     while (true) {
         std::string lost;
         {
