@@ -158,11 +158,11 @@ struct FrontendServer::Impl {
     std::optional<serve::StopRequests> stop_requests;
 
     // The lookup of where "/" leads; only the io thread touches these but `stopping`. Declared
-    // after the io_context: the answers still waiting hold connections.
+    // after the io_context: the answers still waiting hold connections. A lookup is under way
+    // exactly while some answer waits for it.
     using Redirect = std::function<void(const std::string& front_end_target)>;
     FrontEndLookup lookup;
     std::vector<Redirect> awaiting_lookup;
-    bool lookup_running = false;
     std::atomic<bool> stopping{false};
     std::thread lookup_thread;
 
@@ -428,8 +428,9 @@ void FrontendServer::Impl::redirect_root(Redirect redirect) {
         redirect(front_end_target);
         return;
     }
+    const bool idle = awaiting_lookup.empty();
     awaiting_lookup.push_back(std::move(redirect));
-    if (!lookup_running) {
+    if (idle) {
         start_lookup();
     }
 }
@@ -438,12 +439,10 @@ void FrontendServer::Impl::start_lookup() {
     if (lookup_thread.joinable()) {
         lookup_thread.join();  // the previous lookup, which has handed its answer over already
     }
-    lookup_running = true;
     lookup_thread = std::thread([this] {
         std::optional<std::string> found = lookup([this] { return stopping.load(); });
         // Never run once the server has stopped: the io_context drops it unrun.
         asio::post(io, [this, found = std::move(found)] {
-            lookup_running = false;
             if (found) {
                 front_end_target = *found;
             }
