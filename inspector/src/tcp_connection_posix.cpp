@@ -45,26 +45,35 @@ ErrorChain resolver_error(int code, int saved_errno) {
                                     std::to_string(code) + ")");
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Polls one descriptor for `events` until it is ready or `end` has passed, resumed after a signal:
+// 1 ready, 0 the time passed, -1 an error (errno).
+int poll_until(int fd, short events, Clock::time_point end) {
+    while (true) {
+        const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()),
+                                   std::chrono::milliseconds{0});
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(
+            &entry, 1, static_cast<int>(std::min<long long>(left.count(), 24LL * 3600 * 1000)));
+        if (ready >= 0 || errno != EINTR) {
+            return ready;
+        }
+    }
+}
+
 // Waits until the connect under way on `fd` has an outcome or `timeout` has passed (or, between
 // slices, `give_up` holds); the outcome as an errno value (0: connected).
 int wait_for_connect(int fd, std::chrono::milliseconds timeout, const GiveUp& give_up) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
+    const auto end = Clock::now() + timeout;
     while (true) {
-        const auto left = std::max(
-            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()),
-            std::chrono::milliseconds{0});
-        const auto wait = give_up ? std::min(left, WAIT_SLICE) : left;
-        pollfd entry{fd, POLLOUT, 0};
-        const int ready = ::poll(
-            &entry, 1, static_cast<int>(std::min<long long>(wait.count(), 24LL * 3600 * 1000)));
+        const auto slice_end = give_up ? std::min(end, Clock::now() + WAIT_SLICE) : end;
+        const int ready = poll_until(fd, POLLOUT, slice_end);
         if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return errno;
         }
         if (ready == 0) {
-            if (wait == left || give_up()) {
+            if (slice_end == end || give_up()) {
                 return ETIMEDOUT;
             }
             continue;
@@ -175,22 +184,11 @@ Status TcpConnection::send_all(std::span<const std::string_view> pieces) {
 }
 
 Result<bool> TcpConnection::wait_readable(std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        const auto left = std::max(
-            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()),
-            std::chrono::milliseconds{0});
-        pollfd entry{descriptor(handle_), POLLIN, 0};
-        const int ready = ::poll(
-            &entry, 1, static_cast<int>(std::min<long long>(left.count(), 24LL * 3600 * 1000)));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready < 0) {
-            return std::unexpected(last_os_error());
-        }
-        return ready > 0;
+    const int ready = poll_until(descriptor(handle_), POLLIN, Clock::now() + timeout);
+    if (ready < 0) {
+        return std::unexpected(last_os_error());
     }
+    return ready > 0;
 }
 
 Result<std::size_t> TcpConnection::receive(std::span<char> buffer) {
