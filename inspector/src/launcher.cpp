@@ -39,21 +39,34 @@ Status serve_front_end(const std::string& address, const DebuggerTarget& debugge
     return (*server)->run(std::move(target), std::move(lookup));
 }
 
-// Where the served "/" leads after the debuggee restarted: the same listener and selector as at the
-// start (a WebSocket address is looked up at the listener it belongs to); a new target is reported
-// with one more console line, as the window does. A failed lookup keeps the last target.
+// The debuggee looked up again after a restart: the same listener and selector as at the start; a
+// WebSocket address is looked up again at the listener it belongs to, where a restarted debuggee
+// lists its new target.
+std::function<Result<DebuggerTarget>(const FetchClock&)> rediscovery(
+    const InspectorAddress& address, const std::optional<std::string>& selector) {
+    return [listener = listener_of(address), selector](const FetchClock& clock) {
+        return discover_target(listener, selector, clock);
+    };
+}
+
+// One line per target found after the start, as at the start; a lost line stops nothing.
+void write_new_target_line(std::string_view ws_target) {
+    static_cast<void>(console::write_line(std::string(LINE_WS_TARGET) + std::string(ws_target)));
+}
+
+// Where the served "/" leads after the debuggee restarted. A failed lookup keeps the last target.
 FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& address,
                                                      const std::optional<std::string>& selector,
                                                      std::string ws_target) {
-    return [listener = listener_of(address), selector, current = std::move(ws_target)](
+    return [discover = rediscovery(address, selector), current = std::move(ws_target)](
                const std::function<bool()>& stopping) mutable -> std::optional<std::string> {
-        auto found = discover_target(listener, selector, FetchClock::until(stopping));
+        auto found = discover(FetchClock::until(stopping));
         if (!found) {
             return std::nullopt;
         }
         if (found->ws_target != current) {
             current = found->ws_target;
-            static_cast<void>(console::write_line(std::string(LINE_WS_TARGET) + current));
+            write_new_target_line(current);
         }
         return serve::frontend_target(found->ws_target, found->secure);
     };
@@ -177,13 +190,11 @@ Result<int> run(std::span<const std::string> arguments) {
         };
     }
     if (command_line.reattach) {
-        // The same listener and selector as at the start; a WebSocket address is looked up again
-        // at the listener it belongs to, where a restarted debuggee lists its new target.
         options.reattach = Reattach{
             .ws_target = debugger->ws_target,
-            .discover = [address = listener_of(*inspector_address), selector = command_line.target](
+            .discover = [discover = rediscovery(*inspector_address, command_line.target)](
                             const FetchClock& clock) -> Result<std::string> {
-                auto found = discover_target(address, selector, clock);
+                auto found = discover(clock);
                 if (!found) {
                     return std::unexpected(std::move(found.error()));
                 }
@@ -191,12 +202,7 @@ Result<int> run(std::span<const std::string> arguments) {
             },
             .frontend_url = [secure = debugger->secure](
                                 std::string_view target) { return frontend_url(target, secure); },
-            // One line per re-attach, as at the start; a lost line does not stop the window.
-            .attached =
-                [](std::string_view target) {
-                    static_cast<void>(
-                        console::write_line(std::string(LINE_WS_TARGET) + std::string(target)));
-                }};
+            .attached = write_new_target_line};
     }
     return run_inspector_window(*url, options);
 }
