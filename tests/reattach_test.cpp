@@ -175,6 +175,22 @@ Step close_request() {
 constexpr const char* FIRST_URL =
     "http://devtools.localhost/js_app.html?ws=127.0.0.1:9229/one&experiments=true&v8only=true";
 
+// The window on target "one", following it with `discover`.
+Result<int> run_reattaching_window(TargetDiscovery discover,
+                                   std::function<void(std::string_view)> attached = {}) {
+    return run_inspector_window(
+        FIRST_URL,
+        WindowOptions{
+            .diagnostics_level = PageDiagnostics::Off,
+            .diagnostics = {},
+            .reattach = Reattach{
+                .ws_target = "127.0.0.1:9229/one",
+                .discover = std::move(discover),
+                .frontend_url = [](std::string_view target) { return frontend_url(target); },
+                .attached = std::move(attached),
+            }});
+}
+
 // A window on target "one", with a discovery that answers from `targets` in turn (the last one
 // repeats), counting its lookups.
 struct ScriptedTargets {
@@ -186,20 +202,12 @@ struct ScriptedTargets {
 
     Result<int> run_window(std::vector<Step> steps) {
         fake::reset({.window_failure = {}, .webview_failure = {}, .steps = std::move(steps)});
-        return run_inspector_window(
-            FIRST_URL,
-            WindowOptions{
-                .diagnostics_level = PageDiagnostics::Off,
-                .diagnostics = {},
-                .reattach = Reattach{
-                    .ws_target = "127.0.0.1:9229/one",
-                    .discover = [this](const FetchClock& /*clock*/) -> Result<std::string> {
-                        const std::size_t n = lookups++;
-                        return targets[std::min(n, targets.size() - 1)];
-                    },
-                    .frontend_url = [](std::string_view target) { return frontend_url(target); },
-                    .attached = [this](std::string_view target) { attached.emplace_back(target); },
-                }});
+        return run_reattaching_window(
+            [this](const FetchClock& /*clock*/) -> Result<std::string> {
+                const std::size_t n = lookups++;
+                return targets[std::min(n, targets.size() - 1)];
+            },
+            [this](std::string_view target) { attached.emplace_back(target); });
     }
 };
 
@@ -249,20 +257,10 @@ TEST(ReattachingWindow, ClosingWhileSearchingEndsPromptlyAndNavigatesNowhere) {
          .webview_failure = {},
          .steps = {page_message("websocket closed: ws://127.0.0.1:9229/one"), close_request()}});
     const auto started = SteadyClock::now();
-    const Result<int> status = run_inspector_window(
-        FIRST_URL,
-        WindowOptions{
-            .diagnostics_level = PageDiagnostics::Off,
-            .diagnostics = {},
-            .reattach = Reattach{
-                .ws_target = "127.0.0.1:9229/one",
-                .discover =
-                    [address = gone.address()](const FetchClock& clock) {
-                        return discover_ws_target(address, clock);
-                    },
-                .frontend_url = [](std::string_view target) { return frontend_url(target); },
-                .attached = {},
-            }});
+    const Result<int> status =
+        run_reattaching_window([address = gone.address()](const FetchClock& clock) {
+            return discover_ws_target(address, clock);
+        });
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0);
     EXPECT_LT(SteadyClock::now() - started, milliseconds{1000});
