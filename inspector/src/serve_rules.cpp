@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "ascii_text.h"
 #include "debugger_address.h"
 
 namespace quelby::serve {
@@ -26,14 +27,6 @@ std::optional<unsigned> digits(std::string_view text) {
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
     return value;
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return lower(x) == lower(y); });
 }
 
 // RFC 3986 reg-name without percent-escapes: unreserved and sub-delims.
@@ -192,8 +185,8 @@ HostVerdict check_host(std::string_view host_value, std::string_view bound_name)
         return HostVerdict::Malformed;
     }
     if (host_value.starts_with('[') || net::parse_ipv4(host) ||
-        equal_ignoring_case(host, "localhost") ||
-        (!bound_name.empty() && equal_ignoring_case(host, bound_name))) {
+        equals_ignoring_ascii_case(host, "localhost") ||
+        (!bound_name.empty() && equals_ignoring_ascii_case(host, bound_name))) {
         return HostVerdict::Allowed;
     }
     return HostVerdict::Forbidden;

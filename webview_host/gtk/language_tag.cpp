@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ascii_text.h"
+
 namespace quelby::webview_host::gtk {
 
 namespace {
@@ -18,9 +20,6 @@ bool all_of(std::string_view text, bool (*predicate)(char)) {
     return std::all_of(text.begin(), text.end(), predicate);
 }
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 char upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -46,7 +45,7 @@ std::string language_tag_for_locale(std::string_view locale) {
     }
 
     std::string tag;
-    std::transform(language.begin(), language.end(), std::back_inserter(tag), lower);
+    std::transform(language.begin(), language.end(), std::back_inserter(tag), ascii_lower);
     if (!territory.empty()) {
         tag.push_back('-');
         std::transform(territory.begin(), territory.end(), std::back_inserter(tag), upper);
