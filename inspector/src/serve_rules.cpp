@@ -205,16 +205,7 @@ std::string origin_for(std::string_view bound_name, const net::SocketAddress& bo
     if (!bound_name.empty()) {
         return "http://" + std::string(bound_name) + ":" + std::to_string(bound.port);
     }
-    net::SocketAddress shown = bound;
-    if (std::ranges::all_of(shown.bytes, [](std::uint8_t b) { return b == 0; })) {
-        shown.bytes = {};
-        if (shown.family == net::Family::V4) {
-            shown.bytes[0] = 127;
-            shown.bytes[3] = 1;
-        } else {
-            shown.bytes[15] = 1;
-        }
-    }
+    const net::SocketAddress shown = net::loopback_if_unspecified(bound);
     if (shown.family == net::Family::V4) {
         return "http://" + net::to_string(shown);
     }

@@ -1,5 +1,6 @@
 #include "socket_address.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -237,6 +238,18 @@ Result<std::vector<SocketAddress>> resolve_inspector_addr(std::string_view inspe
     }
     const auto& host = std::get<HostAndPort>(*plan);
     return resolve_host(host.host, host.port);
+}
+
+SocketAddress loopback_if_unspecified(SocketAddress address) {
+    if (std::ranges::all_of(address.bytes, [](std::uint8_t byte) { return byte == 0; })) {
+        if (address.family == Family::V4) {
+            address.bytes[0] = 127;
+            address.bytes[3] = 1;
+        } else {
+            address.bytes[15] = 1;
+        }
+    }
+    return address;
 }
 
 std::string to_string(const SocketAddress& address) {

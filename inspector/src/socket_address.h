@@ -31,6 +31,10 @@ struct SocketAddress {
 // "1.2.3.4:80", "[::1]:80", "[fe80::1%3]:80"; for messages and tests.
 std::string to_string(const SocketAddress& address);
 
+// The unspecified address (0.0.0.0, ::) as the loopback address of its family, which is what a
+// connection to it reaches; any other address unchanged.
+SocketAddress loopback_if_unspecified(SocketAddress address);
+
 inline constexpr std::string_view INVALID_SOCKET_ADDRESS = "invalid socket address";
 inline constexpr std::string_view INVALID_PORT_VALUE = "invalid port value";
 inline constexpr std::string_view NO_ADDRESSES = "could not resolve to any addresses";

@@ -186,18 +186,9 @@ ErrorChain with_hint(const ErrorChain& error, std::string_view hint) {
 }  // namespace
 
 std::string numeric_host(const net::SocketAddress& peer) {
-    net::SocketAddress shown = peer;
+    net::SocketAddress shown = net::loopback_if_unspecified(peer);
     shown.scope_id = 0;
     shown.flow_info = 0;
-    // A connection to the unspecified address reaches the loopback address of its family.
-    if (std::ranges::all_of(shown.bytes, [](std::uint8_t byte) { return byte == 0; })) {
-        if (shown.family == net::Family::V4) {
-            shown.bytes[0] = 127;
-            shown.bytes[3] = 1;
-        } else {
-            shown.bytes[15] = 1;
-        }
-    }
     return net::to_string(shown);
 }
 
