@@ -9,7 +9,7 @@ packages=(
     # the fuzz preset: clang 16 (it compiles libstdc++ 12's <expected>) and its libFuzzer
     clang-16 libclang-rt-16-dev
     # libraries
-    nlohmann-json3-dev libboost-stacktrace-dev libboost-dev libssl-dev
+    nlohmann-json3-dev libboost-stacktrace-dev libboost-dev libssl-dev libcurl4-openssl-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev hyperfine curl jq time python3
     # packaging: the manual page (help2man), the .deb's Depends (dpkg-shlibdeps) and its check

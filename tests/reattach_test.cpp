@@ -188,7 +188,8 @@ Result<int> run_reattaching_window(TargetDiscovery discover,
                 .discover = std::move(discover),
                 .frontend_url = [](std::string_view target) { return frontend_url(target); },
                 .attached = std::move(attached),
-            }});
+            },
+            .settings_file = std::nullopt});
 }
 
 // A window on target "one", with a discovery that answers from `targets` in turn (the last one

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <span>
 #include <string>
@@ -186,6 +188,17 @@ class WebViewBuilder {
         page_scripts_.push_back(std::move(source));
         return *this;
     }
+    // Like add_page_script, but only in the top-level document, never in a frame inside it: for
+    // scripts that hold what no other document may see.
+    WebViewBuilder& add_top_document_script(std::string source) {
+        top_document_scripts_.push_back(std::move(source));
+        return *this;
+    }
+    // The web view's zoom factor from the start (1.0 is 100%).
+    WebViewBuilder& set_zoom_factor(double factor) {
+        zoom_factor_ = factor;
+        return *this;
+    }
     // The web view fills the window's client area, follows its size and navigates to the URL.
     Result<WebView> build(Window& window);
 
@@ -195,11 +208,32 @@ class WebViewBuilder {
     PageDiagnosticSink page_diagnostics_;
     PageMessageSink page_messages_;
     std::vector<std::string> page_scripts_;
+    std::vector<std::string> top_document_scripts_;
+    double zoom_factor_ = 1.0;
 };
 
 // Navigates the web view to `url`, given in the same form as WebViewBuilder::set_url (a registered
 // scheme's own form). Only on the main thread.
 Status navigate(WebView& web_view, const std::string& url);
+
+// Hands `text` to the page: each listener the page added with window.ipc.addMessageListener(fn) is
+// called with it, in order of addition. Text that is not UTF-8 has its broken sequences replaced
+// by U+FFFD. Messages arrive in the order sent. Only on the main thread.
+Status post_to_page(WebView& web_view, std::string_view text);
+
+// Sets the web view's zoom factor (1.0 is 100%). Only on the main thread.
+Status set_zoom_factor(WebView& web_view, double factor);
+
+// Opens `uri` with the desktop's default application for its scheme (the user's browser for
+// http and https) and returns once it has been handed over. Only on the main thread.
+Status open_with_default_application(Window& window, const std::string& uri);
+
+// A native, modal Save dialog on `window`, proposing `suggested_name` in the user's usual folder;
+// a file that exists is only chosen after the user confirms replacing it. The path chosen, or
+// nullopt when the user cancelled. Only on the main thread: the loop keeps dispatching while the
+// dialog is open.
+Result<std::optional<std::filesystem::path>> ask_save_path(Window& window,
+                                                           const std::string& suggested_name);
 
 // Hands tasks to the loop's thread from any thread. Copies share one queue.
 //

@@ -1,6 +1,7 @@
 #include "inspector_window.h"
 
 #include "devtools_scheme.h"
+#include "frontend_host_services.h"
 #include "host.h"
 #include "ws_url.h"
 
@@ -118,7 +119,8 @@ Result<int> run_inspector_window(const std::string& frontend_url, PageDiagnostic
                                  const DiagnosticSink& diagnostics) {
     return run_inspector_window(frontend_url, WindowOptions{.diagnostics_level = level,
                                                             .diagnostics = diagnostics,
-                                                            .reattach = std::nullopt});
+                                                            .reattach = std::nullopt,
+                                                            .settings_file = std::nullopt});
 }
 
 Result<int> run_inspector_window(const std::string& frontend_url, const WindowOptions& options) {
@@ -142,6 +144,15 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     } else {
         builder.register_scheme(std::string(DEVTOOLS_SCHEME_NAME), devtools_scheme_handler);
     }
+    // The front end's embedder: its script in the top-level document, its services here. Released
+    // after the web view; its loads are ended and joined then.
+    const std::string token = new_host_token();
+    FrontendHostServices services(
+        *window, host::loop_poster(loop),
+        SettingsStore::open(options.settings_file, diagnostics), token, diagnostics);
+    builder.add_top_document_script(frontend_host_script(
+        token, services.zoom_factor(), std::string(DEVTOOLS_SCHEME_NAME) + ":"));
+    builder.set_zoom_factor(services.zoom_factor());
     // Released after the web view and before the window and the loop; joined, so closing the
     // window ends the search.
     std::unique_ptr<TargetWatch> watch;
@@ -161,18 +172,23 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
                     }));
             });
         builder.add_page_script(std::string(SOCKET_WATCH_SCRIPT));
-        builder.on_page_message([&session, watcher = watch.get()](std::string_view message) {
-            if (reports_lost_connection(message, session.ws_target)) {
+    }
+    builder.on_page_message([&session, &services, watcher = watch.get()](std::string_view message) {
+        if (message.starts_with(SOCKET_CLOSED_MESSAGE)) {
+            if (watcher != nullptr && reports_lost_connection(message, session.ws_target)) {
                 watcher->connection_lost(session.ws_target);
             }
-        });
-    }
+            return;
+        }
+        services.on_page_message(message);
+    });
     auto webview = builder.set_url(devtools_scheme_url(frontend_url)).build(*window);
     if (!webview) {
         // The window, then the loop, are released on return: reverse order of creation.
         return std::unexpected(std::move(webview).error().with_context(webview_failure_context()));
     }
     built_view = &*webview;
+    services.attach(*webview);
     // The web view, the watch, the window and the loop are released on return, in that order.
     return host::run_event_loop(loop, on_event);
 }

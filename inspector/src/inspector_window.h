@@ -2,6 +2,7 @@
 // loop that runs until the window is closed.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -46,6 +47,8 @@ struct WindowOptions {
     PageDiagnostics diagnostics_level = PageDiagnostics::Off;
     DiagnosticSink diagnostics;
     std::optional<Reattach> reattach;  // none: the window stays on its first target
+    // Where the window keeps its settings between runs; none: for this run only.
+    std::optional<std::filesystem::path> settings_file;
 };
 
 // Opens the window and runs its event loop until the window is closed; then releases the web view,

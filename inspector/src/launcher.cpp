@@ -11,6 +11,7 @@
 #include "host.h"
 #include "inspector_window.h"
 #include "page_diagnostics.h"
+#include "settings_store.h"
 #include "serve_rules.h"
 
 namespace quelby {
@@ -182,7 +183,11 @@ Result<int> run(std::span<const std::string> arguments) {
     WindowOptions options{.diagnostics_level = page_diagnostics_level(
                               environment_variable_utf8(PAGE_DIAGNOSTICS_ENV)),
                           .diagnostics = {},
-                          .reattach = std::nullopt};
+                          .reattach = std::nullopt,
+                          .settings_file = std::nullopt};
+    if (const auto folder = settings_folder()) {
+        options.settings_file = *folder / SETTINGS_FILE_NAME;
+    }
     if (options.diagnostics_level != PageDiagnostics::Off) {
         options.diagnostics = [](std::string_view text) {
             static_cast<void>(

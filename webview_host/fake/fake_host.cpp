@@ -40,6 +40,7 @@ struct Current {
     Script script;
     Record record;
     WebViewState* web_view = nullptr;  // the one built, while it exists
+    std::optional<std::filesystem::path> save_answer;
 };
 
 Current& current() {
@@ -83,10 +84,15 @@ void send_request(const Step& step) {
 void reset(Script script) {
     current().script = std::move(script);
     current().record = Record{};
+    current().save_answer = std::nullopt;
 }
 
 const Record& record() {
     return current().record;
+}
+
+void answer_save_dialogs_with(std::optional<std::filesystem::path> answer) {
+    current().save_answer = std::move(answer);
 }
 
 }  // namespace fake
@@ -145,6 +151,8 @@ Result<WebView> WebViewBuilder::build(Window& /*window*/) {
     record.url = url_;
     record.page_diagnostics = static_cast<bool>(page_diagnostics_);
     record.page_scripts = page_scripts_;
+    record.top_document_scripts = top_document_scripts_;
+    record.zoom_factors.push_back(zoom_factor_);
     if (const auto& failure = fake::current().script.webview_failure) {
         return std::unexpected(ErrorChain::from_message(*failure));
     }
@@ -160,6 +168,28 @@ Status navigate(WebView& /*web_view*/, const std::string& url) {
     fake::note("navigate");
     fake::current().record.navigations.push_back(url);
     return {};
+}
+
+Status post_to_page(WebView& /*web_view*/, std::string_view text) {
+    fake::current().record.to_page.emplace_back(text);
+    return {};
+}
+
+Status set_zoom_factor(WebView& /*web_view*/, double factor) {
+    fake::current().record.zoom_factors.push_back(factor);
+    return {};
+}
+
+Status open_with_default_application(Window& /*window*/, const std::string& uri) {
+    fake::current().record.opened.push_back(uri);
+    return {};
+}
+
+Result<std::optional<std::filesystem::path>> ask_save_path(Window& /*window*/,
+                                                           const std::string& suggested_name) {
+    fake::Record& record = fake::current().record;
+    record.save_suggestions.push_back(suggested_name);
+    return fake::current().save_answer;
 }
 
 LoopPoster loop_poster(EventLoop& loop) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -51,6 +52,11 @@ struct Record {
     std::string url;                        // the start URL the web view was given
     bool page_diagnostics = false;          // a diagnostics sink was given
     std::vector<std::string> page_scripts;  // added, in order
+    std::vector<std::string> top_document_scripts;
+    std::vector<double> zoom_factors;        // the start factor, then each set_zoom_factor
+    std::vector<std::string> to_page;        // post_to_page texts, in order
+    std::vector<std::string> opened;         // open_with_default_application URIs
+    std::vector<std::string> save_suggestions;  // the names each Save dialog proposed
     std::vector<std::string> navigations;   // navigate() calls after the start URL, in order
     std::vector<Answer> answers;            // of the Request steps, in order
     std::vector<LoopMode::Kind> modes;      // what the handler asked after each event
@@ -63,5 +69,8 @@ inline constexpr int LOOP_NEVER_ENDED = -1;
 // Starts a new test: the script to follow, and an empty record.
 void reset(Script script);
 const Record& record();
+// What every Save dialog of the current test answers: a path, or nullopt for a cancel (the
+// default).
+void answer_save_dialogs_with(std::optional<std::filesystem::path> answer);
 
 }  // namespace quelby::webview_host::fake

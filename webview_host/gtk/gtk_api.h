@@ -32,6 +32,13 @@ namespace quelby::webview_host::gtk {
     X(glib, g_bytes_unref)                       \
     X(glib, g_free)                              \
     X(glib, g_error_free)                        \
+    X(glib, g_utf8_validate)                     \
+    X(glib, g_utf8_make_valid)                   \
+    X(glib, g_variant_builder_init)              \
+    X(glib, g_variant_builder_add)               \
+    X(glib, g_variant_builder_end)               \
+    X(glib, g_variant_new_string)                \
+    X(gio, g_app_info_launch_default_for_uri)    \
     X(gobject, g_signal_connect_data)            \
     X(gobject, g_object_new)                     \
     X(gobject, g_object_ref)                     \
@@ -47,13 +54,21 @@ namespace quelby::webview_host::gtk {
     X(gtk, gtk_container_add)                    \
     X(gtk, gtk_widget_show)                      \
     X(gtk, gtk_widget_grab_focus)                \
-    X(gtk, gtk_widget_destroy)
+    X(gtk, gtk_widget_destroy)                   \
+    X(gtk, gtk_file_chooser_dialog_new)          \
+    X(gtk, gtk_file_chooser_set_do_overwrite_confirmation) \
+    X(gtk, gtk_file_chooser_set_current_name)    \
+    X(gtk, gtk_file_chooser_set_current_folder)  \
+    X(gtk, gtk_file_chooser_get_filename)        \
+    X(gtk, gtk_dialog_run)
 
 // X(library-field, function) for the web view.
 #define QUELBY_WEBKIT_FUNCTIONS(X)                                         \
     X(webkit, webkit_web_view_get_type)                                    \
     X(webkit, webkit_web_view_load_uri)                                    \
     X(webkit, webkit_web_view_get_page_id)                                 \
+    X(webkit, webkit_web_view_call_async_javascript_function)              \
+    X(webkit, webkit_web_view_set_zoom_level)                              \
     X(webkit, webkit_web_context_new)                                      \
     X(webkit, webkit_web_context_register_uri_scheme)                      \
     X(webkit, webkit_web_context_set_preferred_languages)                  \

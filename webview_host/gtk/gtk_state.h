@@ -1,6 +1,7 @@
 // What the GTK backend keeps behind the host's handles.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ namespace gtk {
 // The loaded tables, for signal callbacks, which only exist once loading has succeeded.
 const WindowApi& loaded_window_api();
 const WebKitApi& loaded_webkit_api();
+
+// The user's download folder, made when it does not exist yet (a configured but missing folder
+// would make a download fail silently); the home folder when it cannot be made.
+std::filesystem::path download_folder(const WindowApi& api);
 
 }  // namespace gtk
 

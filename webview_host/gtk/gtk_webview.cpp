@@ -14,20 +14,32 @@ namespace quelby::webview_host {
 
 namespace {
 
-// Pages get a frozen window.ipc whose postMessage reaches the host, as on every platform.
+// Pages get a frozen window.ipc: postMessage reaches the host, as on every platform, and the
+// host's messages reach the listeners added with addMessageListener (through deliver, which
+// post_to_page calls).
 constexpr const char* IPC_HANDLER_NAME = "ipc";
-constexpr const char* IPC_SCRIPT =
-    "Object.defineProperty(window, 'ipc', { value: Object.freeze({ postMessage: s=> "
-    "window.webkit.messageHandlers.ipc.postMessage(s) }) });";
+constexpr const char* IPC_SCRIPT = R"js((() => {
+  const listeners = [];
+  const ipc = {
+    postMessage: (s) => window.webkit.messageHandlers.ipc.postMessage(s),
+    addMessageListener: (listener) => { listeners.push(listener); },
+  };
+  Object.defineProperty(ipc, 'deliver', { value: (text) => {
+    for (const listener of listeners) {
+      try { listener(text); } catch (e) { console.error(e); }
+    }
+  } });
+  Object.defineProperty(window, 'ipc', { value: Object.freeze(ipc) });
+})();)js";
 
 // Software rendering: the GL compositing path costs the web process about 80 MiB and the attach
 // about 0.1 s more (measured under Xvfb with Mesa), and the front end draws nothing that needs it.
 constexpr WebKitHardwareAccelerationPolicy ACCELERATION_POLICY =
     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER;
 
-// The user's download folder, made when it does not exist yet (a configured but missing folder
-// would make the download fail silently); the home folder when it cannot be made.
-std::filesystem::path download_folder(const gtk::WindowApi& api) {
+}  // namespace
+
+std::filesystem::path gtk::download_folder(const gtk::WindowApi& api) {
     if (const char* folder = api.g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
         folder != nullptr) {
         std::error_code error;
@@ -39,12 +51,14 @@ std::filesystem::path download_folder(const gtk::WindowApi& api) {
     return api.g_get_home_dir();
 }
 
+namespace {
+
 // Every download is allowed, to the proposed name in the download folder, without asking.
 gboolean on_decide_destination(WebKitDownload* download, gchar* suggested_filename,
                                gpointer /*unused*/) {
     const gtk::WindowApi& api = gtk::loaded_window_api();
     const std::filesystem::path destination = gtk::download_destination(
-        download_folder(api), suggested_filename != nullptr ? suggested_filename : "",
+        gtk::download_folder(api), suggested_filename != nullptr ? suggested_filename : "",
         [](const std::filesystem::path& path) {
             std::error_code ignored;
             return std::filesystem::exists(path, ignored);
@@ -66,11 +80,11 @@ void on_download_started(WebKitWebContext* /*context*/, WebKitDownload* download
                                                    nullptr, GConnectFlags{});
 }
 
-void add_document_start_script(const gtk::WebKitApi& webkit, WebKitUserContentManager* content,
-                               const char* source) {
+void add_document_start_script(
+    const gtk::WebKitApi& webkit, WebKitUserContentManager* content, const char* source,
+    WebKitUserContentInjectedFrames frames = WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES) {
     WebKitUserScript* script = webkit.webkit_user_script_new(
-        source, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-        nullptr, nullptr);
+        source, frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit.webkit_user_content_manager_add_script(content, script);
     webkit.webkit_user_script_unref(script);
 }
@@ -111,7 +125,8 @@ WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
                                                const gtk::WebKitApi& webkit,
                                                PageDiagnosticSink diagnostics,
                                                PageMessageSink messages,
-                                               const std::vector<std::string>& page_scripts) {
+                                               const std::vector<std::string>& page_scripts,
+                                               const std::vector<std::string>& top_scripts) {
     WebKitUserContentManager* content = webkit.webkit_user_content_manager_new();
     if (diagnostics) {
         // First, so that it sees the failures of everything after it.
@@ -127,6 +142,10 @@ WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
     add_document_start_script(webkit, content, IPC_SCRIPT);
     for (const std::string& source : page_scripts) {
         add_document_start_script(webkit, content, source.c_str());
+    }
+    for (const std::string& source : top_scripts) {
+        add_document_start_script(webkit, content, source.c_str(),
+                                  WEBKIT_USER_CONTENT_INJECT_TOP_FRAME);
     }
     // Registering the name is what makes window.webkit.messageHandlers.ipc exist, whether or not
     // the program reads the messages.
@@ -169,7 +188,8 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     webkit.webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit.webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
     WebKitUserContentManager* content = make_content_manager(
-        api, webkit, std::move(page_diagnostics_), std::move(page_messages_), page_scripts_);
+        api, webkit, std::move(page_diagnostics_), std::move(page_messages_), page_scripts_,
+        top_document_scripts_);
 
     auto* view = static_cast<GtkWidget*>(
         api.g_object_new(webkit.webkit_web_view_get_type(), "web-context", context, "settings",
@@ -181,6 +201,7 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     auto state = std::make_unique<WebViewState>(api, context, view);
     api.gtk_widget_show(view);
     api.gtk_widget_grab_focus(view);
+    webkit.webkit_web_view_set_zoom_level(reinterpret_cast<WebKitWebView*>(view), zoom_factor_);
     // A registered scheme's own URL is loaded as it is: WebKit serves it through the handler.
     webkit.webkit_web_view_load_uri(reinterpret_cast<WebKitWebView*>(view), url_.c_str());
     return WebView(std::move(state));

@@ -1,0 +1,109 @@
+#include "file_url.h"
+
+#include <array>
+
+#include "ascii_text.h"
+
+namespace quelby {
+
+namespace {
+
+constexpr std::string_view FILE_SCHEME = "file://";
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+Result<std::string> percent_decoded(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        const int high = i + 1 < text.size() ? hex_value(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? hex_value(text[i + 2]) : -1;
+        if (high < 0 || low < 0) {
+            return std::unexpected(ErrorChain::from_message("a percent escape is not two hex digits"));
+        }
+        const char byte = static_cast<char>(high * 16 + low);
+        if (byte == '\0') {
+            return std::unexpected(ErrorChain::from_message("the path holds an escaped NUL"));
+        }
+        out.push_back(byte);
+        i += 2;
+    }
+    return out;
+}
+
+bool starts_with_drive(std::string_view path) {
+    return path.size() >= 3 && path[0] == '/' && is_ascii_alpha(path[1]) &&
+           (path[2] == ':' || path[2] == '|');
+}
+
+}  // namespace
+
+Result<std::filesystem::path> path_of_file_url(std::string_view url) {
+    if (!starts_with_ignoring_ascii_case(url, FILE_SCHEME)) {
+        return std::unexpected(ErrorChain::from_message("not a file: URL"));
+    }
+    std::string_view rest = url.substr(FILE_SCHEME.size());
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    const std::size_t slash = rest.find('/');
+    const std::string_view authority = rest.substr(0, slash);
+    if (!authority.empty() && !equals_ignoring_ascii_case(authority, "localhost")) {
+        return std::unexpected(ErrorChain::from_message("the file is on another host"));
+    }
+    if (slash == std::string_view::npos) {
+        return std::unexpected(ErrorChain::from_message("the URL names no path"));
+    }
+    auto decoded = percent_decoded(rest.substr(slash));
+    if (!decoded) {
+        return std::unexpected(std::move(decoded).error());
+    }
+    std::string path(decoded->data(), decoded->size());
+    // "/C:/x" is a drive path where paths have drive letters (Windows), and a plain path elsewhere.
+    if (starts_with_drive(path) && std::filesystem::path("C:/").has_root_name()) {
+        path.erase(0, 1);
+        path[1] = ':';
+    }
+    std::filesystem::path result(std::u8string(path.begin(), path.end()));
+    if (!result.is_absolute()) {
+        return std::unexpected(ErrorChain::from_message("the path is not absolute"));
+    }
+    return result;
+}
+
+std::string file_url_of(const std::filesystem::path& path) {
+    const std::u8string text = path.generic_u8string();
+    std::string url(FILE_SCHEME);
+    if (!text.starts_with(u8"/")) {
+        url.push_back('/');  // a drive path: file:///C:/...
+    }
+    constexpr std::array<char, 16> HEX = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                          '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    for (const char8_t unit : text) {
+        const auto c = static_cast<unsigned char>(unit);
+        if (is_ascii_alpha(static_cast<char>(c)) || (c >= '0' && c <= '9') || c == '-' ||
+            c == '.' || c == '_' || c == '~' || c == '/' || c == ':') {
+            url.push_back(static_cast<char>(c));
+        } else {
+            url.push_back('%');
+            url.push_back(HEX[c >> 4]);
+            url.push_back(HEX[c & 0xF]);
+        }
+    }
+    return url;
+}
+
+}  // namespace quelby

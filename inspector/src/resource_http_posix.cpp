@@ -1,0 +1,163 @@
+// http: and https: through libcurl: redirects followed (to http and https only), any compression
+// the server chooses, and limits on size and on time without progress.
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+#include "resource_load.h"
+
+namespace quelby {
+
+namespace {
+
+constexpr long CONNECT_TIMEOUT_SECONDS = 10;
+// A server that sends nothing for this long is given up on; a slow but moving one is not.
+constexpr long STALL_SECONDS = 30;
+constexpr long MAX_REDIRECTS = 5;
+constexpr int HTTP_OK_FIRST = 200;
+constexpr int HTTP_OK_LAST = 299;
+constexpr int BAD_GATEWAY = 502;
+constexpr int GATEWAY_TIMEOUT = 504;
+constexpr int TOO_LARGE = 413;
+constexpr int CLIENT_CLOSED = 499;
+
+struct Transfer {
+    Utf8Chunker chunker;
+    const ChunkSink* sink = nullptr;
+    std::size_t max_bytes = 0;
+    std::size_t received = 0;
+    bool too_large = false;
+    bool sink_stopped = false;
+    const std::stop_token* stop = nullptr;
+};
+
+std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::size_t bytes = size * count;
+    transfer->received += bytes;
+    if (transfer->received > transfer->max_bytes) {
+        transfer->too_large = true;
+        return 0;  // ends the transfer with a write error
+    }
+    if (!transfer->chunker.add(std::string_view(data, bytes), *transfer->sink)) {
+        transfer->sink_stopped = true;
+        return 0;
+    }
+    return bytes;
+}
+
+int on_progress(void* user, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/, curl_off_t /*ultotal*/,
+                curl_off_t /*ulnow*/) {
+    return static_cast<Transfer*>(user)->stop->stop_requested() ? 1 : 0;
+}
+
+// libcurl's global set-up is not thread-safe; once per process, before the first transfer.
+void initialise_curl() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+LoadOutcome outcome_of(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return failed_load(BAD_GATEWAY, -105, "net::ERR_NAME_NOT_RESOLVED");
+        case CURLE_COULDNT_CONNECT:
+            return failed_load(BAD_GATEWAY, -102, "net::ERR_CONNECTION_REFUSED");
+        case CURLE_OPERATION_TIMEDOUT:
+            return failed_load(GATEWAY_TIMEOUT, -7, "net::ERR_TIMED_OUT");
+        case CURLE_TOO_MANY_REDIRECTS:
+            return failed_load(BAD_GATEWAY, -310, "net::ERR_TOO_MANY_REDIRECTS");
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return failed_load(BAD_GATEWAY, -302, "net::ERR_UNKNOWN_URL_SCHEME");
+        case CURLE_URL_MALFORMAT:
+            return failed_load(400, -300, "net::ERR_INVALID_URL");
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return failed_load(BAD_GATEWAY, -202, "net::ERR_CERT_AUTHORITY_INVALID");
+        case CURLE_SSL_CONNECT_ERROR:
+            return failed_load(BAD_GATEWAY, -107, "net::ERR_SSL_PROTOCOL_ERROR");
+        case CURLE_GOT_NOTHING:
+            return failed_load(BAD_GATEWAY, -324, "net::ERR_EMPTY_RESPONSE");
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_PARTIAL_FILE:
+            return failed_load(BAD_GATEWAY, -101, "net::ERR_CONNECTION_RESET");
+        case CURLE_BAD_CONTENT_ENCODING:
+            return failed_load(BAD_GATEWAY, -330, "net::ERR_CONTENT_DECODING_FAILED");
+        default:
+            return failed_load(BAD_GATEWAY, -2, "net::ERR_FAILED");
+    }
+}
+
+}  // namespace
+
+LoadOutcome load_http_resource(std::string_view url, std::string_view request_headers,
+                               const LoadLimits& limits, const ChunkSink& sink,
+                               std::stop_token stop) {
+    initialise_curl();
+    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
+                                                                   curl_easy_cleanup);
+    if (!curl) {
+        return failed_load(500, -2, "net::ERR_FAILED");
+    }
+    struct HeaderList {
+        curl_slist* list = nullptr;
+        ~HeaderList() { curl_slist_free_all(list); }
+    } headers;
+    // The front end's headers come as "Name: value" lines.
+    std::string_view rest = request_headers;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find("\r\n");
+        const std::string line(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 2);
+        if (line.find(':') != std::string::npos && line.find('\n') == std::string::npos) {
+            headers.list = curl_slist_append(headers.list, line.c_str());
+        }
+    }
+    Transfer transfer{.chunker = Utf8Chunker(limits.chunk_bytes),
+                      .sink = &sink,
+                      .max_bytes = limits.max_bytes,
+                      .stop = &stop};
+    const std::string address(url);
+    CURL* handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+    curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, STALL_SECONDS);
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, on_progress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+
+    const CURLcode code = curl_easy_perform(handle);
+    if (transfer.too_large || code == CURLE_FILESIZE_EXCEEDED) {
+        return failed_load(TOO_LARGE, -8, "net::ERR_FILE_TOO_BIG");
+    }
+    if (transfer.sink_stopped || code == CURLE_ABORTED_BY_CALLBACK) {
+        return failed_load(CLIENT_CLOSED, -3, "net::ERR_ABORTED");
+    }
+    if (code != CURLE_OK) {
+        return outcome_of(code);
+    }
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status < HTTP_OK_FIRST || status > HTTP_OK_LAST) {
+        // The front end reads this as "HTTP error: status code N, net::ERR_HTTP_RESPONSE_CODE_FAILURE".
+        return failed_load(static_cast<int>(status), -379, "net::ERR_HTTP_RESPONSE_CODE_FAILURE");
+    }
+    if (!transfer.chunker.finish(sink)) {
+        return failed_load(CLIENT_CLOSED, -3, "net::ERR_ABORTED");
+    }
+    return LoadOutcome{.status_code = static_cast<int>(status), .net_error = 0, .net_error_name = {}};
+}
+
+}  // namespace quelby

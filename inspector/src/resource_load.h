@@ -1,0 +1,60 @@
+// Loading a resource the front end asks its host for (a source map, or a source a map names), by
+// URL: file: from the local file system, http: and https: from their servers. The content is
+// handed on in chunks as it arrives, never held whole; the outcome says how the load ended in the
+// terms the front end reports (a status code and a network error number and name).
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+namespace quelby {
+
+struct LoadOutcome {
+    int status_code = 200;
+    int net_error = 0;           // 0, or the network error number the front end names
+    std::string net_error_name;  // "net::ERR_FILE_NOT_FOUND", ...; empty on success
+
+    [[nodiscard]] bool succeeded() const { return net_error == 0; }
+};
+
+struct LoadLimits {
+    std::size_t max_bytes = std::size_t{512} << 20U;
+    std::size_t chunk_bytes = std::size_t{1} << 20U;
+};
+
+// Receives each chunk, in order. Every chunk ends on a whole UTF-8 sequence (a sequence cut by the
+// chunk size moves to the next chunk). Returns false to end the load.
+using ChunkSink = std::function<bool(std::string chunk)>;
+
+// The outcomes of the failures the loaders share.
+LoadOutcome failed_load(int status_code, int net_error, std::string_view name);
+
+// Loads `url` (file:, http: or https:; any other scheme fails as an unknown URL scheme). Ends early,
+// as aborted, when `stop` is requested or the sink returns false.
+LoadOutcome load_resource(std::string_view url, std::string_view request_headers,
+                          const LoadLimits& limits, const ChunkSink& sink, std::stop_token stop);
+
+// Splits a byte stream into chunks that end on whole UTF-8 sequences.
+class Utf8Chunker {
+  public:
+    explicit Utf8Chunker(std::size_t chunk_bytes) : chunk_bytes_(chunk_bytes) {}
+    // Adds bytes; hands on each full chunk. False as soon as the sink says stop.
+    bool add(std::string_view bytes, const ChunkSink& sink);
+    // Hands on what is left (a cut sequence at the very end goes as it is). False if the sink
+    // says stop.
+    bool finish(const ChunkSink& sink);
+
+  private:
+    std::size_t chunk_bytes_;
+    std::string pending_;
+};
+
+// http: and https:, per platform (resource_http_<platform>.cpp).
+LoadOutcome load_http_resource(std::string_view url, std::string_view request_headers,
+                               const LoadLimits& limits, const ChunkSink& sink,
+                               std::stop_token stop);
+
+}  // namespace quelby
