@@ -9,7 +9,7 @@
 
 #include "support/child_process.h"
 #include "support/node_inspector.h"
-#include "x11/x_display.h"
+#include "x11/desktop_session.h"
 
 namespace quelby::x11_testing {
 namespace {
@@ -18,8 +18,6 @@ using test_support::ChildProcess;
 using test_support::NodeInspector;
 
 using namespace std::chrono_literals;
-
-constexpr const char* TITLE = "quelby \xe2\x80\x94 script inspector";
 
 // Line 5 is the one the breakpoint goes on: the loop prints a line before it and one after it.
 constexpr std::string_view DEBUGGEE = R"(let count = 0;
@@ -43,83 +41,42 @@ constexpr int PAUSED_LINE_MIN_RUN = 400;
 // A marker covers some 40 × 14 pixels; a few stray pixels of that blue exist elsewhere.
 constexpr std::size_t BREAKPOINT_MIN_PIXELS = 200;
 
-bool screen_shows(const std::string& display, const std::function<bool(const Screenshot&)>& test,
-                  std::chrono::seconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (true) {
-        if (test(capture_screen(display))) {
-            return true;
-        }
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(250ms);
-    }
-}
-
 class DebuggerWindow : public ::testing::Test {
   protected:
     void SetUp() override {
-        env_ = home_.environment();
-        env_.insert(env_.end(),
-                    {{"LANG", "C.UTF-8"},
-                     {"LC_ALL", std::nullopt},
-                     {"LC_MESSAGES", std::nullopt},
-                     {"WAYLAND_DISPLAY", std::nullopt},
-                     {"DISPLAY", display_.name()},
-                     {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
-                     // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of
-                     // WebKit's threads at exit; address errors are still caught.
-                     {"ASAN_OPTIONS", "detect_leaks=0"}});
-        // A window manager gives the window the input focus, as on a desktop.
-        window_manager_.emplace(
-            std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "yes"}, env_);
-        script_ = home_.path() / "debuggee.js";
+        script_ = desktop_.home() / "debuggee.js";
         std::ofstream(script_) << DEBUGGEE;
     }
 
-    // Real input: xdotool sends the keys through the X server to the focused window.
-    void press(const std::vector<std::string>& keys) {
-        std::vector<std::string> command = {"xdotool", "key", "--delay", "80"};
-        command.insert(command.end(), keys.begin(), keys.end());
-        ChildProcess xdotool(command, env_);
-        ASSERT_EQ(xdotool.wait_exit(Clock::now() + 10s), std::optional<int>(0)) << xdotool.err();
-    }
-
-    XvfbDisplay display_;
-    TemporaryHome home_;
-    std::vector<EnvChange> env_;
-    std::optional<ChildProcess> window_manager_;
+    DesktopSession desktop_;
     std::filesystem::path script_;
 };
 
 TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard) {
-    NodeInspector node({"--inspect-brk=127.0.0.1:0", script_.string()}, env_);
-    ChildProcess program({test_support::inspector_binary(), node.address()}, env_);
+    NodeInspector node({"--inspect-brk=127.0.0.1:0", script_.string()}, desktop_.env());
+    ChildProcess program({test_support::inspector_binary(), node.address()}, desktop_.env());
     ASSERT_TRUE(node.wait_attached(60s)) << "program stderr:\n" << program.err();
-    ASSERT_NE(wait_for_window_titled(display_.name(), TITLE, Clock::now() + 10s), 0u);
+    ASSERT_NE(wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 10s), 0u);
 
     // node waits at the first line; the front end opens the script there and marks the line.
-    ASSERT_TRUE(screen_shows(
-        display_.name(),
+    ASSERT_TRUE(desktop_.screen_shows(
         [](const Screenshot& shot) {
             return longest_run_near(shot, PAUSED_LINE, TOLERANCE) >= PAUSED_LINE_MIN_RUN;
         },
         60s))
         << "the paused line is not highlighted; program stderr:\n"
         << program.err();
-    EXPECT_LT(count_pixels_near(capture_screen(display_.name()), BREAKPOINT_MARKER, TOLERANCE),
+    EXPECT_LT(count_pixels_near(capture_screen(desktop_.display()), BREAKPOINT_MARKER, TOLERANCE),
               BREAKPOINT_MIN_PIXELS)
         << "a breakpoint marker is shown before any was set";
 
     // Go to the line and toggle a breakpoint there, as a user does from the keyboard.
-    press({"ctrl+g"});
+    desktop_.press({"ctrl+g"});
     std::this_thread::sleep_for(500ms);
-    press({BREAKPOINT_LINE, "Return"});
+    desktop_.press({BREAKPOINT_LINE, "Return"});
     std::this_thread::sleep_for(300ms);
-    press({"ctrl+b"});
-    ASSERT_TRUE(screen_shows(
-        display_.name(),
+    desktop_.press({"ctrl+b"});
+    ASSERT_TRUE(desktop_.screen_shows(
         [](const Screenshot& shot) {
             return count_pixels_near(shot, BREAKPOINT_MARKER, TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
         },
@@ -127,7 +84,7 @@ TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard
         << "no breakpoint marker after Ctrl+G " << BREAKPOINT_LINE << ", Ctrl+B";
 
     // Resume: the loop runs up to the breakpoint and stops there.
-    press({"F8"});
+    desktop_.press({"F8"});
     ChildProcess& debuggee = node.process();
     ASSERT_TRUE(debuggee.read_until(
         [&] { return debuggee.out().find("before 1\n") != std::string::npos; }, Clock::now() + 20s))
@@ -138,8 +95,9 @@ TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard
     EXPECT_EQ(debuggee.out(), "before 1\n")
         << "the debuggee did not stop at line " << BREAKPOINT_LINE;
 
-    const unsigned long window = wait_for_window_titled(display_.name(), TITLE, Clock::now() + 5s);
-    ASSERT_TRUE(request_window_close(display_.name(), window));
+    const unsigned long window =
+        wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 5s);
+    ASSERT_TRUE(request_window_close(desktop_.display(), window));
     EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
     EXPECT_EQ(program.err(), "");
 }

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>

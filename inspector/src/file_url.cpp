@@ -34,7 +34,8 @@ Result<std::string> percent_decoded(std::string_view text) {
         const int high = i + 1 < text.size() ? hex_value(text[i + 1]) : -1;
         const int low = i + 2 < text.size() ? hex_value(text[i + 2]) : -1;
         if (high < 0 || low < 0) {
-            return std::unexpected(ErrorChain::from_message("a percent escape is not two hex digits"));
+            return std::unexpected(
+                ErrorChain::from_message("a percent escape is not two hex digits"));
         }
         const char byte = static_cast<char>(high * 16 + low);
         if (byte == '\0') {

@@ -173,9 +173,19 @@ void FrontendHostServices::on_page_message(std::string_view text) {
         report("ignored a page message that is not the front end's");
         return;
     }
-    const auto method = message.value("method", std::string());
-    const json args = message.value("args", json::array());
-    const long long id = message.value("id", 0LL);
+    // Checked before use: a field of another type would throw out of the engine's callback.
+    const auto method_field = message.find("method");
+    const auto id_field = message.find("id");
+    const auto args_field = message.find("args");
+    if (method_field == message.end() || !method_field->is_string() ||
+        (id_field != message.end() && !id_field->is_number_integer()) ||
+        (args_field != message.end() && !args_field->is_array())) {
+        report("ignored a malformed request from the front end");
+        return;
+    }
+    const std::string& method = method_field->get_ref<const std::string&>();
+    const json args = args_field != message.end() ? *args_field : json::array();
+    const long long id = id_field != message.end() ? id_field->get<long long>() : 0;
     const auto text_arg = [&](std::size_t i) {
         return i < args.size() && args[i].is_string() ? args[i].get<std::string>() : std::string();
     };
@@ -183,13 +193,12 @@ void FrontendHostServices::on_page_message(std::string_view text) {
         return i < args.size() && args[i].is_boolean() && args[i].get<bool>();
     };
     if (method == "loadNetworkResource") {
-        const long long stream = args.size() > 2 && args[2].is_number_integer()
-                                     ? args[2].get<long long>()
-                                     : 0;
+        const long long stream =
+            args.size() > 2 && args[2].is_number_integer() ? args[2].get<long long>() : 0;
         load_network_resource(id, text_arg(0), text_arg(1), stream);
     } else if (method == "getPreferences") {
-        reply(id, dumped(json{{"preferences", settings_.preferences()},
-                              {"fresh", settings_.fresh()}}));
+        reply(id,
+              dumped(json{{"preferences", settings_.preferences()}, {"fresh", settings_.fresh()}}));
     } else if (method == "setPreference") {
         if (auto written = settings_.set_preference(text_arg(0), text_arg(1)); !written) {
             report("settings: " + written.error().messages().front());
@@ -216,14 +225,13 @@ void FrontendHostServices::on_page_message(std::string_view text) {
     } else if (method == "showItemInFolder") {
         const std::filesystem::path path(text_arg(0));
         if (path.is_absolute()) {
-            open_in_new_tab(file_url_of(path.parent_path()));
+            open_with_desktop(file_url_of(path.parent_path()));
         }
     } else if (method == "save") {
         // The dialog runs its own loop: not inside the engine's message callback.
-        static_cast<void>(poster_.post([this, url = text_arg(0), content = text_arg(1),
-                                        save_as = flag_arg(2), base64 = flag_arg(3)] {
-            save(url, content, save_as, base64);
-        }));
+        static_cast<void>(
+            poster_.post([this, url = text_arg(0), content = text_arg(1), save_as = flag_arg(2),
+                          base64 = flag_arg(3)] { save(url, content, save_as, base64); }));
     } else if (method == "append") {
         append(text_arg(0), text_arg(1));
     } else if (method == "close") {
@@ -234,18 +242,22 @@ void FrontendHostServices::on_page_message(std::string_view text) {
 }
 
 void FrontendHostServices::open_in_new_tab(const std::string& url) {
-    const bool folder = starts_with_ignoring_ascii_case(url, "file://");
-    if (!is_web_link(url) && !folder) {
+    // A file: link from the debuggee's output would hand a local file to its default application.
+    if (!is_web_link(url)) {
         report("refused to open " + url + ": only http and https links open in the browser");
         return;
     }
+    open_with_desktop(url);
+}
+
+void FrontendHostServices::open_with_desktop(const std::string& url) {
     if (auto opened = host::open_with_default_application(window_, url); !opened) {
         report("cannot open " + url + ": " + opened.error().messages().front());
     }
 }
 
-void FrontendHostServices::load_network_resource(long long id, std::string url,
-                                                 std::string headers, long long stream) {
+void FrontendHostServices::load_network_resource(long long id, std::string url, std::string headers,
+                                                 long long stream) {
     std::erase_if(loads_, [](const Load& load) { return load.finished->load(); });
     auto finished = std::make_shared<std::atomic<bool>>(false);
     // The thread hands every chunk and the outcome to the loop's thread; a refused post means the
@@ -261,8 +273,8 @@ void FrontendHostServices::load_network_resource(long long id, std::string url,
                 }
                 ++flow->in_flight;
             }
-            std::string message =
-                R"({"stream":)" + std::to_string(stream) + R"(,"chunk":)" + dumped(json(chunk)) + "}";
+            std::string message = R"({"stream":)" + std::to_string(stream) + R"(,"chunk":)" +
+                                  dumped(json(chunk)) + "}";
             const bool posted = poster.post([this, flow, message = std::move(message)] {
                 send(message);
                 const std::lock_guard lock(flow->mutex);
@@ -279,9 +291,8 @@ void FrontendHostServices::load_network_resource(long long id, std::string url,
         if (!outcome.succeeded()) {
             static_cast<void>(poster.post([this, url] { report("cannot load " + url); }));
         }
-        static_cast<void>(poster.post([this, id, status = dumped(load_status(outcome))] {
-            reply(id, status);
-        }));
+        static_cast<void>(
+            poster.post([this, id, status = dumped(load_status(outcome))] { reply(id, status); }));
         finished->store(true);
     });
     loads_.push_back(Load{.thread = std::move(thread), .finished = std::move(finished)});
@@ -305,12 +316,14 @@ void FrontendHostServices::save(const std::string& url, const std::string& conte
     }
     const std::optional<std::string> bytes =
         base64 ? decoded_base64(content) : std::optional<std::string>(content);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (bytes) {
+    bool written = false;
+    if (bytes) {  // content that cannot be decoded must not empty the file chosen
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << *bytes;
+        out.close();
+        written = static_cast<bool>(out);
     }
-    out.close();
-    if (!bytes || !out) {
+    if (!written) {
         saved_paths_.erase(url);
         report("cannot save " + path.string());
         send(dumped(json{{"alert", "Could not save " + path.string() +

@@ -68,6 +68,7 @@ class FrontendHostServices {
     void load_network_resource(long long id, std::string url, std::string headers,
                                long long stream);
     void open_in_new_tab(const std::string& url);
+    void open_with_desktop(const std::string& uri);
     void save(const std::string& url, const std::string& content, bool save_as, bool base64);
     void append(const std::string& url, const std::string& content);
 

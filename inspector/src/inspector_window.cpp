@@ -147,11 +147,11 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     // The front end's embedder: its script in the top-level document, its services here. Released
     // after the web view; its loads are ended and joined then.
     const std::string token = new_host_token();
-    FrontendHostServices services(
-        *window, host::loop_poster(loop),
-        SettingsStore::open(options.settings_file, diagnostics), token, diagnostics);
-    builder.add_top_document_script(frontend_host_script(
-        token, services.zoom_factor(), std::string(DEVTOOLS_SCHEME_NAME) + ":"));
+    FrontendHostServices services(*window, host::loop_poster(loop),
+                                  SettingsStore::open(options.settings_file, diagnostics), token,
+                                  diagnostics);
+    builder.add_top_document_script(frontend_host_script(token, services.zoom_factor(),
+                                                         std::string(DEVTOOLS_SCHEME_NAME) + ":"));
     builder.set_zoom_factor(services.zoom_factor());
     // Released after the web view and before the window and the loop; joined, so closing the
     // window ends the search.

@@ -151,13 +151,15 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status < HTTP_OK_FIRST || status > HTTP_OK_LAST) {
-        // The front end reads this as "HTTP error: status code N, net::ERR_HTTP_RESPONSE_CODE_FAILURE".
+        // The front end reads this as "HTTP error: status code N,
+        // net::ERR_HTTP_RESPONSE_CODE_FAILURE".
         return failed_load(static_cast<int>(status), -379, "net::ERR_HTTP_RESPONSE_CODE_FAILURE");
     }
     if (!transfer.chunker.finish(sink)) {
         return failed_load(CLIENT_CLOSED, -3, "net::ERR_ABORTED");
     }
-    return LoadOutcome{.status_code = static_cast<int>(status), .net_error = 0, .net_error_name = {}};
+    return LoadOutcome{
+        .status_code = static_cast<int>(status), .net_error = 0, .net_error_name = {}};
 }
 
 }  // namespace quelby

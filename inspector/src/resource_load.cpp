@@ -54,14 +54,14 @@ LoadOutcome load_file(std::string_view url, const LoadLimits& limits, const Chun
     }
     std::error_code error;
     const auto status = std::filesystem::status(*path, error);
-    if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) {
+    // Only regular files: reading a named pipe or a device can block for ever (and the window's
+    // close waits for its loads) or never end.
+    if (!std::filesystem::is_regular_file(status)) {
         return failed_load(NOT_FOUND, ERR_FILE_NOT_FOUND, "net::ERR_FILE_NOT_FOUND");
     }
-    if (std::filesystem::is_regular_file(status)) {
-        const auto size = std::filesystem::file_size(*path, error);
-        if (!error && size > limits.max_bytes) {
-            return failed_load(TOO_LARGE, ERR_FILE_TOO_BIG, "net::ERR_FILE_TOO_BIG");
-        }
+    if (const auto size = std::filesystem::file_size(*path, error);
+        !error && size > limits.max_bytes) {
+        return failed_load(TOO_LARGE, ERR_FILE_TOO_BIG, "net::ERR_FILE_TOO_BIG");
     }
     std::ifstream file(*path, std::ios::binary);
     if (!file) {

@@ -32,8 +32,8 @@ using ChunkSink = std::function<bool(std::string chunk)>;
 // The outcomes of the failures the loaders share.
 LoadOutcome failed_load(int status_code, int net_error, std::string_view name);
 
-// Loads `url` (file:, http: or https:; any other scheme fails as an unknown URL scheme). Ends early,
-// as aborted, when `stop` is requested or the sink returns false.
+// Loads `url` (file:, http: or https:; any other scheme fails as an unknown URL scheme). Ends
+// early, as aborted, when `stop` is requested or the sink returns false.
 LoadOutcome load_resource(std::string_view url, std::string_view request_headers,
                           const LoadLimits& limits, const ChunkSink& sink, std::stop_token stop);
 

@@ -59,14 +59,14 @@ SettingsStore SettingsStore::open(std::optional<std::filesystem::path> file,
     auto text = read_whole(*store.file_);
     if (!text) {
         if (diagnostics) {
-            diagnostics("settings: " + where + " cannot be read (" + text.error().messages().front() +
-                        "); using the defaults");
+            diagnostics("settings: " + where + " cannot be read (" +
+                        text.error().messages().front() + "); using the defaults");
         }
         return store;
     }
     const auto json = nlohmann::json::parse(*text, nullptr, false);
-    const bool usable = json.is_object() && (!json.contains("preferences") ||
-                                             json["preferences"].is_object());
+    const bool usable =
+        json.is_object() && (!json.contains("preferences") || json["preferences"].is_object());
     if (!usable) {
         std::filesystem::path kept = *store.file_;
         kept += ".corrupt";
@@ -136,8 +136,8 @@ Status SettingsStore::write() const {
     std::filesystem::rename(temporary, *file_, error);
     if (error) {
         std::filesystem::remove(temporary, error);
-        return std::unexpected(ErrorChain::from_message("cannot replace " + file_->string() +
-                                                        ": " + error.message()));
+        return std::unexpected(
+            ErrorChain::from_message("cannot replace " + file_->string() + ": " + error.message()));
     }
     return {};
 }

@@ -199,25 +199,38 @@ LoopPoster loop_poster(EventLoop& loop) {
 namespace fake {
 namespace {
 
-// Runs posted tasks as they arrive until one of them has navigated, or AWAIT_LIMIT has passed.
-void await_navigation(EventLoopState& loop) {
-    Record& record = current().record;
-    const std::size_t before = record.navigations.size();
-    const auto limit = std::chrono::steady_clock::now() + AWAIT_LIMIT;
-    while (record.navigations.size() == before) {
+bool run_posted_until(EventLoopState& loop, const std::function<bool()>& done,
+                      std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
         {
             std::unique_lock lock(loop.wakes->mutex);
-            if (!loop.wakes->arrived.wait_until(lock, limit,
+            if (!loop.wakes->arrived.wait_until(lock, deadline,
                                                 [&] { return loop.wakes->pending > 0; })) {
-                return;
+                return false;
             }
             loop.wakes->pending = 0;
         }
         loop.posts->queue().run_queued();
     }
+    return true;
+}
+
+// Runs posted tasks as they arrive until one of them has navigated, or AWAIT_LIMIT has passed.
+void await_navigation(EventLoopState& loop) {
+    const Record& record = current().record;
+    const std::size_t before = record.navigations.size();
+    run_posted_until(
+        loop, [&] { return record.navigations.size() != before; }, AWAIT_LIMIT);
 }
 
 }  // namespace
+
+bool run_posted_tasks_until(EventLoop& loop, const std::function<bool()>& done,
+                            std::chrono::milliseconds limit) {
+    return run_posted_until(loop.state(), done, limit);
+}
+
 }  // namespace fake
 
 int run_event_loop(EventLoop& loop, EventHandler handler) {

@@ -53,13 +53,13 @@ struct Record {
     bool page_diagnostics = false;          // a diagnostics sink was given
     std::vector<std::string> page_scripts;  // added, in order
     std::vector<std::string> top_document_scripts;
-    std::vector<double> zoom_factors;        // the start factor, then each set_zoom_factor
-    std::vector<std::string> to_page;        // post_to_page texts, in order
-    std::vector<std::string> opened;         // open_with_default_application URIs
+    std::vector<double> zoom_factors;           // the start factor, then each set_zoom_factor
+    std::vector<std::string> to_page;           // post_to_page texts, in order
+    std::vector<std::string> opened;            // open_with_default_application URIs
     std::vector<std::string> save_suggestions;  // the names each Save dialog proposed
-    std::vector<std::string> navigations;   // navigate() calls after the start URL, in order
-    std::vector<Answer> answers;            // of the Request steps, in order
-    std::vector<LoopMode::Kind> modes;      // what the handler asked after each event
+    std::vector<std::string> navigations;       // navigate() calls after the start URL, in order
+    std::vector<Answer> answers;                // of the Request steps, in order
+    std::vector<LoopMode::Kind> modes;          // what the handler asked after each event
 };
 
 // What run_event_loop returns when the script ran out without the handler asking to exit (a real
@@ -72,5 +72,9 @@ const Record& record();
 // What every Save dialog of the current test answers: a path, or nullopt for a cancel (the
 // default).
 void answer_save_dialogs_with(std::optional<std::filesystem::path> answer);
+// For tests that drive the program's side directly instead of through a script: runs the tasks
+// posted to `loop` as they arrive until `done` holds or `limit` has passed. True when `done` held.
+bool run_posted_tasks_until(EventLoop& loop, const std::function<bool()>& done,
+                            std::chrono::milliseconds limit = AWAIT_LIMIT);
 
 }  // namespace quelby::webview_host::fake

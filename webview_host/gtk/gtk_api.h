@@ -14,52 +14,52 @@
 namespace quelby::webview_host::gtk {
 
 // X(library-field, function) for everything the window and the event loop need.
-#define QUELBY_GTK_WINDOW_FUNCTIONS(X)           \
-    X(glib, g_main_loop_new)                     \
-    X(glib, g_main_loop_run)                     \
-    X(glib, g_main_loop_quit)                    \
-    X(glib, g_main_context_iteration)            \
-    X(glib, g_timeout_add)                       \
-    X(glib, g_idle_add)                          \
-    X(glib, g_idle_add_full)                     \
-    X(glib, g_source_remove)                     \
-    X(glib, g_set_prgname)                       \
-    X(glib, g_get_prgname)                       \
-    X(glib, g_get_user_special_dir)              \
-    X(glib, g_get_home_dir)                      \
-    X(glib, g_filename_to_uri)                   \
-    X(glib, g_bytes_new_static)                  \
-    X(glib, g_bytes_unref)                       \
-    X(glib, g_free)                              \
-    X(glib, g_error_free)                        \
-    X(glib, g_utf8_validate)                     \
-    X(glib, g_utf8_make_valid)                   \
-    X(glib, g_variant_builder_init)              \
-    X(glib, g_variant_builder_add)               \
-    X(glib, g_variant_builder_end)               \
-    X(glib, g_variant_new_string)                \
-    X(gio, g_app_info_launch_default_for_uri)    \
-    X(gobject, g_signal_connect_data)            \
-    X(gobject, g_object_new)                     \
-    X(gobject, g_object_ref)                     \
-    X(gobject, g_object_unref)                   \
-    X(gobject, g_object_add_weak_pointer)        \
-    X(gobject, g_object_remove_weak_pointer)     \
-    X(gio, g_memory_input_stream_new_from_bytes) \
-    X(gio, g_input_stream_read_all)              \
-    X(gtk, gtk_init_check)                       \
-    X(gtk, gtk_window_new)                       \
-    X(gtk, gtk_window_set_title)                 \
-    X(gtk, gtk_window_set_default_size)          \
-    X(gtk, gtk_container_add)                    \
-    X(gtk, gtk_widget_show)                      \
-    X(gtk, gtk_widget_grab_focus)                \
-    X(gtk, gtk_widget_destroy)                   \
-    X(gtk, gtk_file_chooser_dialog_new)          \
+#define QUELBY_GTK_WINDOW_FUNCTIONS(X)                     \
+    X(glib, g_main_loop_new)                               \
+    X(glib, g_main_loop_run)                               \
+    X(glib, g_main_loop_quit)                              \
+    X(glib, g_main_context_iteration)                      \
+    X(glib, g_timeout_add)                                 \
+    X(glib, g_idle_add)                                    \
+    X(glib, g_idle_add_full)                               \
+    X(glib, g_source_remove)                               \
+    X(glib, g_set_prgname)                                 \
+    X(glib, g_get_prgname)                                 \
+    X(glib, g_get_user_special_dir)                        \
+    X(glib, g_get_home_dir)                                \
+    X(glib, g_filename_to_uri)                             \
+    X(glib, g_bytes_new_static)                            \
+    X(glib, g_bytes_unref)                                 \
+    X(glib, g_free)                                        \
+    X(glib, g_error_free)                                  \
+    X(glib, g_utf8_validate)                               \
+    X(glib, g_utf8_make_valid)                             \
+    X(glib, g_variant_builder_init)                        \
+    X(glib, g_variant_builder_add)                         \
+    X(glib, g_variant_builder_end)                         \
+    X(glib, g_variant_new_string)                          \
+    X(gio, g_app_info_launch_default_for_uri)              \
+    X(gobject, g_signal_connect_data)                      \
+    X(gobject, g_object_new)                               \
+    X(gobject, g_object_ref)                               \
+    X(gobject, g_object_unref)                             \
+    X(gobject, g_object_add_weak_pointer)                  \
+    X(gobject, g_object_remove_weak_pointer)               \
+    X(gio, g_memory_input_stream_new_from_bytes)           \
+    X(gio, g_input_stream_read_all)                        \
+    X(gtk, gtk_init_check)                                 \
+    X(gtk, gtk_window_new)                                 \
+    X(gtk, gtk_window_set_title)                           \
+    X(gtk, gtk_window_set_default_size)                    \
+    X(gtk, gtk_container_add)                              \
+    X(gtk, gtk_widget_show)                                \
+    X(gtk, gtk_widget_grab_focus)                          \
+    X(gtk, gtk_widget_destroy)                             \
+    X(gtk, gtk_file_chooser_dialog_new)                    \
     X(gtk, gtk_file_chooser_set_do_overwrite_confirmation) \
-    X(gtk, gtk_file_chooser_set_current_name)    \
-    X(gtk, gtk_file_chooser_set_current_folder)  \
-    X(gtk, gtk_file_chooser_get_filename)        \
+    X(gtk, gtk_file_chooser_set_current_name)              \
+    X(gtk, gtk_file_chooser_set_current_folder)            \
+    X(gtk, gtk_file_chooser_get_filename)                  \
     X(gtk, gtk_dialog_run)
 
 // X(library-field, function) for the web view.

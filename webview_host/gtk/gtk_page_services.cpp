@@ -12,8 +12,8 @@ namespace {
 constexpr const char* DELIVER_FUNCTION_BODY = "window.ipc && window.ipc.deliver(text);";
 
 std::string gerror_text(const gtk::WindowApi& api, GError* error, std::string_view fallback) {
-    std::string text = error != nullptr && error->message != nullptr ? error->message
-                                                                       : std::string(fallback);
+    std::string text =
+        error != nullptr && error->message != nullptr ? error->message : std::string(fallback);
     if (error != nullptr) {
         api.g_error_free(error);
     }

@@ -187,9 +187,9 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     webkit.webkit_settings_set_hardware_acceleration_policy(settings, ACCELERATION_POLICY);
     webkit.webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit.webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
-    WebKitUserContentManager* content = make_content_manager(
-        api, webkit, std::move(page_diagnostics_), std::move(page_messages_), page_scripts_,
-        top_document_scripts_);
+    WebKitUserContentManager* content =
+        make_content_manager(api, webkit, std::move(page_diagnostics_), std::move(page_messages_),
+                             page_scripts_, top_document_scripts_);
 
     auto* view = static_cast<GtkWidget*>(
         api.g_object_new(webkit.webkit_web_view_get_type(), "web-context", context, "settings",

@@ -1,0 +1,249 @@
+// The window as the front end's embedder, driven as a user drives it (real keys on a private X
+// server) against real node: TypeScript debugged through its source maps, whichever way the map
+// reaches the front end; zoom that changes what is drawn and survives a restart.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "support/child_process.h"
+#include "support/node_inspector.h"
+#include "x11/desktop_session.h"
+
+namespace quelby::x11_testing {
+namespace {
+
+using test_support::ChildProcess;
+using test_support::NodeInspector;
+using namespace std::chrono_literals;
+
+// Line 15 of the TypeScript source is `total = add(...)`, between the two prints. The compiled
+// file has no line 15 (tsc) or another statement there (the bundle): only a front end that read
+// the map puts the breakpoint where the test wants it.
+constexpr const char* TS_BREAKPOINT_LINE = "15";
+
+constexpr Colour PAUSED_LINE{.red = 253, .green = 243, .blue = 170};
+constexpr Colour BREAKPOINT_MARKER{.red = 66, .green = 133, .blue = 244};
+constexpr int TOLERANCE = 8;
+constexpr int PAUSED_LINE_MIN_RUN = 400;
+constexpr std::size_t BREAKPOINT_MIN_PIXELS = 200;
+
+std::filesystem::path npm_tool(const std::string& name) {
+    return std::filesystem::path(QUELBY_NPM_TOOLS_DIR) / "node_modules" / ".bin" / name;
+}
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void run_tool(const std::vector<std::string>& command, const std::filesystem::path& folder) {
+    std::vector<std::string> in_folder = {"sh", "-c", "cd \"$0\" && exec \"$@\"", folder.string()};
+    in_folder.insert(in_folder.end(), command.begin(), command.end());
+    ChildProcess tool(in_folder);
+    ASSERT_EQ(tool.wait_exit(Clock::now() + 120s), std::optional<int>(0))
+        << command.front() << " failed: " << tool.err() << tool.out();
+}
+
+// How the project is built, and so how its map reaches the front end.
+struct Build {
+    const char* name;
+    std::vector<std::string> command;  // run in the project folder; npm tools by bare name
+    const char* script;                // what node runs
+};
+
+void PrintTo(const Build& build, std::ostream* out) {
+    *out << build.name;
+}
+
+class TypeScriptProject : public ::testing::TestWithParam<Build> {
+  protected:
+    void SetUp() override {
+        project_ = desktop_.home() / "project";
+        std::filesystem::create_directories(project_ / "src");
+        std::filesystem::copy_file(std::filesystem::path(QUELBY_EMBEDDER_TEST_DIR) / "app.ts",
+                                   project_ / "src" / "app.ts");
+        std::vector<std::string> command = GetParam().command;
+        command.front() = npm_tool(command.front()).string();
+        ASSERT_NO_FATAL_FAILURE(run_tool(command, project_));
+    }
+
+    DesktopSession desktop_;
+    std::filesystem::path project_;
+};
+
+TEST_P(TypeScriptProject, StopsAtATypeScriptLineSetFromTheKeyboard) {
+    NodeInspector node({"--inspect-brk=127.0.0.1:0", (project_ / GetParam().script).string()},
+                       desktop_.env());
+    ChildProcess program({test_support::inspector_binary(), node.address()},
+                         desktop_.env_with_page_diagnostics());
+    ASSERT_TRUE(node.wait_attached(60s)) << "program stderr:\n" << program.err();
+    ASSERT_NE(wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 10s), 0u);
+    ASSERT_TRUE(desktop_.screen_shows(
+        [](const Screenshot& shot) {
+            return longest_run_near(shot, PAUSED_LINE, TOLERANCE) >= PAUSED_LINE_MIN_RUN;
+        },
+        60s))
+        << "the paused line is not highlighted; program stderr:\n"
+        << program.err();
+
+    // Open the TypeScript source by name, go to the line, set a breakpoint, resume.
+    desktop_.press({"ctrl+p"});
+    std::this_thread::sleep_for(700ms);
+    desktop_.type("app.ts");
+    std::this_thread::sleep_for(1s);
+    desktop_.press({"Return"});
+    std::this_thread::sleep_for(1s);
+    desktop_.press({"ctrl+g"});
+    std::this_thread::sleep_for(500ms);
+    desktop_.press({TS_BREAKPOINT_LINE, "Return"});
+    std::this_thread::sleep_for(300ms);
+    desktop_.press({"ctrl+b"});
+    ASSERT_TRUE(desktop_.screen_shows(
+        [](const Screenshot& shot) {
+            return count_pixels_near(shot, BREAKPOINT_MARKER, TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
+        },
+        20s))
+        << "no breakpoint marker; program stderr:\n"
+        << program.err();
+    desktop_.press({"F8"});
+
+    ChildProcess& debuggee = node.process();
+    ASSERT_TRUE(debuggee.read_until(
+        [&] { return debuggee.out().find("before 1\n") != std::string::npos; }, Clock::now() + 20s))
+        << "the debuggee did not run after F8; its output: " << debuggee.out();
+    debuggee.read_until([] { return false; }, Clock::now() + 2s);
+    EXPECT_EQ(debuggee.out(), "before 1\n")
+        << "the debuggee did not stop at app.ts:" << TS_BREAKPOINT_LINE;
+    // The front end found a host with every method it asks for.
+    EXPECT_EQ(program.err().find("Incompatible embedder"), std::string::npos) << program.err();
+
+    const unsigned long window =
+        wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 5s);
+    ASSERT_TRUE(request_window_close(desktop_.display(), window));
+    EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SourceMaps, TypeScriptProject,
+    ::testing::Values(
+        // The usual build: dist/app.js beside dist/app.js.map, read from disk.
+        Build{"TscExternalMap",
+              {"tsc", "--sourceMap", "--target", "es2020", "--outDir", "dist", "src/app.ts"},
+              "dist/app.js"},
+        // A bundle with its map beside it.
+        Build{"EsbuildExternalMap",
+              {"esbuild", "src/app.ts", "--bundle", "--platform=node", "--sourcemap",
+               "--outfile=dist/bundle.js"},
+              "dist/bundle.js"},
+        // The map inside the script, without the sources: they are read from disk.
+        Build{"InlineMapWithoutSources",
+              {"tsc", "--inlineSourceMap", "--target", "es2020", "--outDir", "dist", "src/app.ts"},
+              "dist/app.js"}),
+    [](const ::testing::TestParamInfo<Build>& param) { return std::string(param.param.name); });
+
+// How far the panel tabs reach across the window: the rightmost dark pixel of the tab labels' rows
+// (below the title bar, in the left part where only the tabs are). Zoom scales it with the factor.
+int tab_strip_extent(const Screenshot& shot) {
+    constexpr int FIRST_ROW = 22;
+    constexpr int LAST_ROW = 45;
+    constexpr int DARK = 100;
+    int extent = 0;
+    for (int y = FIRST_ROW; y < LAST_ROW && y < shot.height; ++y) {
+        for (int x = 0; x < shot.width * 6 / 10; ++x) {
+            const std::size_t i = (static_cast<std::size_t>(y) * shot.width + x) * 3;
+            if (shot.rgb[i] < DARK && shot.rgb[i + 1] < DARK && shot.rgb[i + 2] < DARK) {
+                extent = std::max(extent, x);
+            }
+        }
+    }
+    return extent;
+}
+
+// The fraction of pixels that are the same in both shots.
+double same_pixels(const Screenshot& a, const Screenshot& b) {
+    if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) {
+        return 0.0;
+    }
+    std::size_t same = 0;
+    for (std::size_t i = 0; i + 2 < a.rgb.size(); i += 3) {
+        same +=
+            a.rgb[i] == b.rgb[i] && a.rgb[i + 1] == b.rgb[i + 1] && a.rgb[i + 2] == b.rgb[i + 2];
+    }
+    return static_cast<double>(same) / static_cast<double>(a.rgb.size() / 3);
+}
+
+class Zoom : public ::testing::Test {
+  protected:
+    // The window on a node that idles, once it shows the front end's chrome.
+    std::unique_ptr<ChildProcess> open_window(NodeInspector& node) {
+        auto program = std::make_unique<ChildProcess>(
+            std::vector<std::string>{test_support::inspector_binary(), node.address()},
+            desktop_.env_with_page_diagnostics());
+        EXPECT_TRUE(node.wait_attached(60s)) << program->err();
+        EXPECT_NE(wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 10s), 0u);
+        std::this_thread::sleep_for(3s);  // the front end's first layout
+        return program;
+    }
+    void close_window(ChildProcess& program) {
+        const unsigned long window =
+            wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 5s);
+        ASSERT_TRUE(request_window_close(desktop_.display(), window));
+        EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
+    }
+    // A shot once the screen has stopped changing.
+    Screenshot settled_shot() {
+        Screenshot last = capture_screen(desktop_.display());
+        for (int i = 0; i < 20; ++i) {
+            std::this_thread::sleep_for(500ms);
+            Screenshot next = capture_screen(desktop_.display());
+            if (same_pixels(last, next) == 1.0) {
+                return next;
+            }
+            last = std::move(next);
+        }
+        return last;
+    }
+
+    DesktopSession desktop_;
+};
+
+TEST_F(Zoom, KeysZoomTheFrontEndAndTheLevelSurvivesARestart) {
+    const std::filesystem::path script = desktop_.home() / "idle.js";
+    std::ofstream(script) << "setInterval(() => {}, 1000);\n";
+    NodeInspector node({"--inspect=127.0.0.1:0", script.string()}, desktop_.env());
+
+    auto program = open_window(node);
+    const Screenshot normal = settled_shot();
+    desktop_.press({"ctrl+equal"});
+    desktop_.press({"ctrl+equal"});
+    const Screenshot zoomed = settled_shot();
+    EXPECT_GT(tab_strip_extent(zoomed), tab_strip_extent(normal) * 1.15)
+        << "Ctrl+= twice did not enlarge the rendering; program stderr:\n"
+        << program->err();
+    desktop_.press({"ctrl+0"});
+    const Screenshot reset = settled_shot();
+    EXPECT_NEAR(tab_strip_extent(reset), tab_strip_extent(normal), 3)
+        << "Ctrl+0 did not restore it";
+
+    desktop_.press({"ctrl+equal"});
+    desktop_.press({"ctrl+equal"});
+    const Screenshot zoomed_again = settled_shot();
+    close_window(*program);
+    const std::string settings =
+        read_file(desktop_.config_home() / "quelby_inspector" / "settings.json");
+    EXPECT_NE(settings.find("\"zoomFactor\": 1.25"), std::string::npos) << settings;
+
+    // A new run opens at the level the last one ended with.
+    program = open_window(node);
+    EXPECT_NEAR(tab_strip_extent(settled_shot()), tab_strip_extent(zoomed_again), 3)
+        << "the zoom level did not survive a restart";
+    close_window(*program);
+}
+
+}  // namespace
+}  // namespace quelby::x11_testing

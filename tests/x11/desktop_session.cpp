@@ -1,0 +1,66 @@
+#include "x11/desktop_session.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace quelby::x11_testing {
+
+using namespace std::chrono_literals;
+
+DesktopSession::DesktopSession() : env_(home_.environment()) {
+    env_.insert(env_.end(), {{"LANG", "C.UTF-8"},
+                             {"LC_ALL", std::nullopt},
+                             {"LC_MESSAGES", std::nullopt},
+                             {"WAYLAND_DISPLAY", std::nullopt},
+                             {"DISPLAY", display_.name()},
+                             {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
+                             // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic
+                             // TLS of WebKit's threads at exit; address errors are still caught.
+                             {"ASAN_OPTIONS", "detect_leaks=0"}});
+    window_manager_.emplace(
+        std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "yes"}, env_);
+}
+
+std::vector<EnvChange> DesktopSession::env_with_page_diagnostics() const {
+    std::vector<EnvChange> env = env_;
+    env.emplace_back("QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", "1");
+    return env;
+}
+
+std::filesystem::path DesktopSession::config_home() const {
+    for (const auto& [name, value] : env_) {
+        if (name == "XDG_CONFIG_HOME" && value) {
+            return *value;
+        }
+    }
+    return home_.path() / ".config";
+}
+
+void DesktopSession::press(const std::vector<std::string>& keys) const {
+    std::vector<std::string> command = {"xdotool", "key", "--delay", "80"};
+    command.insert(command.end(), keys.begin(), keys.end());
+    test_support::ChildProcess xdotool(command, env_);
+    ASSERT_EQ(xdotool.wait_exit(Clock::now() + 10s), std::optional<int>(0)) << xdotool.err();
+}
+
+void DesktopSession::type(const std::string& text) const {
+    test_support::ChildProcess xdotool({"xdotool", "type", "--delay", "60", text}, env_);
+    ASSERT_EQ(xdotool.wait_exit(Clock::now() + 20s), std::optional<int>(0)) << xdotool.err();
+}
+
+bool DesktopSession::screen_shows(const std::function<bool(const Screenshot&)>& test,
+                                  std::chrono::seconds limit) const {
+    const auto deadline = Clock::now() + limit;
+    while (true) {
+        if (test(capture_screen(display_.name()))) {
+            return true;
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(250ms);
+    }
+}
+
+}  // namespace quelby::x11_testing
