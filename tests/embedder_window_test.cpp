@@ -235,7 +235,7 @@ TEST_F(Zoom, KeysZoomTheFrontEndAndTheLevelSurvivesARestart) {
     const Screenshot zoomed_again = settled_shot();
     close_window(*program);
     const std::string settings =
-        read_file(desktop_.config_home() / "quelby_inspector" / "settings.json");
+        read_file(desktop_.xdg_folder("XDG_CONFIG_HOME") / "quelby_inspector" / "settings.json");
     EXPECT_NE(settings.find("\"zoomFactor\": 1.25"), std::string::npos) << settings;
 
     // A new run opens at the level the last one ended with.
@@ -243,6 +243,136 @@ TEST_F(Zoom, KeysZoomTheFrontEndAndTheLevelSurvivesARestart) {
     EXPECT_NEAR(tab_strip_extent(settled_shot()), tab_strip_extent(zoomed_again), 3)
         << "the zoom level did not survive a restart";
     close_window(*program);
+}
+
+// The window on an idle node whose script runs `prelude` first.
+class DesktopUse : public ::testing::Test {
+  protected:
+    void start(const std::string& prelude) {
+        const std::filesystem::path script = desktop_.home() / "debuggee.js";
+        std::ofstream(script) << prelude << "\nsetInterval(() => {}, 1000);\n";
+        node_.emplace(std::vector<std::string>{"--inspect=127.0.0.1:0", script.string()},
+                      desktop_.env());
+        program_.emplace(
+            std::vector<std::string>{test_support::inspector_binary(), node_->address()},
+            desktop_.env_with_page_diagnostics());
+        ASSERT_TRUE(node_->wait_attached(60s)) << program_->err();
+        ASSERT_NE(wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 10s), 0u);
+    }
+    void TearDown() override {
+        if (program_) {
+            const unsigned long window =
+                wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 5s);
+            EXPECT_TRUE(request_window_close(desktop_.display(), window));
+            EXPECT_EQ(program_->wait_exit(Clock::now() + 20s), std::optional<int>(0));
+        }
+    }
+
+    DesktopSession desktop_;
+    std::optional<NodeInspector> node_;
+    std::optional<ChildProcess> program_;
+};
+
+// The middle of the longest horizontal run of `colour`: a link's underline.
+std::optional<std::pair<int, int>> longest_run_centre(const Screenshot& shot, Colour colour,
+                                                      int tolerance) {
+    int best = 0;
+    std::pair<int, int> centre;
+    for (int y = 0; y < shot.height; ++y) {
+        int run = 0;
+        for (int x = 0; x < shot.width; ++x) {
+            const std::size_t i = (static_cast<std::size_t>(y) * shot.width + x) * 3;
+            const bool near = std::abs(shot.rgb[i] - colour.red) <= tolerance &&
+                              std::abs(shot.rgb[i + 1] - colour.green) <= tolerance &&
+                              std::abs(shot.rgb[i + 2] - colour.blue) <= tolerance;
+            run = near ? run + 1 : 0;
+            if (run > best) {
+                best = run;
+                centre = {x - run / 2, y};
+            }
+        }
+    }
+    return best > 0 ? std::optional(centre) : std::nullopt;
+}
+
+TEST_F(DesktopUse, ALinkInTheConsoleOpensInTheDefaultBrowser) {
+    // A browser of the test's own, the default for http and https in this private desktop: it
+    // writes down what it was asked to open.
+    const std::filesystem::path opened = desktop_.home() / "opened.txt";
+    const std::filesystem::path applications =
+        desktop_.xdg_folder("XDG_DATA_HOME") / "applications";
+    std::filesystem::create_directories(applications);
+    std::ofstream(applications / "test-browser.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Test browser\nNoDisplay=true\n"
+        << "Exec=/bin/sh -c 'printf \"%%s\\\\n\" \"$1\" >> " << opened.string() << "' sh %u\n"
+        << "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n";
+    std::filesystem::create_directories(desktop_.xdg_folder("XDG_CONFIG_HOME"));
+    std::ofstream(desktop_.xdg_folder("XDG_CONFIG_HOME") / "mimeapps.list")
+        << "[Default Applications]\nx-scheme-handler/https=test-browser.desktop\n"
+        << "x-scheme-handler/http=test-browser.desktop\n";
+
+    ASSERT_NO_FATAL_FAILURE(start("console.log('see https://example.com/quelby-link?a=1&b=2');"));
+    constexpr Colour LINK{.red = 11, .green = 87, .blue = 208};
+    std::optional<std::pair<int, int>> link;
+    ASSERT_TRUE(desktop_.screen_shows(
+        [&](const Screenshot& shot) {
+            // The underline is far longer than any other mark in the link colour.
+            link = longest_run_centre(shot, LINK, 8);
+            return link && longest_run_near(shot, LINK, 8) >= 40;
+        },
+        30s))
+        << "no link in the console; program stderr:\n"
+        << program_->err();
+    ChildProcess click({"xdotool", "mousemove", std::to_string(link->first),
+                        std::to_string(link->second - 5), "click", "1"},
+                       desktop_.env());
+    ASSERT_EQ(click.wait_exit(Clock::now() + 10s), std::optional<int>(0));
+
+    const auto deadline = Clock::now() + 10s;
+    while (read_file(opened).empty() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(read_file(opened), "https://example.com/quelby-link?a=1&b=2\n") << "program stderr:\n"
+                                                                              << program_->err();
+}
+
+TEST_F(DesktopUse, AHeapSnapshotIsSavedWhereTheSaveDialogSays) {
+    ASSERT_NO_FATAL_FAILURE(
+        start("globalThis.kept = Array.from({length: 1000}, (_, i) => ({i}));"));
+    std::this_thread::sleep_for(3s);  // the front end's first layout
+    // Memory panel, take a snapshot, save it.
+    desktop_.press({"ctrl+shift+p"});
+    std::this_thread::sleep_for(700ms);
+    desktop_.type("Show Memory");
+    std::this_thread::sleep_for(800ms);
+    desktop_.press({"Return"});
+    std::this_thread::sleep_for(1500ms);
+    desktop_.press({"ctrl+e"});
+    std::this_thread::sleep_for(5s);
+    desktop_.press({"ctrl+s"});
+    ASSERT_NE(wait_for_window_titled(desktop_.display(), "Save File", Clock::now() + 10s), 0u)
+        << "no Save dialog; program stderr:\n"
+        << program_->err();
+    std::this_thread::sleep_for(500ms);
+    const std::filesystem::path target = desktop_.home() / "saved" / "snapshot.heapsnapshot";
+    std::filesystem::create_directories(target.parent_path());
+    desktop_.press({"ctrl+a"});
+    desktop_.type(target.string());
+    desktop_.press({"Return"});
+
+    // The snapshot arrives in appends; it is whole when it is a complete JSON document.
+    std::string saved;
+    const auto deadline = Clock::now() + 30s;
+    while (Clock::now() < deadline) {
+        saved = read_file(target);
+        if (saved.size() > 1000 && saved.ends_with("]}")) {
+            break;
+        }
+        std::this_thread::sleep_for(250ms);
+    }
+    ASSERT_TRUE(saved.starts_with("{\"snapshot\":")) << saved.substr(0, 200);
+    EXPECT_TRUE(saved.ends_with("]}")) << "the snapshot is cut short: " << saved.size() << " bytes";
+    EXPECT_NE(saved.find("\"strings\":"), std::string::npos);
 }
 
 }  // namespace

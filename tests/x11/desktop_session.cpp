@@ -9,15 +9,18 @@ namespace quelby::x11_testing {
 using namespace std::chrono_literals;
 
 DesktopSession::DesktopSession() : env_(home_.environment()) {
-    env_.insert(env_.end(), {{"LANG", "C.UTF-8"},
-                             {"LC_ALL", std::nullopt},
-                             {"LC_MESSAGES", std::nullopt},
-                             {"WAYLAND_DISPLAY", std::nullopt},
-                             {"DISPLAY", display_.name()},
-                             {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
-                             // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic
-                             // TLS of WebKit's threads at exit; address errors are still caught.
-                             {"ASAN_OPTIONS", "detect_leaks=0"}});
+    env_.insert(env_.end(),
+                {{"LANG", "C.UTF-8"},
+                 {"LC_ALL", std::nullopt},
+                 {"LC_MESSAGES", std::nullopt},
+                 {"WAYLAND_DISPLAY", std::nullopt},
+                 {"DISPLAY", display_.name()},
+                 {"QUELBY_INSPECTOR_PAGE_DIAGNOSTICS", std::nullopt},
+                 // GTK's dialogs keep their state through GSettings, which has no session bus here.
+                 {"GSETTINGS_BACKEND", "memory"},
+                 // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic
+                 // TLS of WebKit's threads at exit; address errors are still caught.
+                 {"ASAN_OPTIONS", "detect_leaks=0"}});
     window_manager_.emplace(
         std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "yes"}, env_);
 }
@@ -28,13 +31,14 @@ std::vector<EnvChange> DesktopSession::env_with_page_diagnostics() const {
     return env;
 }
 
-std::filesystem::path DesktopSession::config_home() const {
+std::filesystem::path DesktopSession::xdg_folder(std::string_view variable) const {
     for (const auto& [name, value] : env_) {
-        if (name == "XDG_CONFIG_HOME" && value) {
+        if (name == variable && value) {
             return *value;
         }
     }
-    return home_.path() / ".config";
+    ADD_FAILURE() << variable << " is not set for the program";
+    return home_.path();
 }
 
 void DesktopSession::press(const std::vector<std::string>& keys) const {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/child_process.h"
@@ -26,8 +27,8 @@ class DesktopSession {
     [[nodiscard]] const std::vector<EnvChange>& env() const { return env_; }
     // The same, with the program's page diagnostics on.
     [[nodiscard]] std::vector<EnvChange> env_with_page_diagnostics() const;
-    // XDG_CONFIG_HOME as the program sees it.
-    [[nodiscard]] std::filesystem::path config_home() const;
+    // An XDG folder as the program sees it ("XDG_CONFIG_HOME", "XDG_DATA_HOME").
+    [[nodiscard]] std::filesystem::path xdg_folder(std::string_view variable) const;
 
     // Key presses (xdotool key names: "ctrl+g", "Return", "F8"), 80 ms apart.
     void press(const std::vector<std::string>& keys) const;
