@@ -3,6 +3,7 @@
 // reaches the front end; zoom that changes what is drawn and survives a restart.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -162,6 +163,48 @@ int tab_strip_extent(const Screenshot& shot) {
         }
     }
     return extent;
+}
+
+// The same project through --serve in headless Chromium: the map and the TypeScript source come
+// from disk through the server, with the run's secret from the printed URL.
+TEST(ServedFrontEnd, ChromiumShowsTheTypeScriptSourceReadThroughTheServer) {
+    const auto chromium = test_support::find_in_path("chromium");
+    if (!chromium) {
+        GTEST_SKIP() << "chromium is not installed (scripts/install_dependencies.sh)";
+    }
+    TemporaryHome home;
+    const std::filesystem::path project = home.path() / "project";
+    std::filesystem::create_directories(project / "src");
+    std::filesystem::copy_file(std::filesystem::path(QUELBY_EMBEDDER_TEST_DIR) / "app.ts",
+                               project / "src" / "app.ts");
+    ASSERT_NO_FATAL_FAILURE(run_tool({npm_tool("tsc").string(), "--sourceMap", "--target", "es2020",
+                                      "--outDir", "dist", "src/app.ts"},
+                                     project));
+    NodeInspector node({"--inspect-brk=127.0.0.1:0", (project / "dist" / "app.js").string()},
+                       home.environment());
+    ChildProcess program({test_support::inspector_binary(), "--serve", node.address()},
+                         home.environment());
+    std::string url;
+    for (int i = 0; i < 3; ++i) {
+        const auto line = program.read_line(10s);
+        ASSERT_TRUE(line.has_value()) << program.err();
+        if (const std::size_t at = line->find("http://"); at != std::string::npos) {
+            url = line->substr(at);
+        }
+    }
+    ASSERT_NE(url.find("&host="), std::string::npos) << url;
+
+    std::vector<EnvChange> env = home.environment();
+    env.emplace_back("QUELBY_PLAYWRIGHT",
+                     std::string(QUELBY_NPM_TOOLS_DIR) + "/node_modules/playwright-core");
+    ChildProcess browser({"node", std::string(QUELBY_EMBEDDER_TEST_DIR) + "/served_source.mjs",
+                          *chromium, url, "app.ts", "interface Point"},
+                         env);
+    EXPECT_EQ(browser.wait_exit(Clock::now() + 120s), std::optional<int>(0))
+        << browser.out() << browser.err();
+    EXPECT_NE(browser.out().find("shown: interface Point"), std::string::npos) << browser.err();
+    program.send_signal(SIGINT);
+    EXPECT_EQ(program.wait_exit(Clock::now() + 5s), std::optional<int>(0));
 }
 
 // The fraction of pixels that are the same in both shots.

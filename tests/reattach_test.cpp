@@ -183,12 +183,13 @@ Result<int> run_reattaching_window(TargetDiscovery discover,
         WindowOptions{
             .diagnostics_level = PageDiagnostics::Off,
             .diagnostics = {},
-            .reattach = Reattach{
-                .ws_target = "127.0.0.1:9229/one",
-                .discover = std::move(discover),
-                .frontend_url = [](std::string_view target) { return frontend_url(target); },
-                .attached = std::move(attached),
-            },
+            .reattach =
+                Reattach{
+                    .ws_target = "127.0.0.1:9229/one",
+                    .discover = std::move(discover),
+                    .frontend_url = [](std::string_view target) { return frontend_url(target); },
+                    .attached = std::move(attached),
+                },
             .settings_file = std::nullopt});
 }
 

@@ -125,21 +125,37 @@ TEST_P(ServeSignal, PrintsTheServedUrlServesUntilTheSignalThenExitsZeroAndFreesT
     ASSERT_EQ(served.lines.size(), 3U) << "the lines must arrive while the program runs";
     EXPECT_EQ(served.lines[0], std::string(LINE_WS_TARGET) + std::string(FAKE_TARGET));
     ASSERT_NE(served.port, 0) << served.lines[1];
-    EXPECT_EQ(served.url, "http://127.0.0.1:" + std::to_string(served.port) + "/js_app.html?ws=" +
-                              std::string(FAKE_TARGET) + "&experiments=true&v8only=true");
+    // The start page that loads the embedder first, with the run's secret (128 bits).
+    const std::string origin = "http://127.0.0.1:" + std::to_string(served.port);
+    EXPECT_TRUE(std::regex_match(
+        served.url, std::regex(origin + "/inspector\\.html\\?ws=" + std::string(FAKE_TARGET) +
+                               "&experiments=true&v8only=true"
+                               "&host=[0-9a-f]{32}")))
+        << served.url;
     EXPECT_EQ(served.lines[2], NOTE_LINE);
 
-    const auto page = http_request(served.port, "GET", served.url.substr(served.url.find("/js")));
+    // The front end's own page with the embedder's script before its first script; the embedded
+    // js_app.html is still served byte for byte at its own path.
+    const AssetEntry* front_end_page = AssetTable::lookup("js_app.html");
+    ASSERT_NE(front_end_page, nullptr);
+    const std::string js_app(reinterpret_cast<const char*>(front_end_page->bytes.data()),
+                             front_end_page->bytes.size());
+    const std::string start_target = served.url.substr(origin.size());
+    const auto page = http_request(served.port, "GET", start_target);
     ASSERT_TRUE(page.has_value());
     EXPECT_EQ(page->status, 200);
-    const AssetEntry* start_page = AssetTable::lookup("js_app.html");
-    ASSERT_NE(start_page, nullptr);
-    EXPECT_EQ(page->body, std::string(reinterpret_cast<const char*>(start_page->bytes.data()),
-                                      start_page->bytes.size()));
+    const std::string tag = R"(<script src="/quelby-host/frontend_host.js"></script>)";
+    const std::size_t at = page->body.find(tag);
+    ASSERT_NE(at, std::string::npos) << page->body;
+    EXPECT_EQ(at, js_app.find("<script"));
+    EXPECT_EQ(std::string(page->body).erase(at, tag.size()), js_app);
+    const auto own = http_request(served.port, "GET", "/js_app.html");
+    ASSERT_TRUE(own.has_value());
+    EXPECT_EQ(own->body, js_app);
     const auto root = http_request(served.port, "GET", "/");
     ASSERT_TRUE(root.has_value());
     EXPECT_EQ(root->status, 302);
-    EXPECT_EQ(root->header("Location"), served.url.substr(served.url.find("/js")));
+    EXPECT_EQ(root->header("Location"), start_target);
 
     served.program->send_signal(GetParam());
     ASSERT_EQ(served.program->wait_exit(Clock::now() + 5s), std::optional<int>(0))
@@ -150,6 +166,54 @@ TEST_P(ServeSignal, PrintsTheServedUrlServesUntilTheSignalThenExitsZeroAndFreesT
               served.lines[0] + "\n" + served.lines[1] + "\n" + served.lines[2] + "\n");
     EXPECT_TRUE(port_is_free(served.port));
     EXPECT_FALSE(HttpConnection(served.port).connected());
+}
+
+// Local files reach the served front end only through requests that carry the run's secret:
+// without it, any local user or process could read the user's files through the server.
+TEST(ServeLocalFiles, AreServedOnlyWithTheRunsSecret) {
+    FakeInspector fake({FakeAnswer{fake_list()}});
+    ServedProgram served = start_serving(fake, {"--serve"});
+    ASSERT_NE(served.port, 0) << served.lines.size();
+    const std::string secret = served.url.substr(served.url.rfind('=') + 1);
+    ASSERT_EQ(secret.size(), 32U) << served.url;
+
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("quelby-serve-files-" + std::to_string(served.port));
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path map = folder / "app js.map";
+    std::ofstream(map) << R"({"version":3,"sources":["app.ts"],"mappings":"AAAA"})";
+    const std::string url = "file://" + (folder / "app%20js.map").string();
+    const auto request = [&](const std::string& query) {
+        return http_request(served.port, "GET", "/quelby-host/file?" + query);
+    };
+
+    for (const std::string& query :
+         {"url=" + url, "host=&url=" + url, "host=" + std::string(32, '0') + "&url=" + url,
+          "host=" + secret.substr(1) + "&url=" + url}) {
+        SCOPED_TRACE(query);
+        const auto refused = request(query);
+        ASSERT_TRUE(refused.has_value());
+        EXPECT_EQ(refused->status, 403);
+        EXPECT_EQ(refused->body.find("mappings"), std::string::npos);
+    }
+
+    const auto map_reply = request("host=" + secret + "&url=" + url);
+    ASSERT_TRUE(map_reply.has_value());
+    EXPECT_EQ(map_reply->status, 200);
+    EXPECT_EQ(map_reply->body, R"({"version":3,"sources":["app.ts"],"mappings":"AAAA"})");
+
+    const auto missing =
+        request("host=" + secret + "&url=file://" + (folder / "none.map").string());
+    ASSERT_TRUE(missing.has_value());
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_EQ(missing->header("X-Net-Error"),
+              std::optional<std::string>("-6 net::ERR_FILE_NOT_FOUND"));
+
+    // Only files: the server is no proxy for the page.
+    const auto web = request("host=" + secret + "&url=http://127.0.0.1:1/x");
+    ASSERT_TRUE(web.has_value());
+    EXPECT_EQ(web->status, 400);
+    std::filesystem::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, ServeSignal, ::testing::Values(SIGINT, SIGTERM),
@@ -209,9 +273,12 @@ TEST(Serve, RootFollowsTheDebuggeeToItsNewTargetAndSaysSoUnlessToldNotTo) {
             const auto root = http_request(served.port, "GET", "/");
             ASSERT_TRUE(root.has_value());
             EXPECT_EQ(root->status, 302);
-            EXPECT_EQ(root->header("Location"),
-                      "/js_app.html?ws=" + (reattach ? restarted : std::string(FAKE_TARGET)) +
-                          "&experiments=true&v8only=true");
+            EXPECT_TRUE(std::regex_match(
+                root->header("Location").value_or(""),
+                std::regex(
+                    "/inspector\\.html\\?ws=" + (reattach ? restarted : std::string(FAKE_TARGET)) +
+                    "&experiments=true&v8only=true&host=[0-9a-f]{32}")))
+                << root->header("Location").value_or("(none)");
         }
         EXPECT_EQ(asked.load(), reattach ? 3 : 1);
         served.program->send_signal(SIGINT);

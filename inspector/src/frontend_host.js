@@ -1,15 +1,20 @@
 // The front end's embedder: the host object it looks for before its own modules run. The program
-// appends the call with its configuration: (installFrontendHost)({token, zoomFactor, protocol}). Every method of the front end's host interface is here, either served by the program
-// through window.ipc or a deliberate no-op; none relies on `this`, since the front end passes some
-// of them around unbound.
+// appends the call with its configuration: (installFrontendHost)({token, zoomFactor, protocol,
+// served}). Every method of the front end's host interface is here, either served by the program
+// or a deliberate no-op; none relies on `this`, since the front end passes some of them around
+// unbound.
+//
+// In the window the program answers through window.ipc. In a browser (`served`, from the program's
+// HTTP server) the browser keeps its own zoom, links, downloads and storage, and only local files
+// come from the server, for requests that carry the run's secret (`token`, from the page's URL).
 (function installFrontendHost(config) {
   'use strict';
+  const served = Boolean(config.served);
   // Only the front end's own top-level document gets a host: a frame, or a page the window was
   // sent to by mistake, must not reach the program's services.
-  if (window !== window.top || location.protocol !== config.protocol || !window.ipc) {
+  if (window !== window.top || location.protocol !== config.protocol || (!served && !window.ipc)) {
     return;
   }
-  const ipc = window.ipc;
   const token = config.token;
 
   let nextCallId = 1;
@@ -19,7 +24,7 @@
     if (callback) {
       pendingCalls.set(id, callback);
     }
-    ipc.postMessage(JSON.stringify({token, id, method, args}));
+    window.ipc.postMessage(JSON.stringify({token, id, method, args}));
   };
   // The front end's dispatcher exists only once its host module has run.
   const frontendApi = () => globalThis.InspectorFrontendAPI;
@@ -30,7 +35,7 @@
     }
   };
 
-  ipc.addMessageListener((text) => {
+  const onHostMessage = (text) => {
     let message;
     try {
       message = JSON.parse(text);
@@ -48,7 +53,10 @@
       pendingCalls.delete(message.id);
       callback(message.result);
     }
-  });
+  };
+  if (!served) {
+    window.ipc.addMessageListener(onHostMessage);
+  }
 
   // Zoom: the factor is this page's to answer at once, so the steps are taken here and the program
   // applies and remembers them. Kept across the window's own reloads (a re-attach) in
@@ -107,6 +115,96 @@
   const noop = () => {};
   const soon = (callback, value) => window.setTimeout(() => callback(value), 0);
   const NOT_AVAILABLE = 'Adding a folder to the workspace is not available in this window.';
+
+  // In a browser: what the browser does itself, and local files through the server.
+  const servedInBrowser = () => {
+    const saves = new Map();
+    const netErrorOf = (response) => {
+      const [number, name] = (response.headers.get('X-Net-Error') || '').split(' ');
+      return {netError: Number(number) || -2, netErrorName: name || 'net::ERR_FAILED'};
+    };
+    const fromStorage = (name) => {
+      try {
+        return localStorage.getItem(name);
+      } catch (e) {
+        return null;
+      }
+    };
+    const toStorage = (action) => {
+      try {
+        action();
+      } catch (e) {
+        // no storage: the setting lasts for this page only
+      }
+    };
+    return {
+      isHostedMode: () => true,
+      openInNewTab: (url) => window.open(String(url), '_blank'),
+      showItemInFolder: noop,
+      zoomFactor: () => 1,
+      zoomIn: noop,
+      zoomOut: noop,
+      resetZoom: noop,
+      // Saves become one download when the front end closes them.
+      save: (url, content) => {
+        saves.set(url, [String(content ?? '')]);
+        soon(() => dispatchToFrontend('savedURL', [url, url]));
+      },
+      append: (url, content) => {
+        const parts = saves.get(url);
+        if (parts) {
+          parts.push(String(content ?? ''));
+          soon(() => dispatchToFrontend('appendedToURL', [url]));
+        }
+      },
+      close: (url) => {
+        const parts = saves.get(url) || [];
+        saves.delete(url);
+        const link = document.createElement('a');
+        link.download = String(url).split(/[\\/]/).pop().split(/[?#]/)[0] || 'download';
+        const address = URL.createObjectURL(new Blob(parts, {type: 'text/plain'}));
+        link.href = address;
+        link.click();
+        URL.revokeObjectURL(address);
+      },
+      getPreferences: (callback) => soon(callback, fromLocalStorage()),
+      getPreference: (name, callback) => soon(callback, fromStorage(name) ?? undefined),
+      setPreference: (name, value) => toStorage(() => localStorage.setItem(name, value)),
+      removePreference: (name) => toStorage(() => localStorage.removeItem(name)),
+      clearPreferences: () => toStorage(() => localStorage.clear()),
+      loadNetworkResource: (url, headers, streamId, callback) => {
+        const address = String(url);
+        const local = address.toLowerCase().startsWith('file:');
+        const request = local ?
+            '/quelby-host/file?' + new URLSearchParams({host: token, url: address}).toString() :
+            address;
+        fetch(request)
+            .then(async (response) => {
+              if (!response.ok) {
+                callback(Object.assign({statusCode: response.status}, local ? netErrorOf(response) : {
+                  netError: -379,
+                  netErrorName: 'net::ERR_HTTP_RESPONSE_CODE_FAILURE',
+                }));
+                return;
+              }
+              const reader = response.body.getReader();
+              const decoder = new TextDecoder();
+              for (;;) {
+                const {done, value} = await reader.read();
+                const text = decoder.decode(value, {stream: !done});
+                if (text) {
+                  dispatchToFrontend('streamWrite', [streamId, text]);
+                }
+                if (done) {
+                  break;
+                }
+              }
+              callback({statusCode: response.status, headers: {}});
+            })
+            .catch(() => callback({statusCode: 404, netError: -2, netErrorName: 'net::ERR_FAILED'}));
+      },
+    };
+  };
 
   // The front end assigns its event hub here. It asks for soft (in-page) context menus by event;
   // the window has no native menus, so every listener for that event hears "yes" as it is added.
@@ -245,5 +343,8 @@
     stopIndexing: noop,
     searchInPath: (requestId, path) => dispatchToFrontend('searchCompleted', [requestId, path, []]),
   };
+  if (served) {
+    Object.assign(host, servedInBrowser());
+  }
   Object.defineProperty(globalThis, 'InspectorFrontendHost', {value: host, writable: true, configurable: true});
 })

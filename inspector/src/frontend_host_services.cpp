@@ -3,14 +3,12 @@
 #include <array>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 
 #include "ascii_text.h"
 #include "file_url.h"
+#include "frontend_host_script.h"
 
 namespace quelby {
-
-extern const std::string_view FRONTEND_HOST_SCRIPT;  // frontend_host.js, embedded by the build
 
 namespace {
 
@@ -56,21 +54,6 @@ std::string frontend_host_script(std::string_view token, double zoom_factor,
         script.pop_back();
     }
     return script + "(" + dumped(config) + ");\n";
-}
-
-std::string new_host_token() {
-    std::random_device random;
-    constexpr std::array<char, 16> HEX = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                          '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
-    std::string token;
-    for (int word = 0; word < 4; ++word) {
-        std::uint32_t bits = random();
-        for (int digit = 0; digit < 8; ++digit) {
-            token.push_back(HEX[bits & 0xFU]);
-            bits >>= 4U;
-        }
-    }
-    return token;
 }
 
 std::string suggested_save_name(std::string_view url) {

@@ -25,9 +25,6 @@ namespace quelby {
 std::string frontend_host_script(std::string_view token, double zoom_factor,
                                  std::string_view protocol);
 
-// A fresh token: 128 random bits as 32 hex digits.
-std::string new_host_token();
-
 // The suggested file name for a save of `url` (its last path segment, or "download").
 std::string suggested_save_name(std::string_view url);
 

@@ -11,6 +11,11 @@
 
 #include "asset_route.h"
 #include "asset_table.h"
+#include "frontend_host_script.h"
+#include "frontend_url.h"
+#include "random_token.h"
+#include "resource_load.h"
+#include "serve_host_routes.h"
 #include "serve_platform.h"
 #include "serve_rules.h"
 #include "socket_address.h"
@@ -53,6 +58,18 @@ constexpr auto ACCEPT_RETRY = 100ms;
 // files under the same names at the same address: browsers revalidate (cheaply, by ETag) rather
 // than trusting a cached copy across program versions.
 constexpr std::string_view CACHE_CONTROL = "no-cache";
+
+constexpr std::string_view HTML_CONTENT_TYPE = "text/html; charset=utf-8";
+constexpr std::string_view SCRIPT_CONTENT_TYPE = "text/javascript; charset=utf-8";
+constexpr std::string_view LOADED_CONTENT_TYPE = "text/plain; charset=utf-8";
+
+// The front end's start page, as embedded.
+std::string_view js_app_html() {
+    const AssetEntry* entry = AssetTable::lookup(START_PAGE);
+    return entry == nullptr ? std::string_view{}
+                            : std::string_view(reinterpret_cast<const char*>(entry->bytes.data()),
+                                               entry->bytes.size());
+}
 
 using Body = http::span_body<const char>;
 using Response = http::response<Body>;
@@ -148,6 +165,11 @@ struct FrontendServer::Impl {
     std::string origin;
     std::string front_end_target;
     Validators validators = compute_validators();
+    // The run's secret, without which no local file is served, and the pages built around the
+    // embedder; constant while the server lives, so answers refer to them without copies.
+    std::string secret = random_token();
+    std::string start_page = serve::start_page_html(js_app_html());
+    std::string host_script = serve::served_host_script(FRONTEND_HOST_SCRIPT);
     DateCache date;
 
     asio::io_context io{1};
@@ -252,6 +274,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
         }
         head_only_ = method == http::verb::head;
 
+        const std::string_view target = std_view(request.target());
+        const std::string_view path = serve::target_path(target);
+        if (path.size() == serve::SERVED_START_PAGE.size() + 1 && path.front() == '/' &&
+            path.substr(1) == serve::SERVED_START_PAGE) {
+            serve_generated(server_.start_page, HTML_CONTENT_TYPE, version);
+            return;
+        }
+        if (path == serve::HOST_SCRIPT_PATH) {
+            serve_generated(server_.host_script, SCRIPT_CONTENT_TYPE, version);
+            return;
+        }
+        if (path == serve::HOST_FILE_PATH) {
+            serve_local_file(target, version);
+            return;
+        }
+
         const AssetRoute route = route_asset_uri(std_view(request.target()));
         if (route.default_document) {
             server_.redirect_root(
@@ -303,6 +341,50 @@ class Connection : public std::enable_shared_from_this<Connection> {
             response_.body() = bytes_span(entry.bytes);
             response_.content_length(entry.bytes.size());
         }
+        send();
+    }
+
+    void serve_generated(const std::string& body, std::string_view content_type, unsigned version) {
+        start_response(http::status::ok, version);
+        response_.set(http::field::content_type, beast_view(content_type));
+        response_.set(http::field::cache_control, "no-store");
+        response_.body() = text_span(body);
+        response_.content_length(body.size());
+        send();
+    }
+
+    // A local file for the page's embedder, read whole once: only with the run's secret, only
+    // file: URLs, and in the front end's own terms when it fails.
+    void serve_local_file(std::string_view target, unsigned version) {
+        const auto given = serve::query_parameter(target, serve::SECRET_PARAMETER);
+        if (!given || !serve::same_secret(*given, server_.secret)) {
+            send_error(http::status::forbidden, version);
+            return;
+        }
+        const auto url = serve::query_parameter(target, "url");
+        if (!url || !url->starts_with("file:")) {
+            send_error(http::status::bad_request, version);
+            return;
+        }
+        loaded_.clear();
+        const LoadOutcome outcome = load_resource(
+            *url, "", LoadLimits{},
+            [this](std::string chunk) {
+                loaded_ += chunk;
+                return true;
+            },
+            std::stop_token{});
+        if (!outcome.succeeded()) {
+            loaded_ = std::to_string(outcome.net_error) + " " + outcome.net_error_name;
+            start_response(static_cast<http::status>(outcome.status_code), version);
+            response_.set("X-Net-Error", loaded_);
+        } else {
+            start_response(http::status::ok, version);
+        }
+        response_.set(http::field::content_type, beast_view(LOADED_CONTENT_TYPE));
+        response_.set(http::field::cache_control, "no-store");
+        response_.body() = text_span(loaded_);
+        response_.content_length(loaded_.size());
         send();
     }
 
@@ -393,6 +475,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::optional<http::response_serializer<Body>> serializer_;
     bool head_only_ = false;
     bool close_after_ = false;
+    std::string loaded_;  // a local file being sent
     std::array<char, std::size_t{16} * 1024> scratch_{};
     std::size_t drained_ = 0;
 };
@@ -458,6 +541,10 @@ FrontendServer::~FrontendServer() = default;
 
 const std::string& FrontendServer::origin() const {
     return impl_->origin;
+}
+
+const std::string& FrontendServer::secret() const {
+    return impl_->secret;
 }
 
 std::uint16_t FrontendServer::port() const {

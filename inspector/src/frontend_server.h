@@ -41,6 +41,9 @@ class FrontendServer {
     // "http://127.0.0.1:PORT": the origin of the served pages.
     [[nodiscard]] const std::string& origin() const;
     [[nodiscard]] std::uint16_t port() const;
+    // The run's secret: local files are served to the embedder only for requests that carry it,
+    // so it goes into the printed start page's URL and nowhere else.
+    [[nodiscard]] const std::string& secret() const;
 
     // Where "/" sends the browser now ("/js_app.html?ws=..."), looked up again for a request of
     // "/" (the debuggee may have restarted with a new target); nullopt keeps the last answer. Runs

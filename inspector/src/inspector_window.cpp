@@ -3,6 +3,7 @@
 #include "devtools_scheme.h"
 #include "frontend_host_services.h"
 #include "host.h"
+#include "random_token.h"
 #include "ws_url.h"
 
 namespace quelby {
@@ -146,7 +147,7 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     }
     // The front end's embedder: its script in the top-level document, its services here. Released
     // after the web view; its loads are ended and joined then.
-    const std::string token = new_host_token();
+    const std::string token = random_token();
     FrontendHostServices services(*window, host::loop_poster(loop),
                                   SettingsStore::open(options.settings_file, diagnostics), token,
                                   diagnostics);

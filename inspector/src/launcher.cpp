@@ -11,8 +11,8 @@
 #include "host.h"
 #include "inspector_window.h"
 #include "page_diagnostics.h"
-#include "settings_store.h"
 #include "serve_rules.h"
+#include "settings_store.h"
 
 namespace quelby {
 namespace {
@@ -28,13 +28,17 @@ bool write_console_lines(std::string_view ws_target, std::string_view url) {
 
 // --serve: the embedded front end over HTTP until the user stops the process. The printed URL is
 // the served start page, so the front-end template does not apply.
-Status serve_front_end(const std::string& address, const DebuggerTarget& debugger,
-                       FrontendServer::FrontEndLookup lookup) {
+// The lookup, if any, is made once the server exists: the pages it leads to carry its secret.
+Status serve_front_end(
+    const std::string& address, const DebuggerTarget& debugger,
+    const std::function<FrontendServer::FrontEndLookup(const std::string& secret)>& make_lookup) {
     auto server = FrontendServer::listen(address, FrontendServer::StopOn::CallOrInterrupt);
     if (!server) {
         return std::unexpected(std::move(server.error()));
     }
-    std::string target = serve::frontend_target(debugger.ws_target, debugger.secure);
+    const std::string& secret = (*server)->secret();
+    FrontendServer::FrontEndLookup lookup = make_lookup ? make_lookup(secret) : nullptr;
+    std::string target = serve::frontend_target(debugger.ws_target, debugger.secure, secret);
     // The server is the answer here: lines lost to a closed pipe do not stop it.
     static_cast<void>(write_console_lines(debugger.ws_target, (*server)->origin() + target));
     return (*server)->run(std::move(target), std::move(lookup));
@@ -58,8 +62,9 @@ void write_new_target_line(std::string_view ws_target) {
 // Where the served "/" leads after the debuggee restarted. A failed lookup keeps the last target.
 FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& address,
                                                      const std::optional<std::string>& selector,
-                                                     std::string ws_target) {
-    return [discover = rediscovery(address, selector), current = std::move(ws_target)](
+                                                     std::string ws_target, std::string secret) {
+    return [discover = rediscovery(address, selector), current = std::move(ws_target),
+            secret = std::move(secret)](
                const std::function<bool()>& stopping) mutable -> std::optional<std::string> {
         auto found = discover(FetchClock::until(stopping));
         if (!found) {
@@ -69,7 +74,7 @@ FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& add
             current = found->ws_target;
             write_new_target_line(current);
         }
-        return serve::frontend_target(found->ws_target, found->secure);
+        return serve::frontend_target(found->ws_target, found->secure, secret);
     };
 }
 
@@ -156,12 +161,14 @@ Result<int> run(std::span<const std::string> arguments) {
         return std::unexpected(std::move(debugger.error()));
     }
     if (const auto address = serve_address(arguments)) {
-        FrontendServer::FrontEndLookup lookup;
+        std::function<FrontendServer::FrontEndLookup(const std::string&)> make_lookup;
         if (command_line.reattach) {
-            lookup =
-                current_target_lookup(*inspector_address, command_line.target, debugger->ws_target);
+            make_lookup = [&](const std::string& secret) {
+                return current_target_lookup(*inspector_address, command_line.target,
+                                             debugger->ws_target, secret);
+            };
         }
-        if (auto served = serve_front_end(*address, *debugger, std::move(lookup)); !served) {
+        if (auto served = serve_front_end(*address, *debugger, make_lookup); !served) {
             return std::unexpected(std::move(served.error()));
         }
         return EXIT_SUCCESS;

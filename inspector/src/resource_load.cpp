@@ -68,7 +68,8 @@ LoadOutcome load_file(std::string_view url, const LoadLimits& limits, const Chun
         return failed_load(FORBIDDEN, ERR_ACCESS_DENIED, "net::ERR_ACCESS_DENIED");
     }
     Utf8Chunker chunker(limits.chunk_bytes);
-    std::vector<char> buffer(limits.chunk_bytes);
+    std::vector<char> buffer(limits.chunk_bytes > 0 ? limits.chunk_bytes
+                                                    : LoadLimits{}.chunk_bytes);
     std::size_t total = 0;
     while (file) {
         if (stop.stop_requested()) {
@@ -100,6 +101,9 @@ LoadOutcome failed_load(int status_code, int net_error, std::string_view name) {
     return LoadOutcome{
         .status_code = status_code, .net_error = net_error, .net_error_name = std::string(name)};
 }
+
+Utf8Chunker::Utf8Chunker(std::size_t chunk_bytes)
+    : chunk_bytes_(chunk_bytes > 0 ? chunk_bytes : LoadLimits{}.chunk_bytes) {}
 
 bool Utf8Chunker::add(std::string_view bytes, const ChunkSink& sink) {
     pending_.append(bytes);

@@ -40,7 +40,8 @@ LoadOutcome load_resource(std::string_view url, std::string_view request_headers
 // Splits a byte stream into chunks that end on whole UTF-8 sequences.
 class Utf8Chunker {
   public:
-    explicit Utf8Chunker(std::size_t chunk_bytes) : chunk_bytes_(chunk_bytes) {}
+    // A chunk size of 0 means the default.
+    explicit Utf8Chunker(std::size_t chunk_bytes);
     // Adds bytes; hands on each full chunk. False as soon as the sink says stop.
     bool add(std::string_view bytes, const ChunkSink& sink);
     // Hands on what is left (a cut sequence at the very end goes as it is). False if the sink

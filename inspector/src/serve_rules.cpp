@@ -1,5 +1,7 @@
 #include "serve_rules.h"
 
+#include "serve_host_routes.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -192,12 +194,18 @@ HostVerdict check_host(std::string_view host_value, std::string_view bound_name)
     return HostVerdict::Forbidden;
 }
 
-std::string frontend_target(std::string_view ws_target, bool secure) {
+std::string frontend_target(std::string_view ws_target, bool secure, std::string_view secret) {
     std::string target = "/";
-    target += START_PAGE;
+    target += secret.empty() ? START_PAGE : SERVED_START_PAGE;
     target += secure ? "?wss=" : "?ws=";
     target += ws_target;
     target += FRONTEND_QUERY_TAIL;
+    if (!secret.empty()) {
+        target += "&";
+        target += SECRET_PARAMETER;
+        target += "=";
+        target += secret;
+    }
     return target;
 }
 

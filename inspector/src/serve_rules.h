@@ -38,8 +38,11 @@ enum class HostVerdict : std::uint8_t {
 HostVerdict check_host(std::string_view host_value, std::string_view bound_name);
 
 // Where the front end for `ws_target` is served:
-// "/js_app.html?ws=...&experiments=true&v8only=true" ("wss=" with `secure`).
-std::string frontend_target(std::string_view ws_target, bool secure = false);
+// "/js_app.html?ws=...&experiments=true&v8only=true" ("wss=" with `secure`); with the run's
+// `secret`, the start page that loads the embedder first:
+// "/inspector.html?ws=...&experiments=true&v8only=true&host=SECRET".
+std::string frontend_target(std::string_view ws_target, bool secure = false,
+                            std::string_view secret = {});
 
 // The origin browsers use for a server listening on `bound`: "http://NAME:PORT" when it was given
 // by a host name, else the literal address ("http://127.0.0.1:PORT", "http://[::1]:PORT"). An

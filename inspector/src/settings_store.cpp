@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "environment.h"
+#include "random_token.h"
 
 namespace quelby {
 
@@ -122,8 +123,9 @@ Status SettingsStore::write() const {
         json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     std::error_code error;
     std::filesystem::create_directories(file_->parent_path(), error);
+    // A name of this write's own: two windows writing at once never share a half-written file.
     std::filesystem::path temporary = *file_;
-    temporary += ".new";
+    temporary += ".new-" + random_token();
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << text;

@@ -6,6 +6,7 @@ source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 target="$1"
 mkdir -p "$target"
 if [ -x "$target/node_modules/.bin/tsc" ] && [ -x "$target/node_modules/.bin/esbuild" ] &&
+   [ -d "$target/node_modules/playwright-core" ] &&
    cmp -s "$source_dir/package-lock.json" "$target/package-lock.json"; then
     exit 0
 fi

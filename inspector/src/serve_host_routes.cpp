@@ -1,0 +1,97 @@
+#include "serve_host_routes.h"
+
+namespace quelby::serve {
+
+namespace {
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::string> form_decoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out.push_back(' ');
+        } else if (text[i] == '%') {
+            const int high = i + 1 < text.size() ? hex_digit(text[i + 1]) : -1;
+            const int low = i + 2 < text.size() ? hex_digit(text[i + 2]) : -1;
+            if (high < 0 || low < 0) {
+                return std::nullopt;
+            }
+            out.push_back(static_cast<char>(high * 16 + low));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string start_page_html(std::string_view js_app_html) {
+    const std::string tag = "<script src=\"" + std::string(HOST_SCRIPT_PATH) + "\"></script>";
+    std::string page(js_app_html);
+    const std::size_t first_script = page.find("<script");
+    page.insert(first_script == std::string::npos ? page.size() : first_script, tag);
+    return page;
+}
+
+std::string served_host_script(std::string_view frontend_host_script) {
+    std::string script(frontend_host_script);
+    while (!script.empty() && (script.back() == '\n' || script.back() == ' ')) {
+        script.pop_back();
+    }
+    return script + "({served: true, protocol: location.protocol, zoomFactor: 1, token: " +
+           "new URLSearchParams(location.search).get('" + std::string(SECRET_PARAMETER) +
+           "') || ''});\n";
+}
+
+std::string_view target_path(std::string_view target) {
+    return target.substr(0, target.find('?'));
+}
+
+std::optional<std::string> query_parameter(std::string_view target, std::string_view name) {
+    const std::size_t question = target.find('?');
+    if (question == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view query = target.substr(question + 1);
+    query = query.substr(0, query.find('#'));
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
+        const std::size_t equals = pair.find('=');
+        auto key = form_decoded(pair.substr(0, equals));
+        if (key && *key == name) {
+            return form_decoded(equals == std::string_view::npos ? std::string_view{}
+                                                                 : pair.substr(equals + 1));
+        }
+    }
+    return std::nullopt;
+}
+
+bool same_secret(std::string_view given, std::string_view secret) {
+    if (given.size() != secret.size() || secret.empty()) {
+        return false;
+    }
+    unsigned difference = 0;
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        difference |= static_cast<unsigned>(static_cast<unsigned char>(given[i]) ^
+                                            static_cast<unsigned char>(secret[i]));
+    }
+    return difference == 0;
+}
+
+}  // namespace quelby::serve
