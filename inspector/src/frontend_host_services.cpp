@@ -1,6 +1,7 @@
 #include "frontend_host_services.h"
 
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -270,12 +271,26 @@ void FrontendHostServices::load_network_resource(long long id, std::string url, 
             }
             return posted;
         };
-        const LoadOutcome outcome = load_resource(url, headers, limits_, sink, stop);
-        if (!outcome.succeeded()) {
-            static_cast<void>(poster.post([this, url] { report("cannot load " + url); }));
-        }
-        static_cast<void>(
-            poster.post([this, id, status = dumped(load_status(outcome))] { reply(id, status); }));
+        const auto started = std::chrono::steady_clock::now();
+        std::size_t bytes = 0;
+        const LoadOutcome outcome = load_resource(
+            url, headers, limits_,
+            [&](std::string chunk) {
+                bytes += chunk.size();
+                return sink(std::move(chunk));
+            },
+            stop);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        static_cast<void>(poster.post([this, id, url, bytes, took, outcome] {
+            if (!outcome.succeeded()) {
+                report("cannot load " + url + ": " + outcome.net_error_name);
+            } else if (report_loads_) {
+                report("loaded " + url + " (" + std::to_string(bytes) + " bytes in " +
+                       std::to_string(took.count()) + " ms)");
+            }
+            reply(id, dumped(load_status(outcome)));
+        }));
         finished->store(true);
     });
     loads_.push_back(Load{.thread = std::move(thread), .finished = std::move(finished)});

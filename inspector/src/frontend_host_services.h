@@ -44,6 +44,8 @@ class FrontendHostServices {
     ~FrontendHostServices();
 
     void attach(webview_host::WebView& web_view) { web_view_ = &web_view; }
+    // Also reports each load that succeeds, with its size and time (the switch's "requests").
+    void report_every_load(bool on) { report_loads_ = on; }
     [[nodiscard]] double zoom_factor() const { return settings_.zoom_factor(); }
 
     // One message the page posted (any text: a message that is not a well-formed request with the
@@ -76,6 +78,7 @@ class FrontendHostServices {
     std::string token_;
     DiagnosticSink diagnostics_;
     LoadLimits limits_;
+    bool report_loads_ = false;
     std::map<std::string, std::filesystem::path> saved_paths_;  // by the front end's URL
     std::shared_ptr<Flow> flow_;
     std::list<Load> loads_;  // last: its threads end before anything they use is released

@@ -151,6 +151,7 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     FrontendHostServices services(*window, host::loop_poster(loop),
                                   SettingsStore::open(options.settings_file, diagnostics), token,
                                   diagnostics);
+    services.report_every_load(level == PageDiagnostics::EveryRequest);
     builder.add_top_document_script(frontend_host_script(token, services.zoom_factor(),
                                                          std::string(DEVTOOLS_SCHEME_NAME) + ":"));
     builder.set_zoom_factor(services.zoom_factor());
