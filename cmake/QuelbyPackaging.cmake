@@ -73,10 +73,11 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION devel)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-    # Depends: what the binary links, as dpkg-shlibdeps reads it. WebKitGTK is opened at run time
-    # (--print-url and --help work without it), so it is only recommended.
+    # Depends: what the binary links, as dpkg-shlibdeps reads it. WebKitGTK and libcurl are opened
+    # at run time (--print-url and --help work without them; without libcurl, only source maps on
+    # web servers fail), so they are only recommended.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libwebkit2gtk-4.1-0)
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libwebkit2gtk-4.1-0, libcurl4")
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 include(CPack)

@@ -55,6 +55,8 @@ struct Build {
     const char* name;
     std::vector<std::string> command;  // run in the project folder; npm tools by bare name
     const char* script;                // what node runs
+    // The script names its map by an http:// URL of a loopback server instead of a file name.
+    bool map_over_http = false;
 };
 
 void PrintTo(const Build& build, std::ostream* out) {
@@ -71,10 +73,37 @@ class TypeScriptProject : public ::testing::TestWithParam<Build> {
         std::vector<std::string> command = GetParam().command;
         command.front() = npm_tool(command.front()).string();
         ASSERT_NO_FATAL_FAILURE(run_tool(command, project_));
+        if (GetParam().map_over_http) {
+            ASSERT_NO_FATAL_FAILURE(serve_map_over_http());
+        }
+    }
+
+    // A dev server for dist/ on a free loopback port, and the script's map comment pointing at it.
+    void serve_map_over_http() {
+        const std::filesystem::path dist = project_ / "dist";
+        map_server_.emplace(
+            std::vector<std::string>{"python3", "-u", "-m", "http.server", "--bind", "127.0.0.1",
+                                     "--directory", dist.string(), "0"},
+            desktop_.env());
+        const auto line = map_server_->read_line(10s);
+        ASSERT_TRUE(line.has_value()) << map_server_->err();
+        const std::size_t port_at = line->find(" port ");
+        ASSERT_NE(port_at, std::string::npos) << *line;
+        const std::string port =
+            line->substr(port_at + 6, line->find(' ', port_at + 6) - port_at - 6);
+        const std::filesystem::path script = project_ / GetParam().script;
+        std::string text = read_file(script);
+        const std::size_t comment = text.rfind("//# sourceMappingURL=");
+        ASSERT_NE(comment, std::string::npos);
+        text.replace(comment, std::string::npos,
+                     "//# sourceMappingURL=http://127.0.0.1:" + port + "/" +
+                         script.filename().string() + ".map\n");
+        std::ofstream(script, std::ios::trunc) << text;
     }
 
     DesktopSession desktop_;
     std::filesystem::path project_;
+    std::optional<ChildProcess> map_server_;
 };
 
 TEST_P(TypeScriptProject, StopsAtATypeScriptLineSetFromTheKeyboard) {
@@ -144,7 +173,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The map inside the script, without the sources: they are read from disk.
         Build{"InlineMapWithoutSources",
               {"tsc", "--inlineSourceMap", "--target", "es2020", "--outDir", "dist", "src/app.ts"},
-              "dist/app.js"}),
+              "dist/app.js"},
+        // The map from a dev server (its sources embedded, as a dev server's bundles have them).
+        Build{"MapFromALoopbackServer",
+              {"esbuild", "src/app.ts", "--bundle", "--platform=node", "--sourcemap",
+               "--outfile=dist/bundle.js"},
+              "dist/bundle.js",
+              true}),
     [](const ::testing::TestParamInfo<Build>& param) { return std::string(param.param.name); });
 
 // How far the panel tabs reach across the window: the rightmost dark pixel of the tab labels' rows
@@ -163,6 +198,63 @@ int tab_strip_extent(const Screenshot& shot) {
         }
     }
     return extent;
+}
+
+// A script whose map is missing: the front end is told why, and the compiled script still debugs.
+TEST(MissingMap, IsReportedAndTheCompiledScriptStillStopsAtItsBreakpoint) {
+    DesktopSession desktop;
+    const std::filesystem::path project = desktop.home() / "project";
+    std::filesystem::create_directories(project / "src");
+    std::filesystem::copy_file(std::filesystem::path(QUELBY_EMBEDDER_TEST_DIR) / "app.ts",
+                               project / "src" / "app.ts");
+    ASSERT_NO_FATAL_FAILURE(run_tool({npm_tool("tsc").string(), "--sourceMap", "--target", "es2020",
+                                      "--outDir", "dist", "src/app.ts"},
+                                     project));
+    std::filesystem::remove(project / "dist" / "app.js.map");
+
+    NodeInspector node({"--inspect-brk=127.0.0.1:0", (project / "dist" / "app.js").string()},
+                       desktop.env());
+    ChildProcess program({test_support::inspector_binary(), node.address()},
+                         desktop.env_with_page_diagnostics());
+    ASSERT_TRUE(node.wait_attached(60s)) << program.err();
+    const std::string reason = "cannot load file://" + (project / "dist" / "app.js.map").string() +
+                               ": net::ERR_FILE_NOT_FOUND";
+    ASSERT_TRUE(program.read_until([&] { return program.err().find(reason) != std::string::npos; },
+                                   Clock::now() + 30s))
+        << program.err();
+    ASSERT_TRUE(desktop.screen_shows(
+        [](const Screenshot& shot) {
+            return longest_run_near(shot, PAUSED_LINE, TOLERANCE) >= PAUSED_LINE_MIN_RUN;
+        },
+        60s));
+    // app.js line 9 is `total = add(...)`, between the two prints.
+    desktop.press({"ctrl+p"});
+    std::this_thread::sleep_for(700ms);
+    desktop.type("app.js");
+    std::this_thread::sleep_for(1s);
+    desktop.press({"Return"});
+    std::this_thread::sleep_for(1s);
+    desktop.press({"ctrl+g"});
+    std::this_thread::sleep_for(500ms);
+    desktop.press({"9", "Return"});
+    std::this_thread::sleep_for(300ms);
+    desktop.press({"ctrl+b"});
+    ASSERT_TRUE(desktop.screen_shows(
+        [](const Screenshot& shot) {
+            return count_pixels_near(shot, BREAKPOINT_MARKER, TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
+        },
+        20s));
+    desktop.press({"F8"});
+    ChildProcess& debuggee = node.process();
+    ASSERT_TRUE(debuggee.read_until(
+        [&] { return debuggee.out().find("before 1\n") != std::string::npos; }, Clock::now() + 20s))
+        << debuggee.out();
+    debuggee.read_until([] { return false; }, Clock::now() + 2s);
+    EXPECT_EQ(debuggee.out(), "before 1\n");
+    const unsigned long window =
+        wait_for_window_titled(desktop.display(), WINDOW_TITLE, Clock::now() + 5s);
+    ASSERT_TRUE(request_window_close(desktop.display(), window));
+    EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
 }
 
 // The same project through --serve in headless Chromium: the map and the TypeScript source come

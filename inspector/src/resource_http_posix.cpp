@@ -1,15 +1,63 @@
 // http: and https: through libcurl: redirects followed (to http and https only), any compression
-// the server chooses, and limits on size and on time without progress.
+// the server chooses, and limits on size and on time without progress. libcurl is opened when the
+// first such load starts, not linked: with its TLS and protocol libraries it would cost every start
+// of the program (--print-url included) milliseconds and megabytes.
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <memory>
-#include <mutex>
 
 #include "resource_load.h"
 
 namespace quelby {
 
 namespace {
+
+constexpr const char* CURL_LIBRARY = "libcurl.so.4";
+
+// The functions used, typed from the real header.
+struct CurlApi {
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+};
+
+template <class Function>
+bool find(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+// Opened once, never closed (its threads and TLS state outlive any unload); libcurl's global set-up
+// is not thread-safe, so it runs here too, once, before the first transfer. Null when the library
+// or one of its functions is missing.
+const CurlApi* curl_api() {
+    static const CurlApi* const loaded = []() -> const CurlApi* {
+        void* library = dlopen(CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            return nullptr;
+        }
+        static CurlApi api;
+        const bool complete = find(library, "curl_global_init", api.global_init) &&
+                              find(library, "curl_easy_init", api.easy_init) &&
+                              find(library, "curl_easy_cleanup", api.easy_cleanup) &&
+                              find(library, "curl_easy_setopt", api.easy_setopt) &&
+                              find(library, "curl_easy_perform", api.easy_perform) &&
+                              find(library, "curl_easy_getinfo", api.easy_getinfo) &&
+                              find(library, "curl_slist_append", api.slist_append) &&
+                              find(library, "curl_slist_free_all", api.slist_free_all);
+        if (!complete || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            return nullptr;
+        }
+        return &api;
+    }();
+    return loaded;
+}
 
 constexpr long CONNECT_TIMEOUT_SECONDS = 10;
 // A server that sends nothing for this long is given up on; a slow but moving one is not.
@@ -52,12 +100,6 @@ int on_progress(void* user, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/, curl_o
     return static_cast<Transfer*>(user)->stop->stop_requested() ? 1 : 0;
 }
 
-// libcurl's global set-up is not thread-safe; once per process, before the first transfer.
-void initialise_curl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 LoadOutcome outcome_of(CURLcode code) {
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -94,16 +136,21 @@ LoadOutcome outcome_of(CURLcode code) {
 LoadOutcome load_http_resource(std::string_view url, std::string_view request_headers,
                                const LoadLimits& limits, const ChunkSink& sink,
                                std::stop_token stop) {
-    initialise_curl();
-    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
-                                                                   curl_easy_cleanup);
+    const CurlApi* const api = curl_api();
+    if (api == nullptr) {
+        // No libcurl on this machine: the front end says the scheme is not supported here.
+        return failed_load(501, -11, "net::ERR_NOT_IMPLEMENTED");
+    }
+    const std::unique_ptr<CURL, decltype(api->easy_cleanup)> curl(api->easy_init(),
+                                                                  api->easy_cleanup);
     if (!curl) {
         return failed_load(500, -2, "net::ERR_FAILED");
     }
     struct HeaderList {
+        const CurlApi* api;
         curl_slist* list = nullptr;
-        ~HeaderList() { curl_slist_free_all(list); }
-    } headers;
+        ~HeaderList() { api->slist_free_all(list); }
+    } headers{.api = api};
     // The front end's headers come as "Name: value" lines.
     std::string_view rest = request_headers;
     while (!rest.empty()) {
@@ -111,7 +158,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
         const std::string line(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 2);
         if (line.find(':') != std::string::npos && line.find('\n') == std::string::npos) {
-            headers.list = curl_slist_append(headers.list, line.c_str());
+            headers.list = api->slist_append(headers.list, line.c_str());
         }
     }
     Transfer transfer{.chunker = Utf8Chunker(limits.chunk_bytes),
@@ -120,25 +167,25 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
                       .stop = &stop};
     const std::string address(url);
     CURL* handle = curl.get();
-    curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-    curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, STALL_SECONDS);
-    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.list);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, on_progress);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    api->easy_setopt(handle, CURLOPT_URL, address.c_str());
+    api->easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    api->easy_setopt(handle, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+    api->easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+    api->easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    api->easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
+    api->easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api->easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, STALL_SECONDS);
+    api->easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
+    api->easy_setopt(handle, CURLOPT_HTTPHEADER, headers.list);
+    api->easy_setopt(handle, CURLOPT_WRITEFUNCTION, on_body);
+    api->easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    api->easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, on_progress);
+    api->easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
+    api->easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 
-    const CURLcode code = curl_easy_perform(handle);
+    const CURLcode code = api->easy_perform(handle);
     if (transfer.too_large || code == CURLE_FILESIZE_EXCEEDED) {
         return failed_load(TOO_LARGE, -8, "net::ERR_FILE_TOO_BIG");
     }
@@ -149,7 +196,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
         return outcome_of(code);
     }
     long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    api->easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status < HTTP_OK_FIRST || status > HTTP_OK_LAST) {
         // The front end reads this as "HTTP error: status code N,
         // net::ERR_HTTP_RESPONSE_CODE_FAILURE".

@@ -43,7 +43,7 @@ install)
     [ "$(field Package)" = quelby-inspector ] || fail "Package: $(field Package)"
     [ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
     [ "$(field Section)" = devel ] || fail "Section: $(field Section)"
-    [ "$(field Recommends)" = libwebkit2gtk-4.1-0 ] || fail "Recommends: $(field Recommends)"
+    [ "$(field Recommends)" = "libwebkit2gtk-4.1-0, libcurl4" ] || fail "Recommends: $(field Recommends)"
     # Depends comes from what the binary links; WebKitGTK must not be among them (opened at run
     # time, so that --print-url works without it).
     depends="$(field Depends)"
