@@ -2,8 +2,9 @@
 # The Windows build, cross-built with MinGW-w64 and checked under Wine: configures and builds the
 # "windows" preset, then runs the real quelby_inspector.exe (console behaviour against node and a
 # fake inspector, the window step without a WebView2 runtime on Xvfb, the host against a runtime
-# double), then the unit suites through ctest, and ends with "N passed, M failed". Everything runs
-# in private Wine prefixes, with their own wineservers and X displays, which are stopped at the end.
+# double), runs the host's document-start scripts in node as the runtime would, then the unit
+# suites through ctest, and ends with "N passed, M failed". Everything runs in private Wine
+# prefixes, with their own wineservers and X displays, which are stopped at the end.
 # What ctest can run (the GoogleTest suites) is a ctest test of the windows preset
 # (`cmake --workflow --preset windows`); this script keeps what needs the real exe and peers.
 #
@@ -236,7 +237,8 @@ check_template() {
 check "QUELBY_INSPECTOR_FRONTEND template" check_template
 
 # --serve: the exe serves the embedded front end over loopback; curl on Linux fetches the start page
-# and must get exactly the bytes of the front-end build.
+# (which loads the embedder, then the front end) and js_app.html, which must be exactly the bytes of
+# the front-end build.
 check_serve() {
     local serve_pid url expected="$build/frontend/front_end/js_app.html"
     wine "$exe" --serve "$fake_addr" >"$work/serve.out" 2>"$work/serve.err" &
@@ -246,9 +248,11 @@ check_serve() {
     url="$(sed -n 2p "$work/serve.out" | tr -d '\r' | sed 's/^quelby_inspector: devtools   = //')"
     echo "  served: $url"
     local ok=0
-    if [[ "$url" =~ ^http://127\.0\.0\.1:[0-9]+/js_app\.html\?ws=127\.0\.0\.1:4000/fake-target\&experiments=true\&v8only=true$ ]] &&
-        curl -sf -o "$work/served.html" "$url" && cmp "$work/served.html" "$expected" &&
-        [ "$(curl -s -o /dev/null -w '%{content_type}' "${url%%/js_app.html*}/entrypoints/js_app/js_app.js")" = "text/javascript; charset=utf-8" ] &&
+    local origin="${url%%/inspector.html*}"
+    if [[ "$url" =~ ^http://127\.0\.0\.1:[0-9]+/inspector\.html\?ws=127\.0\.0\.1:4000/fake-target\&experiments=true\&v8only=true\&host=[0-9a-f]{32}$ ]] &&
+        curl -sf -o /dev/null "$url" &&
+        curl -sf -o "$work/served.html" "$origin/js_app.html" && cmp "$work/served.html" "$expected" &&
+        [ "$(curl -s -o /dev/null -w '%{content_type}' "$origin/entrypoints/js_app/js_app.js")" = "text/javascript; charset=utf-8" ] &&
         [ "$(curl -s -o /dev/null -w '%{http_code}' -H 'Host: evil.example' "$url")" = 403 ]; then
         ok=1
     fi
@@ -256,7 +260,7 @@ check_serve() {
     wait "$serve_pid" 2>/dev/null
     [ "$ok" -eq 1 ] || { echo "  output:"; tr -d '\r' <"$work/serve.out" | sed 's/^/    /'; return 1; }
 }
-check "--serve answers js_app.html with its exact bytes" check_serve
+check "--serve: the start page, and js_app.html with its exact bytes" check_serve
 
 # A peer that never accepts (its accept queue full): the connect gives up at the deadline with
 # Winsock's time-out, instead of waiting for the system's own minutes.
@@ -366,6 +370,26 @@ check_runtime_double() {
         { echo "  stdout:"; sed 's/^/    /' "$work/out.raw"; return 1; }
 }
 check "WebView2 host against a runtime double (Xvfb)" check_runtime_double
+
+# The document-start scripts the host gives the runtime, run by V8 (node) as the runtime runs them,
+# in a top-level document and in a frame: window.ipc both ways, and a top-document script only at
+# the top. The double writes them out while a unit test of the host builds a web view.
+check_document_scripts() {
+    local scripts="$work/document_scripts"
+    rm -rf "$scripts"
+    mkdir -p "$scripts"
+    (cd "$build/tests_wine" && QUELBY_FAKE_RUNTIME_SCRIPTS="$(winepath -w "$scripts")" \
+        timeout 120 wine ./wine_webview_test.exe \
+        --gtest_filter=OnRuntimeDouble.BuildZoomsThenAddsTheScriptsInOrderThenNavigates \
+        >"$work/scripts.log" 2>&1) || { tail -20 "$work/scripts.log"; return 1; }
+    node "$root/tests/wine/document_scripts_check.js" "$scripts" >"$work/scripts.check" 2>&1
+    local status=$?
+    echo "  $(grep -c '^ok ' "$work/scripts.check") checks in V8 passed"
+    grep -v '^ok ' "$work/scripts.check" | sed 's/^/  /'
+    return $status
+}
+check "document-start scripts in V8: window.ipc both ways, top-document scripts (Xvfb)" \
+    check_document_scripts
 
 # Microsoft's loader is used from beside the exe, and never from the current directory.
 check_loader_places() {

@@ -1,16 +1,22 @@
 // A stand-in for the WebView2 runtime's client library (EBWebView\x64\EmbeddedBrowserWebView.dll),
 // found by the program's loader through WEBVIEW2_BROWSER_EXECUTABLE_FOLDER. It implements the
-// objects the host uses and drives the host as the runtime would: every creation completes later,
-// from the thread's message queue; then it checks what the host set up, sends resource requests
-// and reads each answer to the end, starts a download, resizes the window and asks it to close.
+// objects the host uses; every creation completes later, from the thread's message queue.
 //
-// Each check writes "ok NAME" or "FAIL NAME: detail" to the file named by
-// QUELBY_FAKE_RUNTIME_REPORT, and "done" once the close has been asked for.
+// With QUELBY_FAKE_RUNTIME_REPORT naming a file, it drives the program as the runtime would: it
+// checks what the host set up, sends resource requests and reads each answer to the end, starts a
+// download, resizes the window and asks it to close. Each check writes "ok NAME" or
+// "FAIL NAME: detail" to the file, and "done" once the close has been asked for.
+//
+// Without it, the double only answers and records: a test that drives the host itself, in the
+// same process, reads the host's calls through quelby_fake_runtime_call. With
+// QUELBY_FAKE_RUNTIME_SCRIPTS naming a folder, each document-start script is also written there
+// (000.js, 001.js, ... in the order given), for a JavaScript engine to run them.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,19 +37,31 @@ using namespace quelby::webview_host::webview2::own;
 
 // ---- the report ---------------------------------------------------------------------------------
 
-void report_line(const std::string& line) {
-    const DWORD needed = GetEnvironmentVariableW(L"QUELBY_FAKE_RUNTIME_REPORT", nullptr, 0);
+std::wstring variable(const wchar_t* name) {
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
     if (needed == 0) {
-        return;
+        return {};
     }
-    std::wstring path(needed, L'\0');
-    path.resize(GetEnvironmentVariableW(L"QUELBY_FAKE_RUNTIME_REPORT", path.data(), needed));
-    FILE* file = _wfopen(path.c_str(), L"ab");
+    std::wstring value(needed, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), needed));
+    return value;
+}
+
+void write_file(const std::wstring& path, const wchar_t* mode, const std::string& text) {
+    FILE* file = _wfopen(path.c_str(), mode);
     if (file == nullptr) {
         return;
     }
-    std::fprintf(file, "%s\n", line.c_str());
+    std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
+}
+
+void report_line(const std::string& line) {
+    const std::wstring path = variable(L"QUELBY_FAKE_RUNTIME_REPORT");
+    if (path.empty()) {
+        return;
+    }
+    write_file(path, L"ab", line + "\n");
 }
 
 void expect(bool condition, const std::string& name, const std::string& detail = {}) {
@@ -66,7 +84,16 @@ struct RecordedResponse {
     IStream* content = nullptr;  // one reference
 };
 
+// One call of the host's, for a test in the same process: the string argument as the host gave
+// it, or the number.
+struct Call {
+    std::wstring method;
+    std::wstring text;
+    double number = 0;
+};
+
 struct Runtime {
+    bool driving = false;     // the program's scenario runs (a report file is named)
     HWND messages = nullptr;  // message-only window: the runtime's asynchronous completions
     HWND parent = nullptr;
     ICoreWebView2Environment* environment = nullptr;
@@ -92,6 +119,8 @@ struct Runtime {
     std::string navigated;                 // the first navigation
     std::vector<std::string> navigations;  // every one
     ICoreWebView2WebMessageReceivedEventHandler* message_handler = nullptr;
+    std::vector<Call> calls;  // zoom, scripts, navigations and messages to the page, in order
+    int scripts_written = 0;
 };
 
 Runtime runtime;
@@ -350,7 +379,11 @@ ICoreWebView2_4Vtbl WEB_VIEW_TABLE{
         return S_OK;
     },
     .Navigate = [](ICoreWebView2_4*, LPCWSTR uri) -> HRESULT {
+        runtime.calls.push_back({L"Navigate", uri});
         runtime.navigations.push_back(wide_to_utf8(uri));
+        if (!runtime.driving) {
+            return S_OK;
+        }
         if (runtime.navigations.size() == 1) {
             runtime.navigated = runtime.navigations.front();
             post(CHECK_SET_UP);
@@ -362,7 +395,17 @@ ICoreWebView2_4Vtbl WEB_VIEW_TABLE{
     .AddScriptToExecuteOnDocumentCreated =
         [](ICoreWebView2_4*, LPCWSTR script,
            ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler*) -> HRESULT {
+        runtime.calls.push_back({L"AddScriptToExecuteOnDocumentCreated", script});
         runtime.script += wide_to_utf8(script) + "\n";
+        if (const std::wstring folder = variable(L"QUELBY_FAKE_RUNTIME_SCRIPTS"); !folder.empty()) {
+            wchar_t name[16] = {};
+            std::swprintf(name, 16, L"\\%03d.js", runtime.scripts_written++);
+            write_file(folder + name, L"wb", wide_to_utf8(script));
+        }
+        return S_OK;
+    },
+    .PostWebMessageAsString = [](ICoreWebView2_4*, LPCWSTR message) -> HRESULT {
+        runtime.calls.push_back({L"PostWebMessageAsString", message});
         return S_OK;
     },
     .add_WebMessageReceived = [](ICoreWebView2_4*,
@@ -443,6 +486,11 @@ ICoreWebView2ControllerVtbl CONTROLLER_TABLE{
         runtime.bounds = bounds;
         ++runtime.bounds_calls;
         return S_OK;
+    },
+    .put_ZoomFactor = [](ICoreWebView2Controller*, double factor) -> HRESULT {
+        runtime.calls.push_back({L"put_ZoomFactor", {}, factor});
+        // As the runtime documents: a factor must be above 0.
+        return factor > 0 ? S_OK : E_INVALIDARG;
     },
     .MoveFocus = [](ICoreWebView2Controller*, COREWEBVIEW2_MOVE_FOCUS_REASON) -> HRESULT {
         runtime.focused = true;
@@ -555,6 +603,18 @@ void check_answer(const Sent& request) {
         std::to_string(bytes.size()) + " bytes, expected " + std::to_string(expected.body.size()));
 }
 
+bool zoomed_before_navigating() {
+    for (const Call& call : runtime.calls) {
+        if (call.method == L"Navigate") {
+            return false;
+        }
+        if (call.method == L"put_ZoomFactor") {
+            return call.number > 0;
+        }
+    }
+    return false;
+}
+
 std::string first_path_ending(std::string_view suffix) {
     for (const AssetEntry& entry : AssetTable::entries()) {
         if (entry.path.ends_with(suffix)) {
@@ -593,6 +653,7 @@ void run_step(UINT step) {
                    "a relative user data folder lies beside the exe", runtime.user_data_folder);
             expect(runtime.dev_tools == FALSE && runtime.zoom == FALSE,
                    "browser developer tools and zoom keys off");
+            expect(zoomed_before_navigating(), "a start zoom before the first navigation");
             expect(runtime.visible && runtime.focused, "view visible and focused");
             expect(EqualRect(&runtime.bounds, &client) != FALSE && client.right > 0,
                    "view fills the client area");
@@ -718,7 +779,44 @@ LRESULT CALLBACK message_window(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
     return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
+// A test in the same process may build one web view after another: each environment starts with
+// an empty record. The message window stays.
+void start_afresh() {
+    for (IUnknown* held : {reinterpret_cast<IUnknown*>(runtime.environment),
+                           reinterpret_cast<IUnknown*>(runtime.controller),
+                           reinterpret_cast<IUnknown*>(runtime.web_view),
+                           reinterpret_cast<IUnknown*>(runtime.settings),
+                           reinterpret_cast<IUnknown*>(runtime.environment_handler),
+                           reinterpret_cast<IUnknown*>(runtime.controller_handler),
+                           reinterpret_cast<IUnknown*>(runtime.request_handler),
+                           reinterpret_cast<IUnknown*>(runtime.download_handler),
+                           reinterpret_cast<IUnknown*>(runtime.message_handler)}) {
+        if (held != nullptr) {
+            held->lpVtbl->Release(held);
+        }
+    }
+    const HWND messages = runtime.messages;
+    runtime = Runtime{};
+    runtime.messages = messages;
+}
+
 }  // namespace
+
+// The host's calls since the environment was created, for a test in the same process: the
+// index-th call's method, string argument and number; false past the last. The strings stay valid
+// until the next environment is created.
+extern "C" __declspec(dllexport) bool quelby_fake_runtime_call(int index, const wchar_t** method,
+                                                               const wchar_t** text,
+                                                               double* number) {
+    if (index < 0 || static_cast<std::size_t>(index) >= runtime.calls.size()) {
+        return false;
+    }
+    const Call& call = runtime.calls[static_cast<std::size_t>(index)];
+    *method = call.method.c_str();
+    *text = call.text.c_str();
+    *number = call.number;
+    return true;
+}
 
 // What the loader calls: (check running instance, runtime type, user data folder, options,
 // handler). The environment is handed over later, from the message queue.
@@ -726,6 +824,8 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
     CreateWebViewEnvironmentWithOptionsInternal(
         bool /*check_running_instance*/, int runtime_type, LPCWSTR user_data_folder,
         IUnknown* options, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+    start_afresh();
+    runtime.driving = !variable(L"QUELBY_FAKE_RUNTIME_REPORT").empty();
     runtime.runtime_type = runtime_type;
     runtime.user_data_folder = user_data_folder != nullptr ? wide_to_utf8(user_data_folder) : "";
     void* found = nullptr;
@@ -741,13 +841,15 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
         }
         environment_options->lpVtbl->Release(environment_options);
     }
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = message_window;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"QuelbyFakeWebView2Runtime";
-    RegisterClassW(&window_class);
-    runtime.messages = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
-                                       HWND_MESSAGE, nullptr, window_class.hInstance, nullptr);
+    if (runtime.messages == nullptr) {
+        WNDCLASSW window_class{};
+        window_class.lpfnWndProc = message_window;
+        window_class.hInstance = GetModuleHandleW(nullptr);
+        window_class.lpszClassName = L"QuelbyFakeWebView2Runtime";
+        RegisterClassW(&window_class);
+        runtime.messages = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
+                                           HWND_MESSAGE, nullptr, window_class.hInstance, nullptr);
+    }
     runtime.environment =
         make<ICoreWebView2Environment>(ENVIRONMENT_TABLE, std::make_unique<FakeEnvironment>());
     runtime.controller =

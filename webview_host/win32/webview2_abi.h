@@ -81,7 +81,7 @@ struct ICoreWebView2ControllerVtbl {
     UnusedSlot get_Bounds;
     HRESULT(STDMETHODCALLTYPE* put_Bounds)(ICoreWebView2Controller* self, RECT bounds);
     UnusedSlot get_ZoomFactor;
-    UnusedSlot put_ZoomFactor;
+    HRESULT(STDMETHODCALLTYPE* put_ZoomFactor)(ICoreWebView2Controller* self, double zoom_factor);
     UnusedSlot add_ZoomFactorChanged;
     UnusedSlot remove_ZoomFactorChanged;
     UnusedSlot SetBoundsAndZoomFactor;
@@ -161,7 +161,7 @@ struct ICoreWebView2SettingsVtbl {
     UnusedSlot CapturePreview;                                                                \
     UnusedSlot Reload;                                                                        \
     UnusedSlot PostWebMessageAsJson;                                                          \
-    UnusedSlot PostWebMessageAsString;                                                        \
+    HRESULT(STDMETHODCALLTYPE* PostWebMessageAsString)(Self * self, LPCWSTR web_message);     \
     HRESULT(STDMETHODCALLTYPE* add_WebMessageReceived)                                        \
     (Self * self, ICoreWebView2WebMessageReceivedEventHandler * handler,                      \
      EventRegistrationToken * token);                                                         \

@@ -2,6 +2,13 @@
 
 namespace quelby::webview_host::webview2 {
 
+std::string top_document_script(std::string_view source) {
+    std::string wrapped = "if (window === window.top) {\n";
+    wrapped += source;
+    wrapped += "\n}";
+    return wrapped;
+}
+
 std::optional<std::string_view> diagnostic_text(std::string_view message) {
     if (!message.starts_with(DIAGNOSTIC_MESSAGE_MARKER)) {
         return std::nullopt;

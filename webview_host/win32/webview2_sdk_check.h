@@ -1,10 +1,12 @@
 // Compiled only with the official WebView2 header (QUELBY_WEBVIEW2_SDK): proves at compile time
 // that our own declarations (webview2_abi.h) put every method this backend calls or implements in
 // the same slot as the SDK's C-style tables, and that each fully declared table has the SDK's
-// size. A mismatch fails the build with the interface and method named.
+// size, and that the methods whose parameters are plain types take the SDK's. A mismatch fails the
+// build with the interface and method named.
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "webview2_abi.h"
 
@@ -13,6 +15,19 @@ namespace quelby::webview_host::webview2::sdk_check {
 #define QUELBY_SAME_SLOT(Interface, Method)                                                      \
     static_assert(offsetof(::Interface##Vtbl, Method) == offsetof(own::Interface##Vtbl, Method), \
                   "our " #Interface "::" #Method " is not in the SDK's slot")
+
+// A method's type without its `self`, which names each side's own interface type.
+template <class Method>
+struct WithoutSelf;
+template <class Return, class Self, class... Parameters>
+struct WithoutSelf<Return(STDMETHODCALLTYPE*)(Self*, Parameters...)> {
+    using type = Return(Parameters...);
+};
+
+#define QUELBY_SAME_PARAMETERS(Interface, Method)                                            \
+    static_assert(std::is_same_v<WithoutSelf<decltype(::Interface##Vtbl::Method)>::type,     \
+                                 WithoutSelf<decltype(own::Interface##Vtbl::Method)>::type>, \
+                  "our " #Interface "::" #Method " does not take the SDK's parameters")
 
 #define QUELBY_SAME_TABLE(Interface)                                         \
     static_assert(sizeof(::Interface##Vtbl) == sizeof(own::Interface##Vtbl), \
@@ -25,6 +40,10 @@ QUELBY_SAME_SLOT(ICoreWebView2Environment, CreateWebResourceResponse);
 QUELBY_SAME_TABLE(ICoreWebView2Controller);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, put_IsVisible);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, put_Bounds);
+QUELBY_SAME_SLOT(ICoreWebView2Controller, put_ZoomFactor);
+QUELBY_SAME_PARAMETERS(ICoreWebView2Controller, put_IsVisible);
+QUELBY_SAME_PARAMETERS(ICoreWebView2Controller, put_Bounds);
+QUELBY_SAME_PARAMETERS(ICoreWebView2Controller, put_ZoomFactor);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, NotifyParentWindowPositionChanged);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, Close);
 QUELBY_SAME_SLOT(ICoreWebView2Controller, get_CoreWebView2);
@@ -33,11 +52,16 @@ QUELBY_SAME_SLOT(ICoreWebView2Controller, MoveFocus);
 QUELBY_SAME_TABLE(ICoreWebView2Settings);
 QUELBY_SAME_SLOT(ICoreWebView2Settings, put_AreDevToolsEnabled);
 QUELBY_SAME_SLOT(ICoreWebView2Settings, put_IsZoomControlEnabled);
+QUELBY_SAME_PARAMETERS(ICoreWebView2Settings, put_AreDevToolsEnabled);
+QUELBY_SAME_PARAMETERS(ICoreWebView2Settings, put_IsZoomControlEnabled);
 
 QUELBY_SAME_TABLE(ICoreWebView2);
 QUELBY_SAME_SLOT(ICoreWebView2, get_Settings);
 QUELBY_SAME_SLOT(ICoreWebView2, Navigate);
 QUELBY_SAME_SLOT(ICoreWebView2, AddScriptToExecuteOnDocumentCreated);
+QUELBY_SAME_SLOT(ICoreWebView2, PostWebMessageAsString);
+QUELBY_SAME_PARAMETERS(ICoreWebView2, Navigate);
+QUELBY_SAME_PARAMETERS(ICoreWebView2, PostWebMessageAsString);
 QUELBY_SAME_SLOT(ICoreWebView2, add_WebResourceRequested);
 QUELBY_SAME_SLOT(ICoreWebView2, AddWebResourceRequestedFilter);
 
@@ -104,6 +128,7 @@ static_assert(static_cast<int>(::COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC) ==
               static_cast<int>(own::COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC));
 
 #undef QUELBY_SAME_TABLE
+#undef QUELBY_SAME_PARAMETERS
 #undef QUELBY_SAME_SLOT
 
 }  // namespace quelby::webview_host::webview2::sdk_check

@@ -1,6 +1,7 @@
 // WebViewBuilder::build for WebView2: environment, then controller, created while this thread
-// keeps dispatching its messages; then the document-start script, the private-scheme filter and
-// handler, the download rule and the first navigation.
+// keeps dispatching its messages; then the start zoom, the document-start scripts, the
+// private-scheme filter and handler, the download rule and the first navigation. Also what the
+// program asks of the built web view: navigations, messages to the page and zoom.
 #include <windows.h>
 
 #include <memory>
@@ -550,6 +551,13 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     state->controller->lpVtbl->put_Bounds(state->controller, bounds);
     state->controller->lpVtbl->put_IsVisible(state->controller, TRUE);
     state->controller->lpVtbl->MoveFocus(state->controller, MOVE_FOCUS_PROGRAMMATIC);
+    // Before the first navigation, so that the first document is laid out at this zoom already;
+    // the runtime keeps a factor the host set across navigations.
+    if (auto zoomed =
+            check(state->controller->lpVtbl->put_ZoomFactor(state->controller, zoom_factor_));
+        !zoomed) {
+        return std::unexpected(std::move(zoomed).error());
+    }
 
     // First, so that it sees the failures of everything after it.
     if (page_diagnostics_) {
@@ -563,6 +571,11 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     }
     for (const std::string& source : page_scripts_) {
         if (auto added = add_script(web_view, source); !added) {
+            return std::unexpected(std::move(added).error());
+        }
+    }
+    for (const std::string& source : top_document_scripts_) {
+        if (auto added = add_script(web_view, top_document_script(source)); !added) {
             return std::unexpected(std::move(added).error());
         }
     }
@@ -622,6 +635,19 @@ Status navigate(WebView& web_view, const std::string& url) {
     const WebViewState& state = web_view.state();
     const std::wstring mapped = utf8_to_wide(to_navigation_url(url, state.scheme_names));
     return check(state.web_view->lpVtbl->Navigate(state.web_view, mapped.c_str()));
+}
+
+// The page receives it as a chrome.webview message event, which window.ipc hands to its listeners
+// (IPC_SCRIPT). The runtime queues messages in the order posted.
+Status post_to_page(WebView& web_view, std::string_view text) {
+    const WebViewState& state = web_view.state();
+    const std::wstring message = utf8_to_wide(text);
+    return check(state.web_view->lpVtbl->PostWebMessageAsString(state.web_view, message.c_str()));
+}
+
+Status set_zoom_factor(WebView& web_view, double factor) {
+    const WebViewState& state = web_view.state();
+    return check(state.controller->lpVtbl->put_ZoomFactor(state.controller, factor));
 }
 
 }  // namespace quelby::webview_host
