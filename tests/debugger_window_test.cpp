@@ -31,16 +31,6 @@ setInterval(tick, 200);
 )";
 constexpr const char* BREAKPOINT_LINE = "5";
 
-// The editor's colours in the default (light) theme: the background of the line where execution
-// is paused, and the breakpoint marker in the line-number gutter.
-constexpr Colour PAUSED_LINE{.red = 253, .green = 243, .blue = 170};
-constexpr Colour BREAKPOINT_MARKER{.red = 66, .green = 133, .blue = 244};
-constexpr int TOLERANCE = 8;
-// The paused line spans the editor's width; nothing else in that colour is half as wide.
-constexpr int PAUSED_LINE_MIN_RUN = 400;
-// A marker covers some 40 × 14 pixels; a few stray pixels of that blue exist elsewhere.
-constexpr std::size_t BREAKPOINT_MIN_PIXELS = 200;
-
 class DebuggerWindow : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -59,45 +49,23 @@ TEST_F(DebuggerWindow, ShowsThePausedLineAndStopsAtABreakpointSetFromTheKeyboard
     ASSERT_NE(wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 10s), 0u);
 
     // node waits at the first line; the front end opens the script there and marks the line.
-    ASSERT_TRUE(desktop_.screen_shows(
-        [](const Screenshot& shot) {
-            return longest_run_near(shot, PAUSED_LINE, TOLERANCE) >= PAUSED_LINE_MIN_RUN;
-        },
-        60s))
+    ASSERT_TRUE(desktop_.screen_shows(shows_paused_line, 60s))
         << "the paused line is not highlighted; program stderr:\n"
         << program.err();
-    EXPECT_LT(count_pixels_near(capture_screen(desktop_.display()), BREAKPOINT_MARKER, TOLERANCE),
-              BREAKPOINT_MIN_PIXELS)
+    EXPECT_FALSE(shows_breakpoint_marker(capture_screen(desktop_.display())))
         << "a breakpoint marker is shown before any was set";
 
     // Go to the line and toggle a breakpoint there, as a user does from the keyboard.
-    desktop_.press({"ctrl+g"});
-    std::this_thread::sleep_for(500ms);
-    desktop_.press({BREAKPOINT_LINE, "Return"});
-    std::this_thread::sleep_for(300ms);
-    desktop_.press({"ctrl+b"});
-    ASSERT_TRUE(desktop_.screen_shows(
-        [](const Screenshot& shot) {
-            return count_pixels_near(shot, BREAKPOINT_MARKER, TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
-        },
-        20s))
+    desktop_.toggle_breakpoint_at(BREAKPOINT_LINE);
+    ASSERT_TRUE(desktop_.screen_shows(shows_breakpoint_marker, 20s))
         << "no breakpoint marker after Ctrl+G " << BREAKPOINT_LINE << ", Ctrl+B";
 
     // Resume: the loop runs up to the breakpoint and stops there.
     desktop_.press({"F8"});
-    ChildProcess& debuggee = node.process();
-    ASSERT_TRUE(debuggee.read_until(
-        [&] { return debuggee.out().find("before 1\n") != std::string::npos; }, Clock::now() + 20s))
-        << "the debuggee did not run after F8; its output: " << debuggee.out();
-    // Had it not stopped, the next line would follow within milliseconds, and a new round every
-    // 200 ms.
-    debuggee.read_until([] { return false; }, Clock::now() + 2s);
-    EXPECT_EQ(debuggee.out(), "before 1\n")
+    EXPECT_EQ(output_after_resuming(node.process(), "before 1\n"), "before 1\n")
         << "the debuggee did not stop at line " << BREAKPOINT_LINE;
 
-    const unsigned long window =
-        wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 5s);
-    ASSERT_TRUE(request_window_close(desktop_.display(), window));
+    desktop_.close_window();
     EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
     EXPECT_EQ(program.err(), "");
 }

@@ -25,12 +25,6 @@ using namespace std::chrono_literals;
 // the map puts the breakpoint where the test wants it.
 constexpr const char* TS_BREAKPOINT_LINE = "15";
 
-constexpr Colour PAUSED_LINE{.red = 253, .green = 243, .blue = 170};
-constexpr Colour BREAKPOINT_MARKER{.red = 66, .green = 133, .blue = 244};
-constexpr int TOLERANCE = 8;
-constexpr int PAUSED_LINE_MIN_RUN = 400;
-constexpr std::size_t BREAKPOINT_MIN_PIXELS = 200;
-
 std::filesystem::path npm_tool(const std::string& name) {
     return std::filesystem::path(QUELBY_NPM_TOOLS_DIR) / "node_modules" / ".bin" / name;
 }
@@ -50,6 +44,24 @@ void run_tool(const std::vector<std::string>& command, const std::filesystem::pa
         << command.front() << " failed: " << tool.err() << tool.out();
 }
 
+// A project folder holding src/app.ts.
+std::filesystem::path new_project(const std::filesystem::path& home) {
+    const std::filesystem::path project = home / "project";
+    std::filesystem::create_directories(project / "src");
+    std::filesystem::copy_file(std::filesystem::path(QUELBY_EMBEDDER_TEST_DIR) / "app.ts",
+                               project / "src" / "app.ts");
+    return project;
+}
+
+// The usual TypeScript build: dist/app.js beside dist/app.js.map.
+const std::vector<std::string> TSC_WITH_MAP = {"tsc",      "--sourceMap", "--target",  "es2020",
+                                               "--outDir", "dist",        "src/app.ts"};
+
+void build_with(std::vector<std::string> command, const std::filesystem::path& project) {
+    command.front() = npm_tool(command.front()).string();
+    run_tool(command, project);
+}
+
 // How the project is built, and so how its map reaches the front end.
 struct Build {
     const char* name;
@@ -66,13 +78,8 @@ void PrintTo(const Build& build, std::ostream* out) {
 class TypeScriptProject : public ::testing::TestWithParam<Build> {
   protected:
     void SetUp() override {
-        project_ = desktop_.home() / "project";
-        std::filesystem::create_directories(project_ / "src");
-        std::filesystem::copy_file(std::filesystem::path(QUELBY_EMBEDDER_TEST_DIR) / "app.ts",
-                                   project_ / "src" / "app.ts");
-        std::vector<std::string> command = GetParam().command;
-        command.front() = npm_tool(command.front()).string();
-        ASSERT_NO_FATAL_FAILURE(run_tool(command, project_));
+        project_ = new_project(desktop_.home());
+        ASSERT_NO_FATAL_FAILURE(build_with(GetParam().command, project_));
         if (GetParam().map_over_http) {
             ASSERT_NO_FATAL_FAILURE(serve_map_over_http());
         }
@@ -113,58 +120,32 @@ TEST_P(TypeScriptProject, StopsAtATypeScriptLineSetFromTheKeyboard) {
                          desktop_.env_with_page_diagnostics());
     ASSERT_TRUE(node.wait_attached(60s)) << "program stderr:\n" << program.err();
     ASSERT_NE(wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 10s), 0u);
-    ASSERT_TRUE(desktop_.screen_shows(
-        [](const Screenshot& shot) {
-            return longest_run_near(shot, PAUSED_LINE, TOLERANCE) >= PAUSED_LINE_MIN_RUN;
-        },
-        60s))
+    ASSERT_TRUE(desktop_.screen_shows(shows_paused_line, 60s))
         << "the paused line is not highlighted; program stderr:\n"
         << program.err();
 
     // Open the TypeScript source by name, go to the line, set a breakpoint, resume.
-    desktop_.press({"ctrl+p"});
-    std::this_thread::sleep_for(700ms);
-    desktop_.type("app.ts");
-    std::this_thread::sleep_for(1s);
-    desktop_.press({"Return"});
-    std::this_thread::sleep_for(1s);
-    desktop_.press({"ctrl+g"});
-    std::this_thread::sleep_for(500ms);
-    desktop_.press({TS_BREAKPOINT_LINE, "Return"});
-    std::this_thread::sleep_for(300ms);
-    desktop_.press({"ctrl+b"});
-    ASSERT_TRUE(desktop_.screen_shows(
-        [](const Screenshot& shot) {
-            return count_pixels_near(shot, BREAKPOINT_MARKER, TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
-        },
-        20s))
+    desktop_.open_file("app.ts");
+    desktop_.toggle_breakpoint_at(TS_BREAKPOINT_LINE);
+    ASSERT_TRUE(desktop_.screen_shows(shows_breakpoint_marker, 20s))
         << "no breakpoint marker; program stderr:\n"
         << program.err();
     desktop_.press({"F8"});
 
-    ChildProcess& debuggee = node.process();
-    ASSERT_TRUE(debuggee.read_until(
-        [&] { return debuggee.out().find("before 1\n") != std::string::npos; }, Clock::now() + 20s))
-        << "the debuggee did not run after F8; its output: " << debuggee.out();
-    debuggee.read_until([] { return false; }, Clock::now() + 2s);
-    EXPECT_EQ(debuggee.out(), "before 1\n")
+    EXPECT_EQ(output_after_resuming(node.process(), "before 1\n"), "before 1\n")
         << "the debuggee did not stop at app.ts:" << TS_BREAKPOINT_LINE;
     // The front end found a host with every method it asks for.
     EXPECT_EQ(program.err().find("Incompatible embedder"), std::string::npos) << program.err();
 
-    const unsigned long window =
-        wait_for_window_titled(desktop_.display(), WINDOW_TITLE, Clock::now() + 5s);
-    ASSERT_TRUE(request_window_close(desktop_.display(), window));
+    desktop_.close_window();
     EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     SourceMaps, TypeScriptProject,
     ::testing::Values(
-        // The usual build: dist/app.js beside dist/app.js.map, read from disk.
-        Build{"TscExternalMap",
-              {"tsc", "--sourceMap", "--target", "es2020", "--outDir", "dist", "src/app.ts"},
-              "dist/app.js"},
+        // The usual build, its map read from disk.
+        Build{"TscExternalMap", TSC_WITH_MAP, "dist/app.js"},
         // A bundle with its map beside it.
         Build{"EsbuildExternalMap",
               {"esbuild", "src/app.ts", "--bundle", "--platform=node", "--sourcemap",
@@ -203,13 +184,8 @@ int tab_strip_extent(const Screenshot& shot) {
 // A script whose map is missing: the front end is told why, and the compiled script still debugs.
 TEST(MissingMap, IsReportedAndTheCompiledScriptStillStopsAtItsBreakpoint) {
     DesktopSession desktop;
-    const std::filesystem::path project = desktop.home() / "project";
-    std::filesystem::create_directories(project / "src");
-    std::filesystem::copy_file(std::filesystem::path(QUELBY_EMBEDDER_TEST_DIR) / "app.ts",
-                               project / "src" / "app.ts");
-    ASSERT_NO_FATAL_FAILURE(run_tool({npm_tool("tsc").string(), "--sourceMap", "--target", "es2020",
-                                      "--outDir", "dist", "src/app.ts"},
-                                     project));
+    const std::filesystem::path project = new_project(desktop.home());
+    ASSERT_NO_FATAL_FAILURE(build_with(TSC_WITH_MAP, project));
     std::filesystem::remove(project / "dist" / "app.js.map");
 
     NodeInspector node({"--inspect-brk=127.0.0.1:0", (project / "dist" / "app.js").string()},
@@ -222,38 +198,14 @@ TEST(MissingMap, IsReportedAndTheCompiledScriptStillStopsAtItsBreakpoint) {
     ASSERT_TRUE(program.read_until([&] { return program.err().find(reason) != std::string::npos; },
                                    Clock::now() + 30s))
         << program.err();
-    ASSERT_TRUE(desktop.screen_shows(
-        [](const Screenshot& shot) {
-            return longest_run_near(shot, PAUSED_LINE, TOLERANCE) >= PAUSED_LINE_MIN_RUN;
-        },
-        60s));
+    ASSERT_TRUE(desktop.screen_shows(shows_paused_line, 60s));
     // app.js line 9 is `total = add(...)`, between the two prints.
-    desktop.press({"ctrl+p"});
-    std::this_thread::sleep_for(700ms);
-    desktop.type("app.js");
-    std::this_thread::sleep_for(1s);
-    desktop.press({"Return"});
-    std::this_thread::sleep_for(1s);
-    desktop.press({"ctrl+g"});
-    std::this_thread::sleep_for(500ms);
-    desktop.press({"9", "Return"});
-    std::this_thread::sleep_for(300ms);
-    desktop.press({"ctrl+b"});
-    ASSERT_TRUE(desktop.screen_shows(
-        [](const Screenshot& shot) {
-            return count_pixels_near(shot, BREAKPOINT_MARKER, TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
-        },
-        20s));
+    desktop.open_file("app.js");
+    desktop.toggle_breakpoint_at("9");
+    ASSERT_TRUE(desktop.screen_shows(shows_breakpoint_marker, 20s));
     desktop.press({"F8"});
-    ChildProcess& debuggee = node.process();
-    ASSERT_TRUE(debuggee.read_until(
-        [&] { return debuggee.out().find("before 1\n") != std::string::npos; }, Clock::now() + 20s))
-        << debuggee.out();
-    debuggee.read_until([] { return false; }, Clock::now() + 2s);
-    EXPECT_EQ(debuggee.out(), "before 1\n");
-    const unsigned long window =
-        wait_for_window_titled(desktop.display(), WINDOW_TITLE, Clock::now() + 5s);
-    ASSERT_TRUE(request_window_close(desktop.display(), window));
+    EXPECT_EQ(output_after_resuming(node.process(), "before 1\n"), "before 1\n");
+    desktop.close_window();
     EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
 }
 
@@ -265,13 +217,8 @@ TEST(ServedFrontEnd, ChromiumShowsTheTypeScriptSourceReadThroughTheServer) {
         GTEST_SKIP() << "chromium is not installed (scripts/install_dependencies.sh)";
     }
     TemporaryHome home;
-    const std::filesystem::path project = home.path() / "project";
-    std::filesystem::create_directories(project / "src");
-    std::filesystem::copy_file(std::filesystem::path(QUELBY_EMBEDDER_TEST_DIR) / "app.ts",
-                               project / "src" / "app.ts");
-    ASSERT_NO_FATAL_FAILURE(run_tool({npm_tool("tsc").string(), "--sourceMap", "--target", "es2020",
-                                      "--outDir", "dist", "src/app.ts"},
-                                     project));
+    const std::filesystem::path project = new_project(home.path());
+    ASSERT_NO_FATAL_FAILURE(build_with(TSC_WITH_MAP, project));
     NodeInspector node({"--inspect-brk=127.0.0.1:0", (project / "dist" / "app.js").string()},
                        home.environment());
     ChildProcess program({test_support::inspector_binary(), "--serve", node.address()},

@@ -3,49 +3,13 @@
 #include <array>
 
 #include "ascii_text.h"
+#include "percent_decoding.h"
 
 namespace quelby {
 
 namespace {
 
 constexpr std::string_view FILE_SCHEME = "file://";
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-Result<std::string> percent_decoded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(text[i]);
-            continue;
-        }
-        const int high = i + 1 < text.size() ? hex_value(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? hex_value(text[i + 2]) : -1;
-        if (high < 0 || low < 0) {
-            return std::unexpected(
-                ErrorChain::from_message("a percent escape is not two hex digits"));
-        }
-        const char byte = static_cast<char>(high * 16 + low);
-        if (byte == '\0') {
-            return std::unexpected(ErrorChain::from_message("the path holds an escaped NUL"));
-        }
-        out.push_back(byte);
-        i += 2;
-    }
-    return out;
-}
 
 bool starts_with_drive(std::string_view path) {
     return path.size() >= 3 && path[0] == '/' && is_ascii_alpha(path[1]) &&
@@ -70,7 +34,10 @@ Result<std::filesystem::path> path_of_file_url(std::string_view url) {
     }
     auto decoded = percent_decoded(rest.substr(slash));
     if (!decoded) {
-        return std::unexpected(std::move(decoded).error());
+        return std::unexpected(ErrorChain::from_message("a percent escape is not two hex digits"));
+    }
+    if (decoded->find('\0') != std::string::npos) {
+        return std::unexpected(ErrorChain::from_message("the path holds an escaped NUL"));
     }
     std::string path(decoded->data(), decoded->size());
     // "/C:/x" is a drive path where paths have drive letters (Windows), and a plain path elsewhere.

@@ -8,6 +8,7 @@
 #include "ascii_text.h"
 #include "file_url.h"
 #include "frontend_host_script.h"
+#include "utf8_path.h"
 
 namespace quelby {
 
@@ -207,7 +208,7 @@ void FrontendHostServices::on_page_message(std::string_view text) {
     } else if (method == "openInNewTab") {
         open_in_new_tab(text_arg(0));
     } else if (method == "showItemInFolder") {
-        const std::filesystem::path path(text_arg(0));
+        const std::filesystem::path path = path_of_utf8(text_arg(0));
         if (path.is_absolute()) {
             open_with_desktop(file_url_of(path.parent_path()));
         }
@@ -323,14 +324,14 @@ void FrontendHostServices::save(const std::string& url, const std::string& conte
     }
     if (!written) {
         saved_paths_.erase(url);
-        report("cannot save " + path.string());
-        send(dumped(json{{"alert", "Could not save " + path.string() +
+        report("cannot save " + utf8_of(path));
+        send(dumped(json{{"alert", "Could not save " + utf8_of(path) +
                                        (bytes ? "." : ": the content is not valid base64.")}}));
         send_event("canceledSaveURL", dumped(json::array({url})));
         return;
     }
     saved_paths_[url] = path;
-    send_event("savedURL", dumped(json::array({url, path.string()})));
+    send_event("savedURL", dumped(json::array({url, utf8_of(path)})));
 }
 
 void FrontendHostServices::append(const std::string& url, const std::string& content) {
@@ -343,8 +344,8 @@ void FrontendHostServices::append(const std::string& url, const std::string& con
     out << content;
     out.close();
     if (!out) {
-        report("cannot append to " + known->second.string());
-        send(dumped(json{{"alert", "Could not write to " + known->second.string() + "."}}));
+        report("cannot append to " + utf8_of(known->second));
+        send(dumped(json{{"alert", "Could not write to " + utf8_of(known->second) + "."}}));
         saved_paths_.erase(known);
         return;
     }

@@ -1,43 +1,8 @@
 #include "serve_host_routes.h"
 
+#include "percent_decoding.h"
+
 namespace quelby::serve {
-
-namespace {
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-std::optional<std::string> form_decoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out.push_back(' ');
-        } else if (text[i] == '%') {
-            const int high = i + 1 < text.size() ? hex_digit(text[i + 1]) : -1;
-            const int low = i + 2 < text.size() ? hex_digit(text[i + 2]) : -1;
-            if (high < 0 || low < 0) {
-                return std::nullopt;
-            }
-            out.push_back(static_cast<char>(high * 16 + low));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 std::string start_page_html(std::string_view js_app_html) {
     const std::string tag = "<script src=\"" + std::string(HOST_SCRIPT_PATH) + "\"></script>";
@@ -73,10 +38,11 @@ std::optional<std::string> query_parameter(std::string_view target, std::string_
         const std::string_view pair = query.substr(0, amp);
         query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
         const std::size_t equals = pair.find('=');
-        auto key = form_decoded(pair.substr(0, equals));
+        auto key = percent_decoded(pair.substr(0, equals), PlusSign::Space);
         if (key && *key == name) {
-            return form_decoded(equals == std::string_view::npos ? std::string_view{}
-                                                                 : pair.substr(equals + 1));
+            return percent_decoded(
+                equals == std::string_view::npos ? std::string_view{} : pair.substr(equals + 1),
+                PlusSign::Space);
         }
     }
     return std::nullopt;

@@ -7,6 +7,7 @@
 
 #include "environment.h"
 #include "random_token.h"
+#include "utf8_path.h"
 
 namespace quelby {
 
@@ -56,7 +57,7 @@ SettingsStore SettingsStore::open(std::optional<std::filesystem::path> file,
         return store;
     }
     store.fresh_ = false;
-    const std::string where = store.file_->string();
+    const std::string where = utf8_of(*store.file_);
     auto text = read_whole(*store.file_);
     if (!text) {
         if (diagnostics) {
@@ -74,7 +75,7 @@ SettingsStore SettingsStore::open(std::optional<std::filesystem::path> file,
         std::filesystem::rename(*store.file_, kept, error);
         if (diagnostics) {
             diagnostics("settings: " + where + " is not a settings file; using the defaults" +
-                        (error ? std::string() : " (kept as " + kept.string() + ")"));
+                        (error ? std::string() : " (kept as " + utf8_of(kept) + ")"));
         }
         return store;
     }
@@ -132,14 +133,14 @@ Status SettingsStore::write() const {
         out.close();
         if (!out) {
             std::filesystem::remove(temporary, error);
-            return std::unexpected(ErrorChain::from_message("cannot write " + temporary.string()));
+            return std::unexpected(ErrorChain::from_message("cannot write " + utf8_of(temporary)));
         }
     }
     std::filesystem::rename(temporary, *file_, error);
     if (error) {
         std::filesystem::remove(temporary, error);
         return std::unexpected(
-            ErrorChain::from_message("cannot replace " + file_->string() + ": " + error.message()));
+            ErrorChain::from_message("cannot replace " + utf8_of(*file_) + ": " + error.message()));
     }
     return {};
 }

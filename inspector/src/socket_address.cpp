@@ -1,5 +1,7 @@
 #include "socket_address.h"
 
+#include "percent_decoding.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -9,19 +11,6 @@ namespace {
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int hex_value(char c) {
-    if (is_digit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Decimal digits only, no sign, value at most `max`.
@@ -51,7 +40,7 @@ std::optional<std::uint16_t> parse_group(std::string_view text) {
     }
     unsigned value = 0;
     for (const char c : text) {
-        const int digit = hex_value(c);
+        const int digit = ascii_hex_value(c);
         if (digit < 0) {
             return std::nullopt;
         }

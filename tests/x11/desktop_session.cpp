@@ -53,6 +53,46 @@ void DesktopSession::type(const std::string& text) const {
     ASSERT_EQ(xdotool.wait_exit(Clock::now() + 20s), std::optional<int>(0)) << xdotool.err();
 }
 
+bool shows_paused_line(const Screenshot& shot) {
+    return longest_run_near(shot, PAUSED_LINE, COLOUR_TOLERANCE) >= PAUSED_LINE_MIN_RUN;
+}
+
+bool shows_breakpoint_marker(const Screenshot& shot) {
+    return count_pixels_near(shot, BREAKPOINT_MARKER, COLOUR_TOLERANCE) >= BREAKPOINT_MIN_PIXELS;
+}
+
+std::string output_after_resuming(test_support::ChildProcess& debuggee,
+                                  const std::string& first_print) {
+    if (!debuggee.read_until([&] { return debuggee.out().find(first_print) != std::string::npos; },
+                             Clock::now() + 20s)) {
+        return {};
+    }
+    debuggee.read_until([] { return false; }, Clock::now() + 2s);
+    return debuggee.out();
+}
+
+void DesktopSession::close_window() const {
+    const unsigned long window = wait_for_window_titled(display(), WINDOW_TITLE, Clock::now() + 5s);
+    ASSERT_TRUE(request_window_close(display(), window));
+}
+
+void DesktopSession::open_file(const std::string& name) const {
+    press({"ctrl+p"});
+    std::this_thread::sleep_for(700ms);
+    type(name);
+    std::this_thread::sleep_for(1s);
+    press({"Return"});
+    std::this_thread::sleep_for(1s);
+}
+
+void DesktopSession::toggle_breakpoint_at(const std::string& line) const {
+    press({"ctrl+g"});
+    std::this_thread::sleep_for(500ms);
+    press({line, "Return"});
+    std::this_thread::sleep_for(300ms);
+    press({"ctrl+b"});
+}
+
 bool DesktopSession::screen_shows(const std::function<bool(const Screenshot&)>& test,
                                   std::chrono::seconds limit) const {
     const auto deadline = Clock::now() + limit;

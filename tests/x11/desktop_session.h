@@ -18,6 +18,25 @@ namespace quelby::x11_testing {
 
 inline constexpr const char* WINDOW_TITLE = "quelby \xe2\x80\x94 script inspector";
 
+// The editor's colours in the default (light) theme: the background of the line where execution
+// is paused, and the breakpoint marker in the line-number gutter.
+inline constexpr Colour PAUSED_LINE{.red = 253, .green = 243, .blue = 170};
+inline constexpr Colour BREAKPOINT_MARKER{.red = 66, .green = 133, .blue = 244};
+inline constexpr int COLOUR_TOLERANCE = 8;
+// The paused line spans the editor's width; nothing else in that colour is half as wide.
+inline constexpr int PAUSED_LINE_MIN_RUN = 400;
+// A marker covers some 40 × 14 pixels; a few stray pixels of that blue exist elsewhere.
+inline constexpr std::size_t BREAKPOINT_MIN_PIXELS = 200;
+
+bool shows_paused_line(const Screenshot& shot);
+bool shows_breakpoint_marker(const Screenshot& shot);
+
+// After F8 on a breakpoint between a debuggee's first two prints: its whole output, once the first
+// print has come and two more seconds have passed (had it not stopped, the next print would follow
+// within milliseconds). Empty when the first print never came.
+std::string output_after_resuming(test_support::ChildProcess& debuggee,
+                                  const std::string& first_print);
+
 class DesktopSession {
   public:
     DesktopSession();
@@ -34,6 +53,14 @@ class DesktopSession {
     void press(const std::vector<std::string>& keys) const;
     // Text typed as a user types it.
     void type(const std::string& text) const;
+
+    // The front end's steps a user takes from the keyboard: open a file by name (Ctrl+P), and go to
+    // a line and toggle a breakpoint there (Ctrl+G, Ctrl+B), each with the pauses the front end
+    // needs between keys.
+    void open_file(const std::string& name) const;
+    void toggle_breakpoint_at(const std::string& line) const;
+    // Asks the window titled WINDOW_TITLE to close, as its title bar's button does.
+    void close_window() const;
 
     // Whether `test` holds for a screenshot taken within `limit` (every 250 ms).
     [[nodiscard]] bool screen_shows(const std::function<bool(const Screenshot&)>& test,

@@ -1,0 +1,31 @@
+// Percent-decoding of URL parts, with the one hex-digit reader the program's text rules share.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quelby {
+
+// 0-15 for a hex digit of either case, -1 for anything else.
+constexpr int ascii_hex_value(char c) noexcept {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Whether '+' stands for a space, as in a form-encoded query, or for itself, as in a path.
+enum class PlusSign { Literal, Space };
+
+// `text` with each %XX replaced by its byte; nullopt when a '%' is not followed by two hex digits.
+std::optional<std::string> percent_decoded(std::string_view text,
+                                           PlusSign plus = PlusSign::Literal);
+
+}  // namespace quelby
