@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -71,19 +72,34 @@ unsigned long find_titled(Display* display, Window parent, const std::string& ti
 }  // namespace
 
 // Xvfb writes the display number it chose to standard output once it accepts connections.
-XvfbDisplay::XvfbDisplay()
-    : xvfb_({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}) {
-    const std::optional<std::string> number = xvfb_.read_line(std::chrono::seconds(20));
-    if (!number) {
-        throw std::runtime_error("Xvfb did not report a display within 20 s: " + xvfb_.err());
+XvfbDisplay::XvfbDisplay() {
+    constexpr int FIRST = 100;
+    constexpr int LAST = 30000;
+    constexpr int ATTEMPTS = 20;
+    std::random_device random;
+    std::uniform_int_distribution<int> pick(FIRST, LAST);
+    std::string reasons;
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        std::string name(1, ':');
+        name.append(std::to_string(pick(random)));
+        xvfb_.emplace(std::vector<std::string>{"Xvfb", name, "-displayfd", "1", "-screen", "0",
+                                               "1280x1024x24", "-nolisten", "tcp"});
+        if (const auto number = xvfb_->read_line(std::chrono::seconds(20)); number) {
+            name_ = ":" + *number;
+            return;
+        }
+        reasons += xvfb_->err();
+        xvfb_.reset();
     }
-    name_ = ":" + *number;
+    throw std::runtime_error("Xvfb did not start on any display: " + reasons);
 }
 
 XvfbDisplay::~XvfbDisplay() {
     // Asked to end rather than killed, so that it removes its socket and lock file.
-    xvfb_.send_signal(SIGTERM);
-    xvfb_.wait_exit(Clock::now() + std::chrono::seconds(10));
+    if (xvfb_) {
+        xvfb_->send_signal(SIGTERM);
+        xvfb_->wait_exit(Clock::now() + std::chrono::seconds(10));
+    }
 }
 
 TemporaryHome::TemporaryHome() {

@@ -19,7 +19,10 @@ using test_support::EnvChange;
 
 class XvfbDisplay {
   public:
-    // Starts Xvfb on a display number it picks itself (-displayfd); throws when it does not start.
+    // Starts Xvfb on a display number picked at random from a wide range (tried again on another
+    // when taken), and waits until it is ready (-displayfd); throws when none starts. Not the
+    // lowest free number: a server that is just ending removes its socket after its lock, so a new
+    // server on the same number could lose its socket to the old one.
     XvfbDisplay();
     ~XvfbDisplay();
     XvfbDisplay(const XvfbDisplay&) = delete;
@@ -29,7 +32,7 @@ class XvfbDisplay {
     [[nodiscard]] const std::string& name() const { return name_; }
 
   private:
-    test_support::ChildProcess xvfb_;
+    std::optional<test_support::ChildProcess> xvfb_;
     std::string name_;
 };
 
