@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace quelby::x11_testing {
@@ -20,12 +22,20 @@ namespace {
 
 using DisplayPtr = std::unique_ptr<Display, decltype(&XCloseDisplay)>;
 
+// Tried again for a while: with the whole suite starting at once on two cores, a connection to a
+// server that has just said it is ready was seen refused now and then.
 DisplayPtr open_display(const std::string& name) {
-    DisplayPtr display(XOpenDisplay(name.c_str()), &XCloseDisplay);
-    if (!display) {
-        throw std::runtime_error("cannot open X display " + name);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (true) {
+        DisplayPtr display(XOpenDisplay(name.c_str()), &XCloseDisplay);
+        if (display) {
+            return display;
+        }
+        if (Clock::now() >= deadline) {
+            throw std::runtime_error("cannot open X display " + name);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return display;
 }
 
 std::optional<std::string> utf8_property(Display* display, Window window, const char* property) {
@@ -97,6 +107,11 @@ XvfbDisplay::XvfbDisplay() {
 XvfbDisplay::~XvfbDisplay() {
     // Asked to end rather than killed, so that it removes its socket and lock file.
     if (xvfb_) {
+        // A server that ended while its test ran explains that test's X failures.
+        if (const auto ended = xvfb_->wait_exit(Clock::now()); ended) {
+            std::fprintf(stderr, "Xvfb %s had ended during the test (status %d): %s\n",
+                         name_.c_str(), *ended, xvfb_->err().c_str());
+        }
         xvfb_->send_signal(SIGTERM);
         xvfb_->wait_exit(Clock::now() + std::chrono::seconds(10));
     }
