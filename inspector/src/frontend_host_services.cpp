@@ -249,7 +249,7 @@ void FrontendHostServices::load_network_resource(long long id, std::string url, 
     // window is gone, and the load ends.
     std::jthread thread([this, id, url = std::move(url), headers = std::move(headers), stream,
                          flow = flow_, poster = poster_, finished](std::stop_token stop) {
-        const auto sink = [&](std::string chunk) {
+        const auto sink = [&](const std::string& chunk) {
             {
                 std::unique_lock lock(flow->mutex);
                 if (!flow->drained.wait(lock, stop,
@@ -276,9 +276,9 @@ void FrontendHostServices::load_network_resource(long long id, std::string url, 
         std::size_t bytes = 0;
         const LoadOutcome outcome = load_resource(
             url, headers, limits_,
-            [&](std::string chunk) {
+            [&](const std::string& chunk) {
                 bytes += chunk.size();
-                return sink(std::move(chunk));
+                return sink(chunk);
             },
             stop);
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -369,7 +369,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         loaded_.clear();
         const LoadOutcome outcome = load_resource(
             *url, "", LoadLimits{},
-            [this](std::string chunk) {
+            [this](const std::string& chunk) {
                 loaded_ += chunk;
                 return true;
             },

@@ -77,7 +77,7 @@ struct Transfer {
     std::size_t received = 0;
     bool too_large = false;
     bool sink_stopped = false;
-    const std::stop_token* stop = nullptr;
+    std::stop_token stop;
 };
 
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
@@ -97,7 +97,7 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
 
 int on_progress(void* user, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/, curl_off_t /*ultotal*/,
                 curl_off_t /*ulnow*/) {
-    return static_cast<Transfer*>(user)->stop->stop_requested() ? 1 : 0;
+    return static_cast<Transfer*>(user)->stop.stop_requested() ? 1 : 0;
 }
 
 LoadOutcome outcome_of(CURLcode code) {
@@ -164,7 +164,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
     Transfer transfer{.chunker = Utf8Chunker(limits.chunk_bytes),
                       .sink = &sink,
                       .max_bytes = limits.max_bytes,
-                      .stop = &stop};
+                      .stop = std::move(stop)};
     const std::string address(url);
     CURL* handle = curl.get();
     api->easy_setopt(handle, CURLOPT_URL, address.c_str());
