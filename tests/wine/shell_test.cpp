@@ -5,9 +5,11 @@
 #include <windows.h>
 // After windows.h, which they need first.
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -229,12 +231,55 @@ TEST_F(Shell, PathsFilesAndAddressesThatCouldLeaveTheirQuotesNeverReachTheShell)
     EXPECT_EQ(scheme.opened(1), std::vector<std::string>{"quelby-test-open:allowed"});
 }
 
+// The process numbers of the running explorer.exe instances.
+std::vector<DWORD> explorer_processes() {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"explorer.exe") == 0) {
+            found.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// Ends the folder windows a test opened: under Wine each is an explorer.exe of its own, which would
+// outlive the test holding its output open (and the test runner waiting on it).
+void close_new_explorers(const std::vector<DWORD>& before) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    bool ended_one = false;
+    while (!ended_one && std::chrono::steady_clock::now() < deadline) {
+        for (const DWORD id : explorer_processes()) {
+            if (std::find(before.begin(), before.end(), id) != before.end()) {
+                continue;
+            }
+            if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id); process != nullptr) {
+                TerminateProcess(process, 0);
+                CloseHandle(process);
+                ended_one = true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 TEST_F(Shell, AFileUriOpensAFolderAndNeverAFile) {
+    const std::vector<DWORD> explorers = explorer_processes();
     const std::filesystem::path folder = fresh_temporary_file(L"dir") / L"d\u00e9j\u00e0 vu";
     std::filesystem::create_directories(folder);
     std::ofstream(folder / L"run.bat") << "@echo off\r\n";
     const Status folder_opened = open_with_default_application(*window_, file_uri_of(folder));
     EXPECT_TRUE(folder_opened) << last_message(folder_opened.error());
+    if (folder_opened) {
+        close_new_explorers(explorers);
+    }
     for (const std::filesystem::path& not_a_folder : {folder / L"run.bat", folder / L"missing"}) {
         const Status opened = open_with_default_application(*window_, file_uri_of(not_a_folder));
         ASSERT_FALSE(opened) << not_a_folder;
