@@ -142,6 +142,42 @@ TEST_F(FrontendServerTest, HeadSendsTheHeadersOnlyAndTheConnectionCarriesOn) {
     EXPECT_EQ(next->body, text_of(entry("Images/3d-center.svg").bytes));
 }
 
+// An error answered to a HEAD has no body either: a client reading the next reply on the same
+// connection would otherwise start inside it ("ForbiddenHTTP/1.1 404").
+TEST_F(FrontendServerTest, AHeadOfAnErrorHasNoBodyAndTheConnectionStaysInStep) {
+    for (const std::string_view refused :
+         {"HEAD /js_app.html HTTP/1.1\r\nHost: evil.example\r\n\r\n",
+          "HEAD /no-such-file HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(
+            connection.send(std::string(refused) +
+                            "GET /Images/3d-center.svg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        const auto head = connection.read_reply(/*no_body=*/true);
+        ASSERT_TRUE(head.has_value()) << refused;
+        EXPECT_TRUE(head->status == 403 || head->status == 404) << refused;
+        const auto next = connection.read_reply();
+        ASSERT_TRUE(next.has_value()) << refused;
+        EXPECT_EQ(next->status, 200) << refused;
+        EXPECT_EQ(next->body, text_of(entry("Images/3d-center.svg").bytes)) << refused;
+    }
+}
+
+// A body framed by anything but chunked has no length the server can read: it is refused and the
+// connection ends, so that what follows is never answered as a request of its own.
+TEST_F(FrontendServerTest, ATransferEncodingThatDoesNotEndInChunkedIsRefusedAndEndsTheConnection) {
+    for (const std::string_view coding : {"gzip", "identity", "chunked, gzip"}) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(connection.send(
+            "GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Transfer-Encoding: " +
+            std::string(coding) + "\r\n\r\nGET /smuggled HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << coding;
+        EXPECT_EQ(reply->status, 400) << coding;
+        EXPECT_TRUE(connection.closed_by_peer()) << coding;
+    }
+}
+
 TEST_F(FrontendServerTest, RootRedirectsToTheFrontEndForTheTarget) {
     for (const std::string_view target : {"/", "//", "/?x=1"}) {
         const auto reply = http_request(port(), "GET", target);

@@ -245,6 +245,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
         // A body is never read, so the connection cannot carry another request after it.
         close_after_ = !parser.keep_alive() || has_body;
         const unsigned version = request.version() == 10 ? 10 : 11;
+        // Known before any answer, errors included: a HEAD is answered without a body whatever
+        // its answer, or the next reply on the connection would start inside that body.
+        head_only_ = request.method() == http::verb::head;
+        // A body whose framing is not chunked has no length this server can read (RFC 9112 6.3):
+        // what follows could be taken for another request, so the connection ends here.
+        if (request.find(http::field::transfer_encoding) != request.end() && !parser.chunked()) {
+            close_after_ = true;
+            send_error(http::status::bad_request, version);
+            return;
+        }
 
         const auto hosts = request.equal_range(http::field::host);
         const auto host_count = std::distance(hosts.first, hosts.second);
@@ -272,7 +282,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
             send_error(http::status::method_not_allowed, version);
             return;
         }
-        head_only_ = method == http::verb::head;
 
         const std::string_view target = std_view(request.target());
         const std::string_view path = serve::target_path(target);
