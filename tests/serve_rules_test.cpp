@@ -137,6 +137,27 @@ TEST(FrontendTarget, IsTheStartPageWithTheTargetAndTheFixedQuery) {
     EXPECT_EQ(frontend_target(""), "/js_app.html?ws=&experiments=true&v8only=true");
     EXPECT_EQ(frontend_target("h/abc", true),
               "/js_app.html?wss=h/abc&experiments=true&v8only=true");
+    EXPECT_EQ(
+        frontend_target("[::1]:9229/0f2c5e4a-1b2c", false, "s3cret"),
+        "/inspector.html?ws=[::1]:9229/0f2c5e4a-1b2c&experiments=true&v8only=true&host=s3cret");
+}
+
+// A target list may hold anything in its address: nothing in it can add or cut query parameters,
+// start a fragment, or break the Location header it is sent in.
+TEST(FrontendTarget, EscapesWhatWouldEndTheValueOrTheHeader) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"h:1/a&v8only=false", "h:1/a%26v8only=false"},
+        {"h:1/a#frag", "h:1/a%23frag"},
+        {"h:1/a\"b c", "h:1/a%22b%20c"},
+        {"h:1/a%41", "h:1/a%2541"},
+        {"h:1/a\r\nSet-Cookie: x", "h:1/a%0D%0ASet-Cookie:%20x"},
+        {"h:1/\xc3\xa9", "h:1/%C3%A9"},
+    };
+    for (const auto& [address, escaped] : cases) {
+        EXPECT_EQ(frontend_target(address),
+                  "/js_app.html?ws=" + std::string(escaped) + "&experiments=true&v8only=true")
+            << address;
+    }
 }
 
 }  // namespace

@@ -198,7 +198,22 @@ std::string frontend_target(std::string_view ws_target, bool secure, std::string
     std::string target = "/";
     target += secret.empty() ? START_PAGE : SERVED_START_PAGE;
     target += secure ? "?wss=" : "?ws=";
-    target += ws_target;
+    // The inspector's text goes into a header and a query: whatever could end the value ('&',
+    // '#', blanks, quotes) or the header is escaped; an address of node's form is unchanged.
+    for (const char c : ws_target) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            std::string_view("-._~:/@[]!$'()*+,;=").find(c) != std::string_view::npos;
+        if (plain) {
+            target.push_back(c);
+        } else {
+            constexpr std::string_view HEX = "0123456789ABCDEF";
+            target.push_back('%');
+            target.push_back(HEX[byte >> 4U]);
+            target.push_back(HEX[byte & 0xFU]);
+        }
+    }
     target += FRONTEND_QUERY_TAIL;
     if (!secret.empty()) {
         target += "&";
