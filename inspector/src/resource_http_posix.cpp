@@ -65,10 +65,6 @@ constexpr long STALL_SECONDS = 30;
 constexpr long MAX_REDIRECTS = 5;
 constexpr int HTTP_OK_FIRST = 200;
 constexpr int HTTP_OK_LAST = 299;
-constexpr int BAD_GATEWAY = 502;
-constexpr int GATEWAY_TIMEOUT = 504;
-constexpr int TOO_LARGE = 413;
-constexpr int CLIENT_CLOSED = 499;
 
 struct Transfer {
     Utf8Chunker chunker;
@@ -103,31 +99,31 @@ int on_progress(void* user, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/, curl_o
 LoadOutcome outcome_of(CURLcode code) {
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
-            return failed_load(BAD_GATEWAY, -105, "net::ERR_NAME_NOT_RESOLVED");
+            return failed_load(LoadFailure::NameNotResolved);
         case CURLE_COULDNT_CONNECT:
-            return failed_load(BAD_GATEWAY, -102, "net::ERR_CONNECTION_REFUSED");
+            return failed_load(LoadFailure::ConnectionRefused);
         case CURLE_OPERATION_TIMEDOUT:
-            return failed_load(GATEWAY_TIMEOUT, -7, "net::ERR_TIMED_OUT");
+            return failed_load(LoadFailure::TimedOut);
         case CURLE_TOO_MANY_REDIRECTS:
-            return failed_load(BAD_GATEWAY, -310, "net::ERR_TOO_MANY_REDIRECTS");
+            return failed_load(LoadFailure::TooManyRedirects);
         case CURLE_UNSUPPORTED_PROTOCOL:
-            return failed_load(BAD_GATEWAY, -302, "net::ERR_UNKNOWN_URL_SCHEME");
+            return failed_load(LoadFailure::RefusedRedirect);
         case CURLE_URL_MALFORMAT:
-            return failed_load(400, -300, "net::ERR_INVALID_URL");
+            return failed_load(LoadFailure::InvalidUrl);
         case CURLE_PEER_FAILED_VERIFICATION:
-            return failed_load(BAD_GATEWAY, -202, "net::ERR_CERT_AUTHORITY_INVALID");
+            return failed_load(LoadFailure::CertificateInvalid);
         case CURLE_SSL_CONNECT_ERROR:
-            return failed_load(BAD_GATEWAY, -107, "net::ERR_SSL_PROTOCOL_ERROR");
+            return failed_load(LoadFailure::TlsError);
         case CURLE_GOT_NOTHING:
-            return failed_load(BAD_GATEWAY, -324, "net::ERR_EMPTY_RESPONSE");
+            return failed_load(LoadFailure::EmptyResponse);
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
         case CURLE_PARTIAL_FILE:
-            return failed_load(BAD_GATEWAY, -101, "net::ERR_CONNECTION_RESET");
+            return failed_load(LoadFailure::ConnectionReset);
         case CURLE_BAD_CONTENT_ENCODING:
-            return failed_load(BAD_GATEWAY, -330, "net::ERR_CONTENT_DECODING_FAILED");
+            return failed_load(LoadFailure::DecodingFailed);
         default:
-            return failed_load(BAD_GATEWAY, -2, "net::ERR_FAILED");
+            return failed_load(LoadFailure::Failed);
     }
 }
 
@@ -139,12 +135,12 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
     const CurlApi* const api = curl_api();
     if (api == nullptr) {
         // No libcurl on this machine: the front end says the scheme is not supported here.
-        return failed_load(501, -11, "net::ERR_NOT_IMPLEMENTED");
+        return failed_load(LoadFailure::NotImplemented);
     }
     const std::unique_ptr<CURL, decltype(api->easy_cleanup)> curl(api->easy_init(),
                                                                   api->easy_cleanup);
     if (!curl) {
-        return failed_load(500, -2, "net::ERR_FAILED");
+        return failed_load(LoadFailure::InternalError);
     }
     struct HeaderList {
         const CurlApi* api;
@@ -187,10 +183,10 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
 
     const CURLcode code = api->easy_perform(handle);
     if (transfer.too_large || code == CURLE_FILESIZE_EXCEEDED) {
-        return failed_load(TOO_LARGE, -8, "net::ERR_FILE_TOO_BIG");
+        return failed_load(LoadFailure::FileTooBig);
     }
     if (transfer.sink_stopped || code == CURLE_ABORTED_BY_CALLBACK) {
-        return failed_load(CLIENT_CLOSED, -3, "net::ERR_ABORTED");
+        return failed_load(LoadFailure::Aborted);
     }
     if (code != CURLE_OK) {
         return outcome_of(code);
@@ -198,12 +194,10 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
     long status = 0;
     api->easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status < HTTP_OK_FIRST || status > HTTP_OK_LAST) {
-        // The front end reads this as "HTTP error: status code N,
-        // net::ERR_HTTP_RESPONSE_CODE_FAILURE".
-        return failed_load(static_cast<int>(status), -379, "net::ERR_HTTP_RESPONSE_CODE_FAILURE");
+        return failed_http_status(static_cast<int>(status));
     }
     if (!transfer.chunker.finish(sink)) {
-        return failed_load(CLIENT_CLOSED, -3, "net::ERR_ABORTED");
+        return failed_load(LoadFailure::Aborted);
     }
     return LoadOutcome{
         .status_code = static_cast<int>(status), .net_error = 0, .net_error_name = {}};

@@ -40,19 +40,6 @@ constexpr int HTTP_OK_FIRST = 200;
 constexpr int HTTP_OK_LAST = 299;
 constexpr int HTTP_REDIRECT_FIRST = 300;
 constexpr int HTTP_REDIRECT_LAST = 399;
-constexpr int BAD_REQUEST = 400;
-constexpr int BAD_GATEWAY = 502;
-constexpr int GATEWAY_TIMEOUT = 504;
-constexpr int TOO_LARGE = 413;
-constexpr int CLIENT_CLOSED = 499;
-
-LoadOutcome aborted() {
-    return failed_load(CLIENT_CLOSED, -3, "net::ERR_ABORTED");
-}
-
-LoadOutcome too_large() {
-    return failed_load(TOO_LARGE, -8, "net::ERR_FILE_TOO_BIG");
-}
 
 // What WinHTTP's notifications tell the waiting thread.
 struct Exchange {
@@ -254,36 +241,36 @@ constexpr DWORD CERTIFICATE_PROBLEMS =
 // their Winsock codes rather than WinHTTP's.
 LoadOutcome outcome_of(DWORD error, const Exchange& exchange) {
     if (exchange.redirect_refused) {
-        return failed_load(BAD_GATEWAY, -302, "net::ERR_UNKNOWN_URL_SCHEME");
+        return failed_load(LoadFailure::RefusedRedirect);
     }
     switch (error) {
         case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-            return failed_load(BAD_GATEWAY, -105, "net::ERR_NAME_NOT_RESOLVED");
+            return failed_load(LoadFailure::NameNotResolved);
         case ERROR_WINHTTP_CANNOT_CONNECT:
         case WSAECONNREFUSED:
-            return failed_load(BAD_GATEWAY, -102, "net::ERR_CONNECTION_REFUSED");
+            return failed_load(LoadFailure::ConnectionRefused);
         case ERROR_WINHTTP_TIMEOUT:
         case WSAETIMEDOUT:
-            return failed_load(GATEWAY_TIMEOUT, -7, "net::ERR_TIMED_OUT");
+            return failed_load(LoadFailure::TimedOut);
         case ERROR_WINHTTP_REDIRECT_FAILED:
             // Past the limit, else to another scheme, or from https to http, which WinHTTP never
             // follows.
             if (exchange.redirects >= static_cast<int>(MAX_REDIRECTS)) {
-                return failed_load(BAD_GATEWAY, -310, "net::ERR_TOO_MANY_REDIRECTS");
+                return failed_load(LoadFailure::TooManyRedirects);
             }
             if (exchange.secure) {
-                return failed_load(BAD_GATEWAY, -311, "net::ERR_UNSAFE_REDIRECT");
+                return failed_load(LoadFailure::UnsafeRedirect);
             }
-            return failed_load(BAD_GATEWAY, -302, "net::ERR_UNKNOWN_URL_SCHEME");
+            return failed_load(LoadFailure::RefusedRedirect);
         case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
-            return failed_load(BAD_GATEWAY, -302, "net::ERR_UNKNOWN_URL_SCHEME");
+            return failed_load(LoadFailure::RefusedRedirect);
         case ERROR_WINHTTP_INVALID_URL:
-            return failed_load(BAD_REQUEST, -300, "net::ERR_INVALID_URL");
+            return failed_load(LoadFailure::InvalidUrl);
         case ERROR_WINHTTP_SECURE_FAILURE:
             if ((exchange.secure_failure & CERTIFICATE_PROBLEMS) == 0) {
-                return failed_load(BAD_GATEWAY, -107, "net::ERR_SSL_PROTOCOL_ERROR");
+                return failed_load(LoadFailure::TlsError);
             }
-            return failed_load(BAD_GATEWAY, -202, "net::ERR_CERT_AUTHORITY_INVALID");
+            return failed_load(LoadFailure::CertificateInvalid);
         case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
         case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
         case ERROR_WINHTTP_SECURE_INVALID_CA:
@@ -291,18 +278,18 @@ LoadOutcome outcome_of(DWORD error, const Exchange& exchange) {
         case ERROR_WINHTTP_SECURE_INVALID_CERT:
         case ERROR_WINHTTP_SECURE_CERT_REVOKED:
         case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-            return failed_load(BAD_GATEWAY, -202, "net::ERR_CERT_AUTHORITY_INVALID");
+            return failed_load(LoadFailure::CertificateInvalid);
         case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
         case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
-            return failed_load(BAD_GATEWAY, -107, "net::ERR_SSL_PROTOCOL_ERROR");
+            return failed_load(LoadFailure::TlsError);
         case ERROR_WINHTTP_CONNECTION_ERROR:
         case WSAECONNRESET:
         case WSAECONNABORTED:
-            return failed_load(BAD_GATEWAY, -101, "net::ERR_CONNECTION_RESET");
+            return failed_load(LoadFailure::ConnectionReset);
         case ERROR_WINHTTP_OPERATION_CANCELLED:
-            return aborted();
+            return failed_load(LoadFailure::Aborted);
         default:
-            return failed_load(BAD_GATEWAY, -2, "net::ERR_FAILED");
+            return failed_load(LoadFailure::Failed);
     }
 }
 
@@ -326,7 +313,7 @@ bool has_control_character(std::string_view text) {
 // The URL's parts, or the outcome that refuses it. Split here rather than by WinHttpCrackUrl,
 // which in Wine cannot read a bracketed IPv6 address.
 std::variant<Target, LoadOutcome> target_of(std::string_view url) {
-    const LoadOutcome invalid = failed_load(BAD_REQUEST, -300, "net::ERR_INVALID_URL");
+    const LoadOutcome invalid = failed_load(LoadFailure::InvalidUrl);
     if (has_control_character(url) || url.find(' ') != std::string_view::npos) {
         return invalid;
     }
@@ -340,7 +327,7 @@ std::variant<Target, LoadOutcome> target_of(std::string_view url) {
         target.port = INTERNET_DEFAULT_HTTPS_PORT;
         target.secure = true;
     } else {
-        return failed_load(BAD_GATEWAY, -302, "net::ERR_UNKNOWN_URL_SCHEME");
+        return failed_load(LoadFailure::RefusedRedirect);
     }
     const std::size_t authority_end = std::min(rest.find_first_of("/?#"), rest.size());
     std::string_view authority = rest.substr(0, authority_end);
@@ -454,7 +441,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
                                const LoadLimits& limits, const ChunkSink& sink,
                                std::stop_token stop) {
     if (stop.stop_requested()) {
-        return aborted();
+        return failed_load(LoadFailure::Aborted);
     }
     auto parsed = target_of(url);
     if (auto* refused = std::get_if<LoadOutcome>(&parsed)) {
@@ -469,7 +456,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
         WinHttpOpen(L"quelby_inspector", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
     if (handles.session == nullptr) {
-        return failed_load(500, -2, "net::ERR_FAILED");
+        return failed_load(LoadFailure::InternalError);
     }
     handles.connect = WinHttpConnect(handles.session, target.host.c_str(), target.port, 0);
     if (handles.connect == nullptr) {
@@ -491,7 +478,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
                 WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_HANDLES,
             0) == WINHTTP_INVALID_STATUS_CALLBACK) {
         Exchanges::instance().remove(context);  // no notification will come
-        return failed_load(500, -2, "net::ERR_FAILED");
+        return failed_load(LoadFailure::InternalError);
     }
 
     const bool limited =
@@ -502,7 +489,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
         set_number_option(request, WINHTTP_OPTION_REDIRECT_POLICY,
                           WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP);
     if (!limited) {
-        return failed_load(500, -2, "net::ERR_FAILED");
+        return failed_load(LoadFailure::InternalError);
     }
     // Windows 8.1 and later decode gzip and deflate (and then ask for them); elsewhere the reply
     // comes as the server sends it, which it does unencoded to a client that asks for nothing.
@@ -513,7 +500,7 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
     StepRunner steps(*exchange, std::move(stop));
     const auto failure = [&](Step step) {
         if (step == Step::stopped) {
-            return aborted();
+            return failed_load(LoadFailure::Aborted);
         }
         const std::lock_guard lock(exchange->mutex);
         return outcome_of(steps.error(), *exchange);
@@ -533,17 +520,16 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
     const DWORD status = status_code(request);
     const auto length = content_length(request);
     if (length && *length > limits.max_bytes) {
-        return too_large();
+        return failed_load(LoadFailure::FileTooBig);
     }
     if (status < HTTP_OK_FIRST || status > HTTP_OK_LAST) {
         const std::lock_guard lock(exchange->mutex);
         if (status >= HTTP_REDIRECT_FIRST && status <= HTTP_REDIRECT_LAST &&
             exchange->redirects >= static_cast<int>(MAX_REDIRECTS)) {
-            return failed_load(BAD_GATEWAY, -310, "net::ERR_TOO_MANY_REDIRECTS");
+            return failed_load(LoadFailure::TooManyRedirects);
         }
-        // The front end reads this as "HTTP error: status code N,
-        // net::ERR_HTTP_RESPONSE_CODE_FAILURE". The error page itself is not read.
-        return failed_load(static_cast<int>(status), -379, "net::ERR_HTTP_RESPONSE_CODE_FAILURE");
+        // The error page itself is not read.
+        return failed_http_status(static_cast<int>(status));
     }
 
     Utf8Chunker chunker(limits.chunk_bytes);
@@ -579,10 +565,10 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
         }
         received += bytes;
         if (received > limits.max_bytes) {
-            return too_large();
+            return failed_load(LoadFailure::FileTooBig);
         }
         if (!chunker.add(std::string_view(exchange->buffer.data(), bytes), sink)) {
-            return aborted();
+            return failed_load(LoadFailure::Aborted);
         }
     }
     // A body cut short by the server ends without an error from WinHTTP. Its length can be checked
@@ -590,10 +576,10 @@ LoadOutcome load_http_resource(std::string_view url, std::string_view request_he
     const std::string encoding = header_text(request, WINHTTP_QUERY_CONTENT_ENCODING);
     if (length && received < *length &&
         (encoding.empty() || equals_ignoring_ascii_case(encoding, "identity"))) {
-        return failed_load(BAD_GATEWAY, -101, "net::ERR_CONNECTION_RESET");
+        return failed_load(LoadFailure::ConnectionReset);
     }
     if (!chunker.finish(sink)) {
-        return aborted();
+        return failed_load(LoadFailure::Aborted);
     }
     return LoadOutcome{
         .status_code = static_cast<int>(status), .net_error = 0, .net_error_name = {}};

@@ -10,20 +10,6 @@ namespace quelby {
 
 namespace {
 
-// The network error numbers and names the front end turns into its messages ("System error:
-// net::ERR_FILE_NOT_FOUND").
-constexpr int ERR_ABORTED = -3;
-constexpr int ERR_FILE_NOT_FOUND = -6;
-constexpr int ERR_FILE_TOO_BIG = -8;
-constexpr int ERR_ACCESS_DENIED = -10;
-constexpr int ERR_INVALID_URL = -300;
-constexpr int ERR_UNKNOWN_URL_SCHEME = -302;
-constexpr int NOT_FOUND = 404;
-constexpr int FORBIDDEN = 403;
-constexpr int BAD_REQUEST = 400;
-constexpr int TOO_LARGE = 413;
-constexpr int CLIENT_CLOSED = 499;
-
 // Where the byte at `end - n` starts a sequence longer than the n bytes left, the cut is moved
 // before it.
 std::size_t whole_sequences_end(std::string_view bytes) {
@@ -50,22 +36,22 @@ LoadOutcome load_file(std::string_view url, const LoadLimits& limits, const Chun
                       const std::stop_token& stop) {
     auto path = path_of_file_url(url);
     if (!path) {
-        return failed_load(BAD_REQUEST, ERR_INVALID_URL, "net::ERR_INVALID_URL");
+        return failed_load(LoadFailure::InvalidUrl);
     }
     std::error_code error;
     const auto status = std::filesystem::status(*path, error);
     // Only regular files: reading a named pipe or a device can block for ever (and the window's
     // close waits for its loads) or never end.
     if (!std::filesystem::is_regular_file(status)) {
-        return failed_load(NOT_FOUND, ERR_FILE_NOT_FOUND, "net::ERR_FILE_NOT_FOUND");
+        return failed_load(LoadFailure::FileNotFound);
     }
     if (const auto size = std::filesystem::file_size(*path, error);
         !error && size > limits.max_bytes) {
-        return failed_load(TOO_LARGE, ERR_FILE_TOO_BIG, "net::ERR_FILE_TOO_BIG");
+        return failed_load(LoadFailure::FileTooBig);
     }
     std::ifstream file(*path, std::ios::binary);
     if (!file) {
-        return failed_load(FORBIDDEN, ERR_ACCESS_DENIED, "net::ERR_ACCESS_DENIED");
+        return failed_load(LoadFailure::AccessDenied);
     }
     Utf8Chunker chunker(limits.chunk_bytes);
     std::vector<char> buffer(limits.chunk_bytes > 0 ? limits.chunk_bytes
@@ -73,33 +59,91 @@ LoadOutcome load_file(std::string_view url, const LoadLimits& limits, const Chun
     std::size_t total = 0;
     while (file) {
         if (stop.stop_requested()) {
-            return failed_load(CLIENT_CLOSED, ERR_ABORTED, "net::ERR_ABORTED");
+            return failed_load(LoadFailure::Aborted);
         }
         file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         const auto got = static_cast<std::size_t>(file.gcount());
         total += got;
         // A file that grows while it is read (or a device) is held to the same limit.
         if (total > limits.max_bytes) {
-            return failed_load(TOO_LARGE, ERR_FILE_TOO_BIG, "net::ERR_FILE_TOO_BIG");
+            return failed_load(LoadFailure::FileTooBig);
         }
         if (!chunker.add(std::string_view(buffer.data(), got), sink)) {
-            return failed_load(CLIENT_CLOSED, ERR_ABORTED, "net::ERR_ABORTED");
+            return failed_load(LoadFailure::Aborted);
         }
     }
     if (!file.eof()) {
-        return failed_load(FORBIDDEN, ERR_ACCESS_DENIED, "net::ERR_ACCESS_DENIED");
+        return failed_load(LoadFailure::AccessDenied);
     }
     if (!chunker.finish(sink)) {
-        return failed_load(CLIENT_CLOSED, ERR_ABORTED, "net::ERR_ABORTED");
+        return failed_load(LoadFailure::Aborted);
     }
     return LoadOutcome{};
 }
 
 }  // namespace
 
-LoadOutcome failed_load(int status_code, int net_error, std::string_view name) {
-    return LoadOutcome{
-        .status_code = status_code, .net_error = net_error, .net_error_name = std::string(name)};
+LoadOutcome failed_load(LoadFailure failure) {
+    struct Terms {
+        int status;
+        int number;
+        std::string_view name;
+    };
+    const Terms terms = [failure]() -> Terms {
+        switch (failure) {
+            case LoadFailure::Aborted:
+                return {499, -3, "net::ERR_ABORTED"};
+            case LoadFailure::FileNotFound:
+                return {404, -6, "net::ERR_FILE_NOT_FOUND"};
+            case LoadFailure::FileTooBig:
+                return {413, -8, "net::ERR_FILE_TOO_BIG"};
+            case LoadFailure::AccessDenied:
+                return {403, -10, "net::ERR_ACCESS_DENIED"};
+            case LoadFailure::InvalidUrl:
+                return {400, -300, "net::ERR_INVALID_URL"};
+            case LoadFailure::UnknownScheme:
+                return {400, -302, "net::ERR_UNKNOWN_URL_SCHEME"};
+            case LoadFailure::RefusedRedirect:
+                return {502, -302, "net::ERR_UNKNOWN_URL_SCHEME"};
+            case LoadFailure::NameNotResolved:
+                return {502, -105, "net::ERR_NAME_NOT_RESOLVED"};
+            case LoadFailure::ConnectionRefused:
+                return {502, -102, "net::ERR_CONNECTION_REFUSED"};
+            case LoadFailure::TimedOut:
+                return {504, -7, "net::ERR_TIMED_OUT"};
+            case LoadFailure::TooManyRedirects:
+                return {502, -310, "net::ERR_TOO_MANY_REDIRECTS"};
+            case LoadFailure::UnsafeRedirect:
+                return {502, -311, "net::ERR_UNSAFE_REDIRECT"};
+            case LoadFailure::CertificateInvalid:
+                return {502, -202, "net::ERR_CERT_AUTHORITY_INVALID"};
+            case LoadFailure::TlsError:
+                return {502, -107, "net::ERR_SSL_PROTOCOL_ERROR"};
+            case LoadFailure::EmptyResponse:
+                return {502, -324, "net::ERR_EMPTY_RESPONSE"};
+            case LoadFailure::ConnectionReset:
+                return {502, -101, "net::ERR_CONNECTION_RESET"};
+            case LoadFailure::DecodingFailed:
+                return {502, -330, "net::ERR_CONTENT_DECODING_FAILED"};
+            case LoadFailure::NotImplemented:
+                return {501, -11, "net::ERR_NOT_IMPLEMENTED"};
+            case LoadFailure::InternalError:
+                return {500, -2, "net::ERR_FAILED"};
+            case LoadFailure::Failed:
+                break;
+        }
+        return {502, -2, "net::ERR_FAILED"};
+    }();
+    return LoadOutcome{.status_code = terms.status,
+                       .net_error = terms.number,
+                       .net_error_name = std::string(terms.name)};
+}
+
+LoadOutcome failed_http_status(int status) {
+    // The front end reads this as "HTTP error: status code N, net::ERR_HTTP_RESPONSE_CODE_FAILURE".
+    return LoadOutcome{.status_code = status,
+                       .net_error = -379,
+                       .net_error_name = "net::ERR_HTTP_RESPONSE_CODE_FAILURE"};
 }
 
 Utf8Chunker::Utf8Chunker(std::size_t chunk_bytes)
@@ -139,7 +183,7 @@ LoadOutcome load_resource(std::string_view url, std::string_view request_headers
         starts_with_ignoring_ascii_case(url, "https:")) {
         return load_http_resource(url, request_headers, limits, sink, std::move(stop));
     }
-    return failed_load(BAD_REQUEST, ERR_UNKNOWN_URL_SCHEME, "net::ERR_UNKNOWN_URL_SCHEME");
+    return failed_load(LoadFailure::UnknownScheme);
 }
 
 }  // namespace quelby

@@ -29,8 +29,33 @@ struct LoadLimits {
 // chunk size moves to the next chunk). Returns false to end the load.
 using ChunkSink = std::function<bool(std::string chunk)>;
 
-// The outcomes of the failures the loaders share.
-LoadOutcome failed_load(int status_code, int net_error, std::string_view name);
+// The ways a load fails, each with one status and one network error that the front end turns into
+// its message ("System error: net::ERR_FILE_NOT_FOUND"), the same on every platform.
+enum class LoadFailure {
+    Aborted,       // stopped, or the page wants no more
+    FileNotFound,  // missing, a folder, or not a regular file
+    FileTooBig,    // over the size limit
+    AccessDenied,  // not readable
+    InvalidUrl,
+    UnknownScheme,    // neither file: nor http(s):
+    RefusedRedirect,  // a redirect to another scheme
+    NameNotResolved,
+    ConnectionRefused,
+    TimedOut,
+    TooManyRedirects,
+    UnsafeRedirect,  // from https to http
+    CertificateInvalid,
+    TlsError,
+    EmptyResponse,
+    ConnectionReset,  // also a body cut short
+    DecodingFailed,
+    NotImplemented,  // no HTTP client on this machine
+    InternalError,   // the client could not even be set up
+    Failed,          // any other network failure
+};
+LoadOutcome failed_load(LoadFailure failure);
+// An HTTP answer outside 2xx: its status, with net::ERR_HTTP_RESPONSE_CODE_FAILURE.
+LoadOutcome failed_http_status(int status);
 
 // Loads `url` (file:, http: or https:; any other scheme fails as an unknown URL scheme). Ends
 // early, as aborted, when `stop` is requested or the sink returns false.
