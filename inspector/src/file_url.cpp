@@ -1,9 +1,7 @@
 #include "file_url.h"
 
-#include <array>
-
 #include "ascii_text.h"
-#include "percent_decoding.h"
+#include "percent_encoding.h"
 
 namespace quelby {
 
@@ -58,20 +56,9 @@ std::string file_url_of(const std::filesystem::path& path) {
     if (!text.starts_with(u8"/")) {
         url.push_back('/');  // a drive path: file:///C:/...
     }
-    constexpr std::array<char, 16> HEX = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                          '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
-    for (const char8_t unit : text) {
-        const auto c = static_cast<unsigned char>(unit);
-        if (is_ascii_alpha(static_cast<char>(c)) || (c >= '0' && c <= '9') || c == '-' ||
-            c == '.' || c == '_' || c == '~' || c == '/' || c == ':') {
-            url.push_back(static_cast<char>(c));
-        } else {
-            url.push_back('%');
-            url.push_back(HEX[c >> 4]);
-            url.push_back(HEX[c & 0xF]);
-        }
-    }
-    return url;
+    return url +
+           percent_encoded(
+               std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), "/:");
 }
 
 }  // namespace quelby

@@ -11,7 +11,6 @@
 
 #include "asset_route.h"
 #include "asset_table.h"
-#include "frontend_host_script.h"
 #include "frontend_url.h"
 #include "random_token.h"
 #include "resource_load.h"
@@ -169,7 +168,7 @@ struct FrontendServer::Impl {
     // embedder; constant while the server lives, so answers refer to them without copies.
     std::string secret = random_token();
     std::string start_page = serve::start_page_html(js_app_html());
-    std::string host_script = serve::served_host_script(FRONTEND_HOST_SCRIPT);
+    std::string host_script = serve::served_host_script();
     DateCache date;
 
     asio::io_context io{1};
@@ -285,8 +284,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
         const std::string_view target = std_view(request.target());
         const std::string_view path = serve::target_path(target);
-        if (path.size() == serve::SERVED_START_PAGE.size() + 1 && path.front() == '/' &&
-            path.substr(1) == serve::SERVED_START_PAGE) {
+        if (path == serve::SERVED_START_PATH) {
             serve_generated(server_.start_page, HTML_CONTENT_TYPE, version);
             return;
         }

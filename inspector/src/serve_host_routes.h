@@ -13,7 +13,7 @@ namespace quelby::serve {
 
 // The start page: the front end's own js_app.html, with the embedder's script before its first
 // script. The embedded js_app.html itself stays as it is, at its own path.
-inline constexpr std::string_view SERVED_START_PAGE = "inspector.html";
+inline constexpr std::string_view SERVED_START_PATH = "/inspector.html";
 inline constexpr std::string_view HOST_SCRIPT_PATH = "/quelby-host/frontend_host.js";
 inline constexpr std::string_view HOST_FILE_PATH = "/quelby-host/file";
 // The start page's query parameter that holds the run's secret (the front end ignores it).
@@ -22,7 +22,7 @@ inline constexpr std::string_view SECRET_PARAMETER = "host";
 std::string start_page_html(std::string_view js_app_html);
 
 // The embedder script as a browser runs it: the secret is read from the page's own URL.
-std::string served_host_script(std::string_view frontend_host_script);
+std::string served_host_script();
 
 // The path of a request target, without its query.
 std::string_view target_path(std::string_view target);

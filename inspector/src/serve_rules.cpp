@@ -1,5 +1,6 @@
 #include "serve_rules.h"
 
+#include "percent_encoding.h"
 #include "serve_host_routes.h"
 
 #include <algorithm>
@@ -195,25 +196,17 @@ HostVerdict check_host(std::string_view host_value, std::string_view bound_name)
 }
 
 std::string frontend_target(std::string_view ws_target, bool secure, std::string_view secret) {
-    std::string target = "/";
-    target += secret.empty() ? START_PAGE : SERVED_START_PAGE;
+    // Without a secret, the embedded start page itself; with one, the page that loads the
+    // embedder first.
+    std::string target(SERVED_START_PATH);
+    if (secret.empty()) {
+        target = "/";
+        target += START_PAGE;
+    }
     target += secure ? "?wss=" : "?ws=";
     // The inspector's text goes into a header and a query: whatever could end the value ('&',
     // '#', blanks, quotes) or the header is escaped; an address of node's form is unchanged.
-    for (const char c : ws_target) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-            std::string_view("-._~:/@[]!$'()*+,;=").find(c) != std::string_view::npos;
-        if (plain) {
-            target.push_back(c);
-        } else {
-            constexpr std::string_view HEX = "0123456789ABCDEF";
-            target.push_back('%');
-            target.push_back(HEX[byte >> 4U]);
-            target.push_back(HEX[byte & 0xFU]);
-        }
-    }
+    target += percent_encoded(ws_target, ":/@[]!$'()*+,;=");
     target += FRONTEND_QUERY_TAIL;
     if (!secret.empty()) {
         target += "&";

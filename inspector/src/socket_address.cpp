@@ -1,6 +1,6 @@
 #include "socket_address.h"
 
-#include "percent_decoding.h"
+#include "percent_encoding.h"
 
 #include <algorithm>
 #include <charconv>

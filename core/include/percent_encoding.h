@@ -1,4 +1,5 @@
-// Percent-decoding of URL parts, with the one hex-digit reader the program's text rules share.
+// Percent-encoding of URL parts, both ways, with the one hex-digit reader the program's text rules
+// share.
 #pragma once
 
 #include <optional>
@@ -27,5 +28,9 @@ enum class PlusSign { Literal, Space };
 // `text` with each %XX replaced by its byte; nullopt when a '%' is not followed by two hex digits.
 std::optional<std::string> percent_decoded(std::string_view text,
                                            PlusSign plus = PlusSign::Literal);
+
+// `text` with every byte escaped as %XX (upper-case hex) except ASCII letters and digits, "-._~",
+// and the bytes in `also_plain`: the characters that may stand as they are where the text goes.
+std::string percent_encoded(std::string_view text, std::string_view also_plain);
 
 }  // namespace quelby
