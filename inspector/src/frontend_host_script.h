@@ -3,10 +3,14 @@
 // configuration.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace quelby {
 
 extern const std::string_view FRONTEND_HOST_SCRIPT;
+
+// The script called with `configuration`, a JavaScript expression giving its configuration object.
+std::string frontend_host_call(std::string_view configuration);
 
 }  // namespace quelby

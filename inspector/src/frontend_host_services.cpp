@@ -50,12 +50,8 @@ struct FrontendHostServices::Flow {
 
 std::string frontend_host_script(std::string_view token, double zoom_factor,
                                  std::string_view protocol) {
-    const json config = {{"token", token}, {"zoomFactor", zoom_factor}, {"protocol", protocol}};
-    std::string script(FRONTEND_HOST_SCRIPT);
-    while (!script.empty() && (script.back() == '\n' || script.back() == ' ')) {
-        script.pop_back();
-    }
-    return script + "(" + dumped(config) + ");\n";
+    return frontend_host_call(
+        dumped({{"token", token}, {"zoomFactor", zoom_factor}, {"protocol", protocol}}));
 }
 
 std::string suggested_save_name(std::string_view url) {
@@ -137,6 +133,12 @@ void FrontendHostServices::report(const std::string& text) const {
     }
 }
 
+void FrontendHostServices::report_if_failed(const Status& settings_written) const {
+    if (!settings_written) {
+        report("settings: " + settings_written.error().messages().front());
+    }
+}
+
 void FrontendHostServices::send(const std::string& message) {
     if (web_view_ != nullptr) {
         static_cast<void>(host::post_to_page(*web_view_, message));
@@ -185,22 +187,14 @@ void FrontendHostServices::on_page_message(std::string_view text) {
         reply(id,
               dumped(json{{"preferences", settings_.preferences()}, {"fresh", settings_.fresh()}}));
     } else if (method == "setPreference") {
-        if (auto written = settings_.set_preference(text_arg(0), text_arg(1)); !written) {
-            report("settings: " + written.error().messages().front());
-        }
+        report_if_failed(settings_.set_preference(text_arg(0), text_arg(1)));
     } else if (method == "removePreference") {
-        if (auto written = settings_.remove_preference(text_arg(0)); !written) {
-            report("settings: " + written.error().messages().front());
-        }
+        report_if_failed(settings_.remove_preference(text_arg(0)));
     } else if (method == "clearPreferences") {
-        if (auto written = settings_.clear_preferences(); !written) {
-            report("settings: " + written.error().messages().front());
-        }
+        report_if_failed(settings_.clear_preferences());
     } else if (method == "setZoomFactor") {
         if (!args.empty() && args[0].is_number()) {
-            if (auto written = settings_.set_zoom_factor(args[0].get<double>()); !written) {
-                report("settings: " + written.error().messages().front());
-            }
+            report_if_failed(settings_.set_zoom_factor(args[0].get<double>()));
             if (web_view_ != nullptr) {
                 static_cast<void>(host::set_zoom_factor(*web_view_, settings_.zoom_factor()));
             }

@@ -63,6 +63,8 @@ class FrontendHostServices {
     void reply(long long id, const std::string& result_json);
     void send_event(std::string_view name, const std::string& args_json);
     void report(const std::string& text) const;
+    // A settings write that failed, as one diagnostics line.
+    void report_if_failed(const Status& settings_written) const;
 
     void load_network_resource(long long id, std::string url, std::string headers,
                                long long stream);

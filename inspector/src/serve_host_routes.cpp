@@ -1,6 +1,7 @@
 #include "serve_host_routes.h"
 
-#include "percent_decoding.h"
+#include "frontend_host_script.h"
+#include "percent_encoding.h"
 
 namespace quelby::serve {
 
@@ -12,14 +13,11 @@ std::string start_page_html(std::string_view js_app_html) {
     return page;
 }
 
-std::string served_host_script(std::string_view frontend_host_script) {
-    std::string script(frontend_host_script);
-    while (!script.empty() && (script.back() == '\n' || script.back() == ' ')) {
-        script.pop_back();
-    }
-    return script + "({served: true, protocol: location.protocol, zoomFactor: 1, token: " +
-           "new URLSearchParams(location.search).get('" + std::string(SECRET_PARAMETER) +
-           "') || ''});\n";
+std::string served_host_script() {
+    return frontend_host_call(
+        "{served: true, protocol: location.protocol, zoomFactor: 1, token: new "
+        "URLSearchParams(location.search).get('" +
+        std::string(SECRET_PARAMETER) + "') || ''}");
 }
 
 std::string_view target_path(std::string_view target) {
