@@ -109,7 +109,7 @@ TEST_F(OnRuntimeDouble, BuildZoomsThenAddsTheScriptsInOrderThenNavigates) {
     const std::vector<Call> scripts = calls_of(calls, L"AddScriptToExecuteOnDocumentCreated");
     ASSERT_EQ(scripts.size(), 4U);
     EXPECT_NE(scripts[0].text.find(L"host-diagnostics"), std::wstring::npos) << scripts[0].text;
-    EXPECT_EQ(scripts[1].text, utf8_to_wide(webview2::IPC_SCRIPT));
+    EXPECT_EQ(scripts[1].text, utf8_to_wide(webview2::ipc_script()));
     EXPECT_EQ(scripts[2].text, L"window.pageScriptSaw = typeof window.ipc + ' \u2713'");
     EXPECT_EQ(scripts[3].text, utf8_to_wide(webview2::top_document_script(TOP_DOCUMENT_SCRIPT)));
     EXPECT_TRUE(scripts[3].text.starts_with(L"if (window === window.top) {")) << scripts[3].text;

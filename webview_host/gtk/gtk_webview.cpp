@@ -6,6 +6,7 @@
 #include "gtk_scheme.h"
 #include "gtk_state.h"
 #include "language_tag.h"
+#include "page_channel_script.h"
 #include "page_diagnostics_script.h"
 #include "page_scripts.h"
 #include "scheme_rules.h"
@@ -14,23 +15,11 @@ namespace quelby::webview_host {
 
 namespace {
 
-// Pages get a frozen window.ipc: postMessage reaches the host, as on every platform, and the
-// host's messages reach the listeners added with addMessageListener (through deliver, which
-// post_to_page calls).
+// The script message handler that window.ipc.postMessage reaches; the host's messages come back
+// through window.ipc.deliver, which post_to_page calls.
 constexpr const char* IPC_HANDLER_NAME = "ipc";
-constexpr const char* IPC_SCRIPT = R"js((() => {
-  const listeners = [];
-  const ipc = {
-    postMessage: (s) => window.webkit.messageHandlers.ipc.postMessage(s),
-    addMessageListener: (listener) => { listeners.push(listener); },
-  };
-  Object.defineProperty(ipc, 'deliver', { value: (text) => {
-    for (const listener of listeners) {
-      try { listener(text); } catch (e) { console.error(e); }
-    }
-  } });
-  Object.defineProperty(window, 'ipc', { value: Object.freeze(ipc) });
-})();)js";
+constexpr std::string_view IPC_POST_FUNCTION =
+    "(s) => window.webkit.messageHandlers.ipc.postMessage(s)";
 
 // Software rendering: the GL compositing path costs the web process about 80 MiB and the attach
 // about 0.1 s more (measured under Xvfb with Mesa), and the front end draws nothing that needs it.
@@ -139,7 +128,7 @@ WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
     }
     add_document_start_script(webkit, content, gtk::HOST_CONTEXT_POLYFILL);
     add_document_start_script(webkit, content, gtk::SHADOW_SELECTION_POLYFILL);
-    add_document_start_script(webkit, content, IPC_SCRIPT);
+    add_document_start_script(webkit, content, page_channel_script(IPC_POST_FUNCTION, "").c_str());
     for (const std::string& source : page_scripts) {
         add_document_start_script(webkit, content, source.c_str());
     }

@@ -1,6 +1,16 @@
 #include "webview2_page_channel.h"
 
+#include "page_channel_script.h"
+
 namespace quelby::webview_host::webview2 {
+
+std::string ipc_script() {
+    return page_channel_script(
+        "(s) => window.chrome.webview.postMessage(s)",
+        "if (window.chrome && window.chrome.webview) {\n"
+        "    window.chrome.webview.addEventListener('message', (event) => deliver(event.data));\n"
+        "  }");
+}
 
 std::string top_document_script(std::string_view source) {
     std::string wrapped = "if (window === window.top) {\n";

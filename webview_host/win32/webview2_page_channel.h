@@ -9,31 +9,11 @@
 
 namespace quelby::webview_host::webview2 {
 
-// Runs in every document before its own scripts and defines a frozen window.ipc, as on every
-// platform: postMessage posts to the host; addMessageListener(fn) adds a listener for the host's
-// messages (post_to_page), which reach them through deliver(text), in order of addition. A
-// listener that throws is reported (console.error) and does not keep the message from the others.
-// deliver is not enumerable: it is the host's way in, not the page's. The host's messages arrive as
-// chrome.webview message events (PostWebMessageAsString reaches the top-level document); a
-// document without chrome.webview still gets window.ipc.
-inline constexpr std::string_view IPC_SCRIPT = R"js((() => {
-  const webview = window.chrome && window.chrome.webview;
-  const listeners = [];
-  const ipc = {
-    postMessage: (s) => window.chrome.webview.postMessage(s),
-    addMessageListener: (listener) => { listeners.push(listener); },
-  };
-  const deliver = (text) => {
-    for (let i = 0; i < listeners.length; i++) {
-      try { listeners[i](text); } catch (e) { console.error(e); }
-    }
-  };
-  Object.defineProperty(ipc, 'deliver', { value: deliver });
-  Object.defineProperty(window, 'ipc', { value: Object.freeze(ipc) });
-  if (webview) {
-    webview.addEventListener('message', (event) => deliver(event.data));
-  }
-})();)js";
+// window.ipc (see page_channel_script.h) over WebView2's channel: postMessage goes to
+// chrome.webview.postMessage, and the host's messages arrive as chrome.webview message events
+// (PostWebMessageAsString reaches the top-level document). A document without chrome.webview
+// still gets window.ipc.
+std::string ipc_script();
 
 // `source` (a document-start script) made to run only in the top-level document: the runtime runs
 // its document-start scripts in every frame. The script becomes a statement inside a block: fine

@@ -566,7 +566,7 @@ Result<WebView> WebViewBuilder::build(Window& window) {
             return std::unexpected(std::move(added).error());
         }
     }
-    if (auto added = add_script(web_view, IPC_SCRIPT); !added) {
+    if (auto added = add_script(web_view, ipc_script()); !added) {
         return std::unexpected(std::move(added).error());
     }
     for (const std::string& source : page_scripts_) {
@@ -638,7 +638,7 @@ Status navigate(WebView& web_view, const std::string& url) {
 }
 
 // The page receives it as a chrome.webview message event, which window.ipc hands to its listeners
-// (IPC_SCRIPT). The runtime queues messages in the order posted.
+// (ipc_script). The runtime queues messages in the order posted.
 Status post_to_page(WebView& web_view, std::string_view text) {
     const WebViewState& state = web_view.state();
     const std::wstring message = utf8_to_wide(text);
