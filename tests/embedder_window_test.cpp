@@ -355,28 +355,6 @@ class DesktopUse : public ::testing::Test {
     std::optional<ChildProcess> program_;
 };
 
-// The middle of the longest horizontal run of `colour`: a link's underline.
-std::optional<std::pair<int, int>> longest_run_centre(const Screenshot& shot, Colour colour,
-                                                      int tolerance) {
-    int best = 0;
-    std::pair<int, int> centre;
-    for (int y = 0; y < shot.height; ++y) {
-        int run = 0;
-        for (int x = 0; x < shot.width; ++x) {
-            const std::size_t i = (static_cast<std::size_t>(y) * shot.width + x) * 3;
-            const bool near = std::abs(shot.rgb[i] - colour.red) <= tolerance &&
-                              std::abs(shot.rgb[i + 1] - colour.green) <= tolerance &&
-                              std::abs(shot.rgb[i + 2] - colour.blue) <= tolerance;
-            run = near ? run + 1 : 0;
-            if (run > best) {
-                best = run;
-                centre = {x - run / 2, y};
-            }
-        }
-    }
-    return best > 0 ? std::optional(centre) : std::nullopt;
-}
-
 TEST_F(DesktopUse, ALinkInTheConsoleOpensInTheDefaultBrowser) {
     // A browser of the test's own, the default for http and https in this private desktop: it
     // writes down what it was asked to open.
@@ -395,18 +373,19 @@ TEST_F(DesktopUse, ALinkInTheConsoleOpensInTheDefaultBrowser) {
 
     ASSERT_NO_FATAL_FAILURE(start("console.log('see https://example.com/quelby-link?a=1&b=2');"));
     constexpr Colour LINK{.red = 11, .green = 87, .blue = 208};
-    std::optional<std::pair<int, int>> link;
+    PixelRun link;
     ASSERT_TRUE(desktop_.screen_shows(
         [&](const Screenshot& shot) {
             // The underline is far longer than any other mark in the link colour.
-            link = longest_run_centre(shot, LINK, 8);
-            return link && longest_run_near(shot, LINK, 8) >= 40;
+            link = longest_run_of(shot, LINK, 8);
+            return link.length >= 40;
         },
         30s))
         << "no link in the console; program stderr:\n"
         << program_->err();
-    ChildProcess click({"xdotool", "mousemove", std::to_string(link->first),
-                        std::to_string(link->second - 5), "click", "1"},
+    // Just above the middle of the underline: on the link's text.
+    ChildProcess click({"xdotool", "mousemove", std::to_string(link.x + link.length / 2),
+                        std::to_string(link.y - 5), "click", "1"},
                        desktop_.env());
     ASSERT_EQ(click.wait_exit(Clock::now() + 10s), std::optional<int>(0));
 

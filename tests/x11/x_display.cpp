@@ -255,8 +255,8 @@ std::size_t count_pixels_near(const Screenshot& shot, Colour colour, int toleran
     return count;
 }
 
-int longest_run_near(const Screenshot& shot, Colour colour, int tolerance) {
-    int longest = 0;
+PixelRun longest_run_of(const Screenshot& shot, Colour colour, int tolerance) {
+    PixelRun longest;
     for (int y = 0; y < shot.height; ++y) {
         int run = 0;
         for (int x = 0; x < shot.width; ++x) {
@@ -265,10 +265,16 @@ int longest_run_near(const Screenshot& shot, Colour colour, int tolerance) {
                  static_cast<std::size_t>(x)) *
                 3;
             run = near(&shot.rgb[at], colour, tolerance) ? run + 1 : 0;
-            longest = std::max(longest, run);
+            if (run > longest.length) {
+                longest = PixelRun{.length = run, .x = x - run + 1, .y = y};
+            }
         }
     }
     return longest;
+}
+
+int longest_run_near(const Screenshot& shot, Colour colour, int tolerance) {
+    return longest_run_of(shot, colour, tolerance).length;
 }
 
 }  // namespace quelby::x11_testing

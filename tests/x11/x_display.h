@@ -81,7 +81,15 @@ Screenshot capture_screen(const std::string& display);
 
 // How many pixels are within `tolerance` of `colour` in every channel.
 std::size_t count_pixels_near(const Screenshot& shot, Colour colour, int tolerance);
-// The longest horizontal run of such pixels.
+// The longest horizontal run of such pixels: its length, and where it starts (the first of equal
+// runs, top to bottom and left to right); a length of 0 when there is none.
+struct PixelRun {
+    int length = 0;
+    int x = 0;
+    int y = 0;
+};
+PixelRun longest_run_of(const Screenshot& shot, Colour colour, int tolerance);
+// Its length alone.
 int longest_run_near(const Screenshot& shot, Colour colour, int tolerance);
 
 }  // namespace quelby::x11_testing
