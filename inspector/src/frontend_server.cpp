@@ -353,6 +353,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     void serve_generated(const std::string& body, std::string_view content_type, unsigned version) {
         start_response(http::status::ok, version);
+        send_uncached(body, content_type);
+    }
+
+    // The body of a started response that no cache may keep (it is made for this run or this
+    // request); `body` must outlive the send.
+    void send_uncached(const std::string& body, std::string_view content_type) {
         response_.set(http::field::content_type, beast_view(content_type));
         response_.set(http::field::cache_control, "no-store");
         response_.body() = text_span(body);
@@ -388,11 +394,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         } else {
             start_response(http::status::ok, version);
         }
-        response_.set(http::field::content_type, beast_view(LOADED_CONTENT_TYPE));
-        response_.set(http::field::cache_control, "no-store");
-        response_.body() = text_span(loaded_);
-        response_.content_length(loaded_.size());
-        send();
+        send_uncached(loaded_, LOADED_CONTENT_TYPE);
     }
 
     void start_response(http::status status, unsigned version) {
