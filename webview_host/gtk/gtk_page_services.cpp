@@ -20,17 +20,24 @@ std::string gerror_text(const gtk::WindowApi& api, GError* error, std::string_vi
     return text;
 }
 
-Result<WebKitWebView*> live_view(WebView& web_view) {
+}  // namespace
+
+Result<WebKitWebView*> gtk::live_web_view(WebView& web_view) {
     if (web_view.state().view == nullptr) {
         return std::unexpected(ErrorChain::from_message("the web view has already been destroyed"));
     }
     return reinterpret_cast<WebKitWebView*>(web_view.state().view);
 }
 
-}  // namespace
+Result<GtkWindow*> gtk::live_window(Window& window) {
+    if (window.state().widget == nullptr) {
+        return std::unexpected(ErrorChain::from_message("the window has already been destroyed"));
+    }
+    return reinterpret_cast<GtkWindow*>(window.state().widget);
+}
 
 Status post_to_page(WebView& web_view, std::string_view text) {
-    auto view = live_view(web_view);
+    auto view = gtk::live_web_view(web_view);
     if (!view) {
         return std::unexpected(std::move(view).error());
     }
@@ -56,7 +63,7 @@ Status post_to_page(WebView& web_view, std::string_view text) {
 }
 
 Status set_zoom_factor(WebView& web_view, double factor) {
-    auto view = live_view(web_view);
+    auto view = gtk::live_web_view(web_view);
     if (!view) {
         return std::unexpected(std::move(view).error());
     }
@@ -77,13 +84,13 @@ Status open_with_default_application(Window& window, const std::string& uri) {
 Result<std::optional<std::filesystem::path>> ask_save_path(Window& window,
                                                            const std::string& suggested_name) {
     const gtk::WindowApi& api = window.state().api;
-    if (window.state().widget == nullptr) {
-        return std::unexpected(ErrorChain::from_message("the window has already been destroyed"));
+    auto parent = gtk::live_window(window);
+    if (!parent) {
+        return std::unexpected(std::move(parent).error());
     }
     GtkWidget* dialog = api.gtk_file_chooser_dialog_new(
-        "Save File", reinterpret_cast<GtkWindow*>(window.state().widget),
-        GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT,
-        nullptr);
+        "Save File", *parent, GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL, "_Save",
+        GTK_RESPONSE_ACCEPT, nullptr);
     auto* chooser = reinterpret_cast<GtkFileChooser*>(dialog);
     api.gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
     api.gtk_file_chooser_set_current_folder(chooser, gtk::download_folder(api).c_str());

@@ -51,6 +51,11 @@ namespace gtk {
 const WindowApi& loaded_window_api();
 const WebKitApi& loaded_webkit_api();
 
+// The web view's widget, or the error every call on a web view gives once its widget is gone.
+Result<WebKitWebView*> live_web_view(WebView& web_view);
+// The same for a window.
+Result<GtkWindow*> live_window(Window& window);
+
 // The user's download folder, made when it does not exist yet (a configured but missing folder
 // would make a download fail silently); the home folder when it cannot be made.
 std::filesystem::path download_folder(const WindowApi& api);

@@ -157,8 +157,8 @@ Result<WebView> WebViewBuilder::build(Window& window) {
     }
     const gtk::WebKitApi& webkit = **loaded;
     const gtk::WindowApi& api = window.state().api;
-    if (window.state().widget == nullptr) {
-        return std::unexpected(ErrorChain::from_message("the window has already been destroyed"));
+    if (auto live = gtk::live_window(window); !live) {
+        return std::unexpected(std::move(live).error());
     }
 
     WebKitWebContext* context = webkit.webkit_web_context_new();
@@ -197,12 +197,11 @@ Result<WebView> WebViewBuilder::build(Window& window) {
 }
 
 Status navigate(WebView& web_view, const std::string& url) {
-    WebViewState& state = web_view.state();
-    if (state.view == nullptr) {
-        return std::unexpected(ErrorChain::from_message("the web view has already been destroyed"));
+    auto view = gtk::live_web_view(web_view);
+    if (!view) {
+        return std::unexpected(std::move(view).error());
     }
-    gtk::loaded_webkit_api().webkit_web_view_load_uri(reinterpret_cast<WebKitWebView*>(state.view),
-                                                      url.c_str());
+    gtk::loaded_webkit_api().webkit_web_view_load_uri(*view, url.c_str());
     return {};
 }
 
