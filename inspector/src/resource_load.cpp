@@ -54,8 +54,7 @@ LoadOutcome load_file(std::string_view url, const LoadLimits& limits, const Chun
         return failed_load(LoadFailure::AccessDenied);
     }
     Utf8Chunker chunker(limits.chunk_bytes);
-    std::vector<char> buffer(limits.chunk_bytes > 0 ? limits.chunk_bytes
-                                                    : LoadLimits{}.chunk_bytes);
+    std::vector<char> buffer(chunker.chunk_bytes());
     std::size_t total = 0;
     while (file) {
         if (stop.stop_requested()) {

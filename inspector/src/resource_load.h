@@ -67,6 +67,7 @@ class Utf8Chunker {
   public:
     // A chunk size of 0 means the default.
     explicit Utf8Chunker(std::size_t chunk_bytes);
+    [[nodiscard]] std::size_t chunk_bytes() const { return chunk_bytes_; }
     // Adds bytes; hands on each full chunk. False as soon as the sink says stop.
     bool add(std::string_view bytes, const ChunkSink& sink);
     // Hands on what is left (a cut sequence at the very end goes as it is). False if the sink
