@@ -5,12 +5,12 @@
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "support/child_process.h"
 #include "support/node_inspector.h"
+#include "support/temporary_folder.h"
 #include "x11/desktop_session.h"
 
 namespace quelby::x11_testing {
@@ -18,6 +18,7 @@ namespace {
 
 using test_support::ChildProcess;
 using test_support::NodeInspector;
+using test_support::read_file;
 using namespace std::chrono_literals;
 
 // Line 15 of the TypeScript source is `total = add(...)`, between the two prints. The compiled
@@ -27,13 +28,6 @@ constexpr const char* TS_BREAKPOINT_LINE = "15";
 
 std::filesystem::path npm_tool(const std::string& name) {
     return std::filesystem::path(QUELBY_NPM_TOOLS_DIR) / "node_modules" / ".bin" / name;
-}
-
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void run_tool(const std::vector<std::string>& command, const std::filesystem::path& folder) {

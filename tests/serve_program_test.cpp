@@ -19,6 +19,7 @@
 #include "support/fake_inspector.h"
 #include "support/http_client.h"
 #include "support/node_inspector.h"
+#include "support/temporary_folder.h"
 
 namespace quelby {
 namespace {
@@ -177,9 +178,8 @@ TEST(ServeLocalFiles, AreServedOnlyWithTheRunsSecret) {
     const std::string secret = served.url.substr(served.url.rfind('=') + 1);
     ASSERT_EQ(secret.size(), 32U) << served.url;
 
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                         ("quelby-serve-files-" + std::to_string(served.port));
-    std::filesystem::create_directories(folder);
+    const test_support::TemporaryFolder temporary;
+    const std::filesystem::path& folder = temporary.path();
     const std::filesystem::path map = folder / "app js.map";
     std::ofstream(map) << R"({"version":3,"sources":["app.ts"],"mappings":"AAAA"})";
     const std::string url = "file://" + (folder / "app%20js.map").string();
@@ -213,7 +213,6 @@ TEST(ServeLocalFiles, AreServedOnlyWithTheRunsSecret) {
     const auto web = request("host=" + secret + "&url=http://127.0.0.1:1/x");
     ASSERT_TRUE(web.has_value());
     EXPECT_EQ(web->status, 400);
-    std::filesystem::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, ServeSignal, ::testing::Values(SIGINT, SIGTERM),

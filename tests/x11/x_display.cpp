@@ -118,32 +118,21 @@ XvfbDisplay::~XvfbDisplay() {
 }
 
 TemporaryHome::TemporaryHome() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quelby-window-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
     for (const char* sub : {"config", "cache", "data", "state", "runtime", "Downloads"}) {
-        std::filesystem::create_directories(path_ / sub);
+        std::filesystem::create_directories(path() / sub);
     }
-    std::filesystem::permissions(path_ / "runtime", std::filesystem::perms::owner_all);
-}
-
-TemporaryHome::~TemporaryHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::permissions(path() / "runtime", std::filesystem::perms::owner_all);
 }
 
 std::vector<EnvChange> TemporaryHome::environment() const {
     return {
-        {"HOME", path_.string()},
-        {"XDG_CONFIG_HOME", (path_ / "config").string()},
-        {"XDG_CACHE_HOME", (path_ / "cache").string()},
-        {"XDG_DATA_HOME", (path_ / "data").string()},
-        {"XDG_STATE_HOME", (path_ / "state").string()},
-        {"XDG_RUNTIME_DIR", (path_ / "runtime").string()},
-        {"XDG_DOWNLOAD_DIR", (path_ / "Downloads").string()},
+        {"HOME", path().string()},
+        {"XDG_CONFIG_HOME", (path() / "config").string()},
+        {"XDG_CACHE_HOME", (path() / "cache").string()},
+        {"XDG_DATA_HOME", (path() / "data").string()},
+        {"XDG_STATE_HOME", (path() / "state").string()},
+        {"XDG_RUNTIME_DIR", (path() / "runtime").string()},
+        {"XDG_DOWNLOAD_DIR", (path() / "Downloads").string()},
     };
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/temporary_folder.h"
 
 namespace quelby::x11_testing {
 
@@ -40,16 +41,13 @@ class XvfbDisplay {
 class TemporaryHome {
   public:
     TemporaryHome();
-    ~TemporaryHome();
-    TemporaryHome(const TemporaryHome&) = delete;
-    TemporaryHome& operator=(const TemporaryHome&) = delete;
 
-    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    [[nodiscard]] const std::filesystem::path& path() const { return folder_.path(); }
     // HOME, XDG_{CONFIG,CACHE,DATA,STATE}_HOME and XDG_RUNTIME_DIR inside it.
     [[nodiscard]] std::vector<EnvChange> environment() const;
 
   private:
-    std::filesystem::path path_;
+    test_support::TemporaryFolder folder_;
 };
 
 // The X window (top level, mapped or not) whose _NET_WM_NAME is exactly `title`, waiting for it
