@@ -264,8 +264,18 @@ TEST_F(FrontendServerTest, OversizedOrMalformedRequestsGetAClientErrorAndTheServ
         many_fields += "X-" + std::to_string(i) + ": 1\r\n";
     }
     many_fields += "\r\n";
+    const std::string body_over_limit =
+        "Content-Length: " + std::to_string(SERVE_BODY_LIMIT + 1) + "\r\n\r\n";
     const std::pair<std::string, int> cases[] = {
-        {long_line, 431},
+        {long_line, 414},
+        // The same target without the rest of the line: the target is what does not fit.
+        {"GET /" + std::string(SERVE_HEADER_LIMIT, 'a'), 414},
+        // The line fits; the fields after it do not.
+        {"GET /" + std::string(SERVE_HEADER_LIMIT / 2, 'a') +
+             " HTTP/1.1\r\nX: " + std::string(SERVE_HEADER_LIMIT, 'v'),
+         431},
+        {"POST /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n" + body_over_limit, 413},
+        {"GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n" + body_over_limit, 413},
         {many_fields, 431},
         {"GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\nX: " +
              std::string(SERVE_HEADER_LIMIT, 'v') + "\r\n\r\n",
@@ -285,6 +295,53 @@ TEST_F(FrontendServerTest, OversizedOrMalformedRequestsGetAClientErrorAndTheServ
     const auto after = http_request(port(), "GET", "/js_app.html");
     ASSERT_TRUE(after.has_value());
     EXPECT_EQ(after->status, 200);
+}
+
+// A target in absolute form names a host of its own: a foreign one is refused as a foreign Host
+// is, however harmless the Host header beside it.
+TEST_F(FrontendServerTest, AnAbsoluteTargetsHostIsCheckedAsTheHostHeaderIs) {
+    const std::string own = "127.0.0.1:" + std::to_string(port());
+    const std::pair<std::string, int> cases[] = {
+        {"http://" + own + "/js_app.html", 200},
+        {"http://localhost/js_app.html", 200},
+        {"HTTP://[::1]:1/js_app.html?x=1", 200},
+        {"http://evil.example/js_app.html", 403},
+        {"http://evil.example", 403},
+        {"https://EVIL.example:443/", 403},
+        {"http://localhost.evil.example/js_app.html", 403},
+        {"http://evil.example?/js_app.html", 403},
+        {"http://user@127.0.0.1/js_app.html", 400},
+        {"http:///js_app.html", 400},
+    };
+    for (const auto& [target, status] : cases) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(connection.send("GET " + target + " HTTP/1.1\r\nHost: " + own + "\r\n\r\n"));
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << target;
+        EXPECT_EQ(reply->status, status) << target;
+    }
+}
+
+// A client may end what it sent before with a line break too many: one empty line before the
+// request line is skipped, on a new connection and between kept-alive requests, but no more.
+TEST_F(FrontendServerTest, OneEmptyLineBeforeTheRequestLineIsIgnored) {
+    const std::string request = "GET /Images/3d-center.svg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string svg = text_of(entry("Images/3d-center.svg").bytes);
+    HttpConnection connection(port());
+    ASSERT_TRUE(connection.send("\r\n" + request + "\r\n" + request + request));
+    for (int i = 0; i < 3; ++i) {
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << i;
+        EXPECT_EQ(reply->status, 200) << i;
+        EXPECT_EQ(reply->body, svg) << i;
+    }
+    for (const std::string_view before : {"\r\n\r\n", " \r\n"}) {
+        HttpConnection refused(port());
+        ASSERT_TRUE(refused.send(std::string(before) + request));
+        const auto reply = refused.read_reply();
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->status, 400);
+    }
 }
 
 TEST_F(FrontendServerTest, SlowClientsDoNotStallOthers) {
@@ -332,6 +389,74 @@ TEST_F(FrontendServerTest, KeepsConnectionsAliveAndAnswersPipelinedRequestsInOrd
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->status, 200);
     EXPECT_TRUE(old.closed_by_peer());
+}
+
+// A full connection table never turns a new client away: the connection that has gone longest
+// without completing a request makes room for it.
+class FullConnectionTable : public ::testing::Test {
+  protected:
+    static constexpr std::size_t LIMIT = 4;
+    void SetUp() override {
+        auto listening = FrontendServer::listen("127.0.0.1:0", FrontendServer::StopOn::Call, LIMIT);
+        ASSERT_TRUE(listening.has_value()) << listening.error().messages().front();
+        server_ = std::move(*listening);
+        thread_ =
+            std::thread([this] { static_cast<void>(server_->run(std::string(FRONT_END_TARGET))); });
+    }
+    void TearDown() override {
+        if (server_) {
+            server_->stop();
+            thread_.join();
+        }
+    }
+    // One request on `connection`, answered.
+    [[nodiscard]] static bool served(HttpConnection& connection) {
+        if (!connection.send("HEAD /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) {
+            return false;
+        }
+        const auto reply = connection.read_reply(/*no_body=*/true);
+        return reply && reply->status == 200;
+    }
+
+    std::unique_ptr<FrontendServer> server_;
+    std::thread thread_;
+};
+
+TEST_F(FullConnectionTable, ClientsThatNeverFinishARequestMakeRoomOldestFirst) {
+    std::vector<std::unique_ptr<HttpConnection>> stalled;
+    for (std::size_t i = 0; i < LIMIT; ++i) {
+        stalled.push_back(std::make_unique<HttpConnection>(server_->port()));
+        ASSERT_TRUE(stalled.back()->send("GET /js_app.ht"));
+    }
+    // Each new client stays connected, so that the table is full again for the next.
+    std::vector<std::unique_ptr<HttpConnection>> fresh;
+    for (std::size_t i = 0; i < 2; ++i) {
+        fresh.push_back(std::make_unique<HttpConnection>(server_->port()));
+        EXPECT_TRUE(served(*fresh.back())) << i;
+        EXPECT_TRUE(stalled[i]->closed_by_peer()) << i;
+    }
+    // The later ones still hold their place and may finish their request.
+    ASSERT_TRUE(stalled[3]->send("ml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const auto reply = stalled[3]->read_reply();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->status, 200);
+}
+
+TEST_F(FullConnectionTable, AKeptAliveConnectionThatIsStillAskingKeepsItsPlace) {
+    std::vector<std::unique_ptr<HttpConnection>> kept;
+    for (std::size_t i = 0; i < LIMIT; ++i) {
+        kept.push_back(std::make_unique<HttpConnection>(server_->port()));
+        ASSERT_TRUE(served(*kept.back())) << i;
+    }
+    // The first asks again: the second is now the one that has waited longest.
+    ASSERT_TRUE(served(*kept[0]));
+    HttpConnection fresh(server_->port());
+    EXPECT_TRUE(served(fresh));
+    EXPECT_TRUE(kept[1]->closed_by_peer());
+    for (const std::size_t i : {0, 2, 3}) {
+        EXPECT_TRUE(served(*kept[i])) << i;
+    }
+    EXPECT_TRUE(served(fresh));
 }
 
 // "/" after the debuggee restarted: where the lookup says now, else where it said last.
@@ -469,6 +594,17 @@ TEST(FrontendServerListen, ServesOnIpv6LoopbackAndByName) {
     auto named = FrontendServer::listen("localhost:0");
     ASSERT_TRUE(named.has_value());
     EXPECT_EQ((*named)->origin(), "http://localhost:" + std::to_string((*named)->port()));
+}
+
+// The unspecified address, however it is written, is shown as the loopback address, which a
+// browser on this machine can open; a name for it ("0", "0.0") is no address to print.
+TEST(FrontendServerListen, AnyAddressInItsShortFormsIsShownAsLoopback) {
+    for (const std::string_view address : {"0.0.0.0:0", "0:0", "0.0:0", "0.0.0:0"}) {
+        auto any = FrontendServer::listen(address);
+        ASSERT_TRUE(any.has_value()) << address;
+        EXPECT_EQ((*any)->origin(), "http://127.0.0.1:" + std::to_string((*any)->port()))
+            << address;
+    }
 }
 
 }  // namespace

@@ -292,6 +292,25 @@ TEST(Serve, RootFollowsTheDebuggeeToItsNewTargetAndSaysSoUnlessToldNotTo) {
     }
 }
 
+// "0" is the unspecified address to the resolver, as "0.0.0.0" is: the printed URL is the
+// loopback one in both cases, which a browser here can open.
+TEST(Serve, TheAnyAddressInShortFormPrintsTheLoopbackUrl) {
+    FakeInspector fake({FakeAnswer{fake_list()}});
+    for (const std::string_view flag : {"--serve=0.0.0.0:0", "--serve=0:0"}) {
+        SCOPED_TRACE(flag);
+        ServedProgram served = start_serving(fake, {std::string(flag)});
+        ASSERT_EQ(served.lines.size(), 3U);
+        ASSERT_TRUE(served.url.starts_with("http://127.0.0.1:")) << served.url;
+        ASSERT_NE(served.port, 0) << served.url;
+        const auto page =
+            http_request(served.port, "GET", served.url.substr(served.url.find('/', 7)));
+        ASSERT_TRUE(page.has_value());
+        EXPECT_EQ(page->status, 200);
+        served.program->send_signal(SIGINT);
+        EXPECT_EQ(served.program->wait_exit(Clock::now() + 5s), std::optional<int>(0));
+    }
+}
+
 TEST(Serve, AnAddressItCannotServeOnIsReportedAfterDiscovery) {
     FakeInspector fake({FakeAnswer{fake_list()}});
     const auto result = run_process({inspector_binary(), "--serve=nonsense", fake.address()});

@@ -125,9 +125,36 @@ TEST(OriginFor, NamesTheAddressABrowserOnThisMachineOpens) {
         {"", address(Family::V6, v6_doc, 1), "http://[2001:db8::1:0:0:7]:1"},
         {"", address(Family::V6, v6_runs, 1), "http://[1:0:0:2::3]:1"},
         {"localhost", address(Family::V4, {127, 0, 0, 1}, 4), "http://localhost:4"},
+        // A name of the unspecified address (the resolver reads "0" and "0.0" as 0.0.0.0) is no
+        // more openable than the address itself.
+        {"0", address(Family::V4, any, 6), "http://127.0.0.1:6"},
+        {"0.0", address(Family::V4, any, 6), "http://127.0.0.1:6"},
+        {"anywhere", address(Family::V6, any, 7), "http://[::1]:7"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(origin_for(c.name, c.bound), c.origin);
+    }
+}
+
+TEST(TargetAuthority, IsTheHostPartOfAnAbsoluteTargetOnly) {
+    const std::pair<std::string_view, std::optional<std::string_view>> cases[] = {
+        {"http://evil.example/js_app.html", "evil.example"},
+        {"HTTP://127.0.0.1:9230", "127.0.0.1:9230"},
+        {"https://[::1]:1?x=/y", "[::1]:1"},
+        {"http://h#/", "h"},
+        {"http://user@h/", "user@h"},
+        {"http:///js_app.html", ""},
+        {"x-1.y+z://h/", "h"},
+        {"/js_app.html", std::nullopt},
+        {"//evil.example/js_app.html", std::nullopt},  // a path of an empty first segment
+        {"/x?u=http://evil.example/", std::nullopt},
+        {"http:evil.example/", std::nullopt},
+        {"1http://h/", std::nullopt},
+        {"*", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [target, authority] : cases) {
+        EXPECT_EQ(target_authority(target), authority) << target;
     }
 }
 

@@ -326,6 +326,15 @@ TEST(FetchBound, ATricklingPeerCannotOutliveTheDeadlinePlusOneReceiveTimeout) {
     EXPECT_LT(since(start), 2000ms);
 }
 
+TEST(FetchBound, TheOvertimeMessageNamesTheBoundsInForce) {
+    std::string expected = "inspector reply not complete within the fetch deadline (";
+    expected += std::to_string(std::chrono::milliseconds(FETCH_DEADLINE).count());
+    expected += " ms) and one receive time-out (";
+    expected += std::to_string(RECEIVE_TIMEOUT.count());
+    expected += " ms)";
+    EXPECT_EQ(ATTEMPT_OVERTIME, expected);
+}
+
 TEST(FetchBound, TheLastReceiveWaitsOnlyForWhatIsLeft) {
     // A silent peer, and 600 ms left of the attempt when the receive starts (the deadline was
     // 2400 ms ago): the receive gives up after those 600 ms with the bound's message, not the

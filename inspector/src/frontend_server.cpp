@@ -1,8 +1,10 @@
 #include "frontend_server.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -12,6 +14,7 @@
 #include "asset_route.h"
 #include "asset_table.h"
 #include "frontend_url.h"
+#include "http_reason_phrase.h"
 #include "random_token.h"
 #include "resource_load.h"
 #include "serve_host_routes.h"
@@ -91,19 +94,11 @@ std::span<const char> bytes_span(std::span<const std::uint8_t> bytes) {
 }
 
 std::string_view reason_text(http::status status) {
-    switch (status) {
-        case http::status::bad_request:
-            return "Bad Request";
-        case http::status::forbidden:
-            return "Forbidden";
-        case http::status::method_not_allowed:
-            return "Method Not Allowed";
-        case http::status::request_header_fields_too_large:
-            return "Request Header Fields Too Large";
-        default:
-            // The scheme handler's 404 body.
-            return {reinterpret_cast<const char*>(NOT_FOUND_BODY.data()), NOT_FOUND_BODY.size()};
+    if (status == http::status::not_found) {
+        // The scheme handler's 404 body.
+        return {reinterpret_cast<const char*>(NOT_FOUND_BODY.data()), NOT_FOUND_BODY.size()};
     }
+    return http_reason_phrase(static_cast<int>(status));
 }
 
 // A head the parser refused, as opposed to a peer that left (before or within a head).
@@ -154,12 +149,16 @@ class DateCache {
     std::string text_;
 };
 
+class Connection;
+
 }  // namespace
 
 struct FrontendServer::Impl {
-    // Declared before the io_context: connections, destroyed with its pending handlers, count
-    // themselves out of `connections`.
-    std::size_t connections = 0;
+    // The connections that count against the limit, the one that has gone longest without
+    // completing a request first. Declared before the io_context: connections, destroyed with its
+    // pending handlers, take themselves out of it.
+    std::list<Connection*> connections;
+    std::size_t max_connections = SERVE_MAX_CONNECTIONS;
     std::string bound_name;
     std::string origin;
     std::string front_end_target;
@@ -207,16 +206,35 @@ namespace {
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
     Connection(tcp::socket socket, FrontendServer::Impl& server)
-        : stream_(std::move(socket)), server_(server) {
-        ++server_.connections;
+        : stream_(std::move(socket)),
+          server_(server),
+          place_(server_.connections.insert(server_.connections.end(), this)) {}
+    ~Connection() {
+        if (counted_) {
+            server_.connections.erase(place_);
+        }
     }
-    ~Connection() { --server_.connections; }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     void read_request() {
+        skipped_empty_line_ = false;
+        read_head();
+    }
+
+    // Closes the connection to make room for a new one. It leaves the table at once: its pending
+    // operations may still end after the next accept.
+    void evict() {
+        server_.connections.erase(place_);
+        counted_ = false;
+        close();
+    }
+
+  private:
+    void read_head() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(SERVE_HEADER_LIMIT));
+        parser_->body_limit(SERVE_BODY_LIMIT);
         stream_.expires_after(READ_TIMEOUT);
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = shared_from_this()](beast::error_code error, std::size_t) {
@@ -224,17 +242,63 @@ class Connection : public std::enable_shared_from_this<Connection> {
                                 });
     }
 
-  private:
     void on_header(beast::error_code error) {
         if (error == http::error::header_limit || error == http::error::buffer_overflow) {
-            send_error(http::status::request_header_fields_too_large, 11);
+            send_error(target_overflowed() ? http::status::uri_too_long
+                                           : http::status::request_header_fields_too_large,
+                       11);
+        } else if (error == http::error::body_limit) {
+            send_error(http::status::payload_too_large, 11);
+        } else if (is_malformed_request(error) && !skipped_empty_line_ &&
+                   buffered().starts_with("\r\n")) {
+            // A client may end what it sent before (a body, a request) with a line break too
+            // many; one is forgiven.
+            buffer_.consume(2);
+            skipped_empty_line_ = true;
+            read_head();
         } else if (is_malformed_request(error)) {
             send_error(http::status::bad_request, 11);
         } else if (error || !parser_) {
             close();  // the peer left, reset or timed out
         } else {
+            if (counted_) {
+                // The most recent to complete a request: the last to be closed for room.
+                server_.connections.splice(server_.connections.end(), server_.connections, place_);
+            }
             answer(*parser_);
         }
+    }
+
+    // The bytes read and not yet parsed.
+    [[nodiscard]] std::string_view buffered() const {
+        return {static_cast<const char*>(buffer_.data().data()), buffer_.size()};
+    }
+
+    // Whether a head over the limit broke off inside its request target: the request line has not
+    // ended, and nothing but the target follows its first blank.
+    [[nodiscard]] bool target_overflowed() const {
+        const std::string_view head = buffered();
+        if (head.find('\n') != std::string_view::npos) {
+            return false;
+        }
+        const std::size_t blank = head.find(' ');
+        return blank != std::string_view::npos &&
+               head.find(' ', blank + 1) == std::string_view::npos;
+    }
+
+    // Answers a host that is not allowed; false then.
+    bool host_allowed(std::string_view host, unsigned version) {
+        switch (serve::check_host(host, server_.bound_name)) {
+            case serve::HostVerdict::Allowed:
+                return true;
+            case serve::HostVerdict::Forbidden:
+                send_error(http::status::forbidden, version);
+                return false;
+            case serve::HostVerdict::Malformed:
+                send_error(http::status::bad_request, version);
+                return false;
+        }
+        return false;
     }
 
     void answer(const http::request_parser<http::empty_body>& parser) {
@@ -261,15 +325,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
             send_error(http::status::bad_request, version);
             return;
         }
-        switch (serve::check_host(std_view(hosts.first->value()), server_.bound_name)) {
-            case serve::HostVerdict::Allowed:
-                break;
-            case serve::HostVerdict::Forbidden:
-                send_error(http::status::forbidden, version);
-                return;
-            case serve::HostVerdict::Malformed:
-                send_error(http::status::bad_request, version);
-                return;
+        if (!host_allowed(std_view(hosts.first->value()), version)) {
+            return;
+        }
+        // A target in absolute form names its host as well, and that name is the one the request
+        // is for: a foreign name there must not pass behind an allowed Host.
+        if (const auto authority = serve::target_authority(std_view(request.target()));
+            authority && !host_allowed(*authority, version)) {
+            return;
         }
         if (static_cast<std::size_t>(std::distance(request.begin(), request.end())) >
             SERVE_MAX_FIELDS) {
@@ -477,6 +540,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     beast::tcp_stream stream_;
     FrontendServer::Impl& server_;
+    // This connection's place in the server's table while it counts against the limit.
+    std::list<Connection*>::iterator place_;
+    bool counted_ = true;
+    bool skipped_empty_line_ = false;  // before the request being read
     // Bounded: a head larger than the parser's limit fails before the buffer grows further.
     beast::flat_buffer buffer_{SERVE_HEADER_LIMIT * 4};
     std::optional<http::request_parser<http::empty_body>> parser_;
@@ -505,12 +572,14 @@ void FrontendServer::Impl::accept() {
             });
             return;
         }
-        if (connections < SERVE_MAX_CONNECTIONS) {
-            boost::system::error_code ignored;
-            socket.set_option(tcp::no_delay(true), ignored);
-            std::make_shared<Connection>(std::move(socket), *this)->read_request();
+        // A full table makes room rather than turning the new client away: otherwise clients that
+        // never finish a request, or keep idle connections alive, would lock everyone else out.
+        while (!connections.empty() && connections.size() >= max_connections) {
+            connections.front()->evict();
         }
-        // Over the limit the socket is closed as it goes out of scope.
+        boost::system::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
+        std::make_shared<Connection>(std::move(socket), *this)->read_request();
         accept();
     });
 }
@@ -561,7 +630,8 @@ std::uint16_t FrontendServer::port() const {
 }
 
 Result<std::unique_ptr<FrontendServer>> FrontendServer::listen(std::string_view address,
-                                                               StopOn stop_on) {
+                                                               StopOn stop_on,
+                                                               std::size_t max_connections) {
     const auto fail = [&](ErrorChain cause) {
         return std::unexpected(std::move(cause).with_context("failed to serve the front end on " +
                                                              std::string(address)));
@@ -571,6 +641,7 @@ Result<std::unique_ptr<FrontendServer>> FrontendServer::listen(std::string_view 
         return fail(std::move(plan.error()));
     }
     auto impl = std::make_unique<Impl>();
+    impl->max_connections = std::max<std::size_t>(max_connections, 1);
     net::SocketAddress bound;
     if (const auto* literal = std::get_if<net::SocketAddress>(&*plan)) {
         bound = *literal;

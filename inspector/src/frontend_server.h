@@ -3,6 +3,7 @@
 // or the inspector's traffic (the browser talks to the inspector directly).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +19,10 @@ namespace quelby {
 inline constexpr std::size_t SERVE_HEADER_LIMIT =
     std::size_t{16} * 1024;  // request line and header fields
 inline constexpr std::size_t SERVE_MAX_FIELDS = 100;
+// A body is never read, but one announced larger than this is refused outright (413).
+inline constexpr std::uint64_t SERVE_BODY_LIMIT = std::uint64_t{1024} * 1024;
+// Connections held at once. A new client is always served: when the table is full, the connection
+// that has gone longest without completing a request is closed to make room for it.
 inline constexpr std::size_t SERVE_MAX_CONNECTIONS = 512;
 
 class FrontendServer {
@@ -31,8 +36,10 @@ class FrontendServer {
     // listens. Nothing is accepted before run(), but stop requests are watched from here on, so
     // that one arriving while the address is being printed ends run() at once rather than the
     // process. Fails with "failed to serve the front end on {address}" and the cause.
-    static Result<std::unique_ptr<FrontendServer>> listen(std::string_view address,
-                                                          StopOn stop_on = StopOn::Call);
+    // `max_connections` (at least 1) is the size of the connection table.
+    static Result<std::unique_ptr<FrontendServer>> listen(
+        std::string_view address, StopOn stop_on = StopOn::Call,
+        std::size_t max_connections = SERVE_MAX_CONNECTIONS);
 
     ~FrontendServer();
     FrontendServer(const FrontendServer&) = delete;

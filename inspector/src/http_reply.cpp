@@ -8,20 +8,6 @@
 #include "utf8.h"
 
 namespace quelby::http {
-namespace {
-
-constexpr std::string_view BLANKS = " \t";
-
-std::string_view trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(BLANKS);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t last = text.find_last_not_of(BLANKS);
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host,
                                                Version version) {
@@ -51,12 +37,12 @@ std::optional<int> status_code(std::string_view line) {
     if (blank == std::string_view::npos || line.size() < blank + 4) {
         return std::nullopt;
     }
-    const std::string_view code = line.substr(blank + 1, 3);
     const bool ends = line.size() == blank + 4 || line[blank + 4] == ' ';
-    if (!ends || code.find_first_not_of("0123456789") != std::string_view::npos) {
+    const auto code = parse_decimal(line.substr(blank + 1, 3), 999U);
+    if (!ends || !code) {
         return std::nullopt;
     }
-    return (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+    return static_cast<int>(*code);
 }
 
 bool status_line_accepted(std::string_view line) {
@@ -79,31 +65,22 @@ std::optional<std::size_t> declared_content_length(std::string_view head) {
         if (colon == std::string_view::npos) {
             continue;
         }
-        const std::string_view name = trim(line.substr(0, colon));
-        const std::string_view value = trim(line.substr(colon + 1));
+        const std::string_view name = trim_blanks(line.substr(0, colon));
+        const std::string_view value = trim_blanks(line.substr(colon + 1));
         if (equals_ignoring_ascii_case(name, "transfer-encoding")) {
             return std::nullopt;  // the length is not the body's then
         }
         if (!equals_ignoring_ascii_case(name, "content-length")) {
             continue;
         }
-        if (value.empty() || value.size() > 18 ||
-            value.find_first_not_of("0123456789") != std::string_view::npos) {
+        // At most 18 digits, however many of them are leading zeros.
+        const auto parsed = value.size() > 18
+                                ? std::nullopt
+                                : parse_decimal(value, std::numeric_limits<std::size_t>::max());
+        if (!parsed || (length && *length != *parsed)) {
             return std::nullopt;
         }
-        // At most 18 digits: the value fits 64 bits, and the cap below keeps it within size_t.
-        std::uint64_t wide = 0;
-        for (const char c : value) {
-            wide = wide * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        if (wide > std::numeric_limits<std::size_t>::max()) {
-            return std::nullopt;
-        }
-        const auto parsed = static_cast<std::size_t>(wide);
-        if (length && *length != parsed) {
-            return std::nullopt;
-        }
-        length = parsed;
+        length = *parsed;
     }
     return length;
 }

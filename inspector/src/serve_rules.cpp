@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 
 #include "ascii_text.h"
 #include "debugger_address.h"
@@ -18,32 +19,15 @@ constexpr std::array<std::string_view, 7> WEEKDAYS = {"Sun", "Mon", "Tue", "Wed"
 constexpr std::array<std::string_view, 12> MONTHS = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// The fixed-width fields of a date and a Host's port: a handful of digits, never near the bound.
 std::optional<unsigned> digits(std::string_view text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    unsigned value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value;
+    return parse_decimal(text, std::numeric_limits<unsigned>::max());
 }
 
 // RFC 3986 reg-name without percent-escapes: unreserved and sub-delims.
 bool is_name_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            std::string_view("-._~!$&'()*+,;=").find(c) != std::string_view::npos;
-}
-
-std::string_view trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // The canonical text of an IPv6 address (RFC 5952): lower-case hex groups without leading zeros,
@@ -142,12 +126,12 @@ std::string entity_tag(const std::array<std::uint8_t, 32>& sha256) {
 }
 
 bool if_none_match_matches(std::string_view header_value, std::string_view etag) {
-    if (trim(header_value) == "*") {
+    if (trim_blanks(header_value) == "*") {
         return true;
     }
     while (!header_value.empty()) {
         const std::size_t comma = header_value.find(',');
-        std::string_view candidate = trim(header_value.substr(0, comma));
+        std::string_view candidate = trim_blanks(header_value.substr(0, comma));
         header_value = comma == std::string_view::npos ? "" : header_value.substr(comma + 1);
         if (candidate.starts_with("W/")) {
             candidate.remove_prefix(2);
@@ -195,6 +179,20 @@ HostVerdict check_host(std::string_view host_value, std::string_view bound_name)
     return HostVerdict::Forbidden;
 }
 
+std::optional<std::string_view> target_authority(std::string_view target) {
+    // scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ), then "://" before the authority.
+    const auto scheme_end = std::ranges::find_if_not(target, [](char c) {
+        return is_ascii_alpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    });
+    const auto scheme_length = static_cast<std::size_t>(scheme_end - target.begin());
+    if (scheme_length == 0 || !is_ascii_alpha(target[0]) ||
+        !target.substr(scheme_length).starts_with("://")) {
+        return std::nullopt;
+    }
+    const std::string_view rest = target.substr(scheme_length + 3);
+    return rest.substr(0, rest.find_first_of("/?#"));
+}
+
 std::string frontend_target(std::string_view ws_target, bool secure, std::string_view secret) {
     // Without a secret, the embedded start page itself; with one, the page that loads the
     // embedder first.
@@ -218,10 +216,12 @@ std::string frontend_target(std::string_view ws_target, bool secure, std::string
 }
 
 std::string origin_for(std::string_view bound_name, const net::SocketAddress& bound) {
-    if (!bound_name.empty()) {
+    const net::SocketAddress shown = net::loopback_if_unspecified(bound);
+    // A name of the unspecified address ("0" and "0.0" are, to the resolver) is shown as that
+    // address is, for the same reason.
+    if (!bound_name.empty() && shown == bound) {
         return "http://" + std::string(bound_name) + ":" + std::to_string(bound.port);
     }
-    const net::SocketAddress shown = net::loopback_if_unspecified(bound);
     if (shown.family == net::Family::V4) {
         return "http://" + net::to_string(shown);
     }

@@ -37,6 +37,10 @@ enum class HostVerdict : std::uint8_t {
 // literal address); names compare without regard to letter case.
 HostVerdict check_host(std::string_view host_value, std::string_view bound_name);
 
+// The authority of a request target in absolute form ("http://HOST:PORT/path" gives "HOST:PORT",
+// possibly empty); nullopt for any other form, the usual "/path?query" included.
+std::optional<std::string_view> target_authority(std::string_view target);
+
 // Where the front end for `ws_target` is served:
 // "/js_app.html?ws=...&experiments=true&v8only=true" ("wss=" with `secure`); with the run's
 // `secret`, the start page that loads the embedder first:
@@ -47,7 +51,7 @@ std::string frontend_target(std::string_view ws_target, bool secure = false,
 // The origin browsers use for a server listening on `bound`: "http://NAME:PORT" when it was given
 // by a host name, else the literal address ("http://127.0.0.1:PORT", "http://[::1]:PORT"). An
 // unspecified address (0.0.0.0, ::) is shown as the loopback address of its family, which is what
-// a browser on the same machine can open.
+// a browser on the same machine can open, whatever name it was given by.
 std::string origin_for(std::string_view bound_name, const net::SocketAddress& bound);
 
 }  // namespace quelby::serve

@@ -1,5 +1,6 @@
 #include "socket_address.h"
 
+#include "ascii_text.h"
 #include "percent_encoding.h"
 
 #include <algorithm>
@@ -8,30 +9,6 @@
 
 namespace quelby::net {
 namespace {
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// Decimal digits only, no sign, value at most `max`.
-template <class T>
-std::optional<T> parse_decimal(std::string_view text, T max) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    T value = 0;
-    for (const char c : text) {
-        if (!is_digit(c)) {
-            return std::nullopt;
-        }
-        const auto digit = static_cast<T>(c - '0');
-        if (value > (max - digit) / 10) {
-            return std::nullopt;
-        }
-        value = static_cast<T>(value * 10 + digit);
-    }
-    return value;
-}
 
 // Parses one hexadecimal group of one to four digits.
 std::optional<std::uint16_t> parse_group(std::string_view text) {

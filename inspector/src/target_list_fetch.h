@@ -2,6 +2,8 @@
 // short pause until a deadline.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -21,10 +23,38 @@ inline constexpr std::chrono::milliseconds RECEIVE_TIMEOUT{3000};
 inline constexpr std::size_t MAX_REPLY_BYTES = std::size_t{16} * 1024 * 1024;
 
 inline constexpr std::string_view CONNECT_CONTEXT_PREFIX = "connect to inspector at ";
-// An attempt whose reply is still arriving when its time is up (see fetch_once).
-inline constexpr std::string_view ATTEMPT_OVERTIME =
-    "inspector reply not complete within the fetch deadline (5000 ms) and one receive time-out "
-    "(3000 ms)";
+
+namespace detail {
+
+constexpr std::string milliseconds_text(std::chrono::milliseconds duration) {
+    auto count = duration.count();
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' + count % 10));
+        count /= 10;
+    } while (count > 0);
+    return digits + " ms";
+}
+
+constexpr std::string attempt_overtime_text() {
+    return "inspector reply not complete within the fetch deadline (" +
+           milliseconds_text(FETCH_DEADLINE) + ") and one receive time-out (" +
+           milliseconds_text(RECEIVE_TIMEOUT) + ")";
+}
+
+// The text kept at compile time, so that it always names the bounds in force.
+inline constexpr auto ATTEMPT_OVERTIME_TEXT = [] {
+    std::array<char, attempt_overtime_text().size()> text{};
+    std::ranges::copy(attempt_overtime_text(), text.begin());
+    return text;
+}();
+
+}  // namespace detail
+
+// An attempt whose reply is still arriving when its time is up (see fetch_once); it names
+// FETCH_DEADLINE and RECEIVE_TIMEOUT in milliseconds.
+inline constexpr std::string_view ATTEMPT_OVERTIME{detail::ATTEMPT_OVERTIME_TEXT.data(),
+                                                   detail::ATTEMPT_OVERTIME_TEXT.size()};
 
 // Asked for when /json is not found, to tell an inspector of another protocol.
 inline constexpr std::string_view VERSION_PATH = "/json/version";

@@ -1,7 +1,6 @@
 #include "target_list_json.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -58,12 +57,7 @@ class TargetChoice {
             index_ = 0;
             return;
         }
-        std::size_t index = 0;
-        const char* end = selector_->data() + selector_->size();
-        const auto [stop, error] = std::from_chars(selector_->data(), end, index);
-        if (error == std::errc{} && stop == end && selector_->front() != '+') {
-            index_ = index;
-        }
+        index_ = parse_decimal(*selector_, std::numeric_limits<std::size_t>::max());
     }
 
     // Every element of the root array, in order; `fields` is nullopt for one that is no object.
