@@ -1,4 +1,5 @@
 #include "debugger_address.h"
+#include "frontend_url.h"
 
 #include <gtest/gtest.h>
 
@@ -146,12 +147,12 @@ TEST(FrontendUrl, DefaultsToTheEmbeddedFrontEndOrFillsTheTemplate) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tmpl.value_or("(unset)"));
-        EXPECT_EQ(frontend_url_from(c.ws, c.tmpl), c.url);
+        EXPECT_EQ(frontend_url_from({c.ws, false}, c.tmpl), c.url);
     }
     // A wss:// target asks the front end for TLS; a template is the user's to write.
-    EXPECT_EQ(frontend_url_from("h/x", std::nullopt, true),
+    EXPECT_EQ(frontend_url_from({"h/x", true}, std::nullopt),
               "http://devtools.localhost/js_app.html?wss=h/x&experiments=true&v8only=true");
-    EXPECT_EQ(frontend_url_from("h/x", "t={ws}", true), "t=h/x");
+    EXPECT_EQ(frontend_url_from({"h/x", true}, "t={ws}"), "t=h/x");
 }
 
 // Three targets as an embedder might list them; the second has no address of its own.
@@ -164,13 +165,12 @@ constexpr std::string_view THREE = R"([
 ])";
 
 TEST(ListenerOf, AWebSocketAddressIsLookedUpAgainAtItsHostAndPort) {
-    using Kind = InspectorAddress::Kind;
-    EXPECT_EQ(listener_of({Kind::WebSocket, "127.0.0.1:9229/0f2c-uuid", false}),
-              (InspectorAddress{Kind::Listener, "127.0.0.1:9229", false}));
-    EXPECT_EQ(listener_of({Kind::WebSocket, "[::1]:9229/devtools/page/ABC", true}),
-              (InspectorAddress{Kind::Listener, "[::1]:9229", false}));
-    EXPECT_EQ(listener_of({Kind::Listener, "localhost:9229", false}),
-              (InspectorAddress{Kind::Listener, "localhost:9229", false}));
+    EXPECT_EQ(listener_of(WsTarget{"127.0.0.1:9229/0f2c-uuid", false}),
+              InspectorAddress(ListenerAddress{"127.0.0.1:9229"}));
+    EXPECT_EQ(listener_of(WsTarget{"[::1]:9229/devtools/page/ABC", true}),
+              InspectorAddress(ListenerAddress{"[::1]:9229"}));
+    EXPECT_EQ(listener_of(ListenerAddress{"localhost:9229"}),
+              InspectorAddress(ListenerAddress{"localhost:9229"}));
 }
 
 TEST(SelectTarget, ByIndexThenIdThenTitleOrUrlText) {
@@ -194,7 +194,7 @@ TEST(SelectTarget, ByIndexThenIdThenTitleOrUrlText) {
         SCOPED_TRACE(c.selector.value_or("(none)"));
         const auto chosen = select_target(THREE, c.selector);
         ASSERT_TRUE(chosen.has_value()) << format_report(chosen.error());
-        EXPECT_EQ(chosen->ws_target, c.target);
+        EXPECT_EQ(chosen->address, c.target);
         EXPECT_EQ(chosen->secure, c.secure);
     }
     // Chosen but without an address: the message of the first target without one.
@@ -207,7 +207,7 @@ TEST(SelectTarget, ByIndexThenIdThenTitleOrUrlText) {
     // An index beyond the list is looked for as an id and as text.
     const std::string numbered =
         R"([{"id":"x","url":"http://h:9229/","webSocketDebuggerUrl":"ws://n"}])";
-    EXPECT_EQ(select_target(numbered, "9229")->ws_target, "n");
+    EXPECT_EQ(select_target(numbered, "9229")->address, "n");
 }
 
 TEST(SelectTarget, NoMatchListsTheTargetsOnePerLineEscaped) {
@@ -252,26 +252,28 @@ TEST(FrontendUrl, IsBoundedAtOneMebibyte) {
     // Template: 4 fixed bytes + 2 placeholders; exactly at the bound, then one byte over.
     const std::string tmpl = "a{ws}bc{ws}d";
     const std::string at_bound((FRONTEND_URL_LIMIT - 4) / 2, 'w');
-    const auto fits = frontend_url_from(at_bound, tmpl);
+    const auto fits = frontend_url_from({at_bound, false}, tmpl);
     ASSERT_TRUE(fits.has_value());
     EXPECT_EQ(fits->size(), FRONTEND_URL_LIMIT);
-    const auto over = frontend_url_from(at_bound + "w", tmpl);
+    const auto over = frontend_url_from({at_bound + "w", false}, tmpl);
     ASSERT_FALSE(over.has_value());
     EXPECT_EQ(over.error().messages().front(),
               "the front-end URL would be 1048578 bytes, over the 1 MiB bound (1048576 bytes) "
               "(QUELBY_INSPECTOR_FRONTEND has 2 \"{ws}\" and the ws target is 524287 bytes)");
     // A template over the bound by itself, and sizes past 64 bits, are refused as well.
-    EXPECT_FALSE(frontend_url_from("", std::string(FRONTEND_URL_LIMIT + 1, 'x')).has_value());
+    EXPECT_FALSE(
+        frontend_url_from({"", false}, std::string(FRONTEND_URL_LIMIT + 1, 'x')).has_value());
     std::string many;
     for (int i = 0; i < 1000; ++i) {
         many += "{ws}";
     }
-    EXPECT_FALSE(frontend_url_from(std::string(FRONTEND_URL_LIMIT, 'w'), many).has_value());
+    EXPECT_FALSE(
+        frontend_url_from({std::string(FRONTEND_URL_LIMIT, 'w'), false}, many).has_value());
     // The default address: 41 + target + 29 bytes.
     const std::string base = "http://devtools.localhost/js_app.html?ws=";
     const std::size_t room = FRONTEND_URL_LIMIT - base.size() - FRONTEND_QUERY_TAIL.size();
-    EXPECT_TRUE(frontend_url_from(std::string(room, 'w'), std::nullopt).has_value());
-    const auto default_over = frontend_url_from(std::string(room + 1, 'w'), std::nullopt);
+    EXPECT_TRUE(frontend_url_from({std::string(room, 'w'), false}, std::nullopt).has_value());
+    const auto default_over = frontend_url_from({std::string(room + 1, 'w'), false}, std::nullopt);
     ASSERT_FALSE(default_over.has_value());
     EXPECT_TRUE(default_over.error().messages().front().starts_with(
         frontend_url_too_long_message(FRONTEND_URL_LIMIT + 1)));
@@ -279,14 +281,14 @@ TEST(FrontendUrl, IsBoundedAtOneMebibyte) {
 
 TEST(FrontendUrl, ReadsTheEnvironmentAndIgnoresInvalidUnicode) {
     ::setenv("QUELBY_INSPECTOR_FRONTEND", "t={ws}", 1);
-    EXPECT_EQ(frontend_url("W"), "t=W");
+    EXPECT_EQ(frontend_url({"W", false}), "t=W");
     ::setenv("QUELBY_INSPECTOR_FRONTEND", "", 1);
-    EXPECT_EQ(frontend_url("W"), "");
+    EXPECT_EQ(frontend_url({"W", false}), "");
     ::setenv("QUELBY_INSPECTOR_FRONTEND", "bad\xFF{ws}", 1);
-    EXPECT_EQ(frontend_url("W"),
+    EXPECT_EQ(frontend_url({"W", false}),
               "http://devtools.localhost/js_app.html?ws=W&experiments=true&v8only=true");
     ::unsetenv("QUELBY_INSPECTOR_FRONTEND");
-    EXPECT_EQ(frontend_url("W"),
+    EXPECT_EQ(frontend_url({"W", false}),
               "http://devtools.localhost/js_app.html?ws=W&experiments=true&v8only=true");
 }
 

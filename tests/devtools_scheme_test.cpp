@@ -1,4 +1,5 @@
 #include "devtools_scheme.h"
+#include "frontend_url.h"
 
 #include <gtest/gtest.h>
 

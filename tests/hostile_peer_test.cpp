@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "debugger_address.h"
+#include "frontend_url.h"
 #include "launcher.h"
 #include "quoted_text.h"
 #include "support/child_process.h"

@@ -6,8 +6,6 @@
 namespace quelby {
 namespace {
 
-using Kind = InspectorAddress::Kind;
-
 TEST(InspectorAddressForms, ListenersAndWebSockets) {
     struct Case {
         std::string argument;
@@ -15,32 +13,31 @@ TEST(InspectorAddressForms, ListenersAndWebSockets) {
     };
     const std::vector<Case> cases = {
         // The listener as before, verbatim: the fetch reports its faults as it always has.
-        {"127.0.0.1:9229", {Kind::Listener, "127.0.0.1:9229", false}},
-        {"localhost:+9229", {Kind::Listener, "localhost:+9229", false}},
-        {"9229", {Kind::Listener, "9229", false}},
-        {"-h", {Kind::Listener, "-h", false}},
-        {"", {Kind::Listener, "", false}},
+        {"127.0.0.1:9229", ListenerAddress{"127.0.0.1:9229"}},
+        {"localhost:+9229", ListenerAddress{"localhost:+9229"}},
+        {"9229", ListenerAddress{"9229"}},
+        {"-h", ListenerAddress{"-h"}},
+        {"", ListenerAddress{""}},
         // http:// takes host:port, whatever follows.
-        {"http://127.0.0.1:9229", {Kind::Listener, "127.0.0.1:9229", false}},
-        {"http://127.0.0.1:9229/json/list", {Kind::Listener, "127.0.0.1:9229", false}},
-        {"HTTP://[::1]:9229?x#y", {Kind::Listener, "[::1]:9229", false}},
-        {"http://", {Kind::Listener, "", false}},
+        {"http://127.0.0.1:9229", ListenerAddress{"127.0.0.1:9229"}},
+        {"http://127.0.0.1:9229/json/list", ListenerAddress{"127.0.0.1:9229"}},
+        {"HTTP://[::1]:9229?x#y", ListenerAddress{"[::1]:9229"}},
+        {"http://", ListenerAddress{""}},
         // The listener's own pages without a scheme.
-        {"127.0.0.1:9229/", {Kind::Listener, "127.0.0.1:9229", false}},
-        {"127.0.0.1:9229/json", {Kind::Listener, "127.0.0.1:9229", false}},
-        {"localhost:9229/json/list", {Kind::Listener, "localhost:9229", false}},
+        {"127.0.0.1:9229/", ListenerAddress{"127.0.0.1:9229"}},
+        {"127.0.0.1:9229/json", ListenerAddress{"127.0.0.1:9229"}},
+        {"localhost:9229/json/list", ListenerAddress{"localhost:9229"}},
         // What node prints, with or without its scheme: the target itself.
-        {"ws://127.0.0.1:9229/0f2c5e4a-1b2c",
-         {Kind::WebSocket, "127.0.0.1:9229/0f2c5e4a-1b2c", false}},
-        {"WS://[::1]:9229/abc", {Kind::WebSocket, "[::1]:9229/abc", false}},
-        {"wss://debug.example:443/a/b?c=d", {Kind::WebSocket, "debug.example:443/a/b?c=d", true}},
-        {"wss://debug.example/abc", {Kind::WebSocket, "debug.example/abc", true}},
-        {"ws://[::1]/abc", {Kind::WebSocket, "[::1]/abc", false}},
-        {"127.0.0.1:9229/0f2c5e4a", {Kind::WebSocket, "127.0.0.1:9229/0f2c5e4a", false}},
-        {"localhost:9229/json/version", {Kind::WebSocket, "localhost:9229/json/version", false}},
+        {"ws://127.0.0.1:9229/0f2c5e4a-1b2c", WsTarget{"127.0.0.1:9229/0f2c5e4a-1b2c", false}},
+        {"WS://[::1]:9229/abc", WsTarget{"[::1]:9229/abc", false}},
+        {"wss://debug.example:443/a/b?c=d", WsTarget{"debug.example:443/a/b?c=d", true}},
+        {"wss://debug.example/abc", WsTarget{"debug.example/abc", true}},
+        {"ws://[::1]/abc", WsTarget{"[::1]/abc", false}},
+        {"127.0.0.1:9229/0f2c5e4a", WsTarget{"127.0.0.1:9229/0f2c5e4a", false}},
+        {"localhost:9229/json/version", WsTarget{"localhost:9229/json/version", false}},
         // The port as a plain number in the URL the front end connects to.
-        {"ws://127.0.0.1:+9229/abc", {Kind::WebSocket, "127.0.0.1:9229/abc", false}},
-        {"127.0.0.1:+9229/abc", {Kind::WebSocket, "127.0.0.1:9229/abc", false}},
+        {"ws://127.0.0.1:+9229/abc", WsTarget{"127.0.0.1:9229/abc", false}},
+        {"127.0.0.1:+9229/abc", WsTarget{"127.0.0.1:9229/abc", false}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argument);

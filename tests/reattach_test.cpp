@@ -3,6 +3,8 @@
 // window step over the recording fake backend, from the lost connection to the new navigation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -12,6 +14,7 @@
 
 #include "debugger_address.h"
 #include "fake_host.h"
+#include "frontend_url.h"
 #include "inspector_window.h"
 #include "launcher.h"
 #include "support/fake_inspector.h"
@@ -26,11 +29,16 @@ using std::chrono::milliseconds;
 using webview_host::EventKind;
 using SteadyClock = std::chrono::steady_clock;
 
-std::string target_list(std::string_view id) {
-    return test_support::http_reply("HTTP/1.0 200 OK",
-                                    R"([{"id":")" + std::string(id) +
-                                        R"(","webSocketDebuggerUrl":"ws://127.0.0.1:9229/)" +
-                                        std::string(id) + R"("}])");
+// A list of one target, `id`, whose address takes `scheme` ("ws" or "wss").
+std::string target_list(std::string_view id, std::string_view scheme = "ws") {
+    return test_support::http_reply(
+        "HTTP/1.0 200 OK", R"([{"id":")" + std::string(id) + R"(","webSocketDebuggerUrl":")" +
+                               std::string(scheme) + "://127.0.0.1:9229/" + std::string(id) +
+                               R"("}])");
+}
+
+WsTarget plain(std::string address) {
+    return WsTarget{std::move(address), false};
 }
 
 test_support::FakeAnswer answer(std::string bytes) {
@@ -70,13 +78,13 @@ TEST(LostConnection, OnlyAClosedSocketToTheCurrentTargetCounts) {
 }
 
 // What a watch over `address` finds, or nothing within `limit`.
-std::optional<std::string> watch_for(const std::string& address, const std::string& lost,
-                                     milliseconds limit) {
-    std::promise<std::string> found;
-    std::future<std::string> result = found.get_future();
+std::optional<WsTarget> watch_for(const std::string& address, const WsTarget& lost,
+                                  milliseconds limit) {
+    std::promise<WsTarget> found;
+    std::future<WsTarget> result = found.get_future();
     TargetWatch watch(
         [address](const FetchClock& clock) { return discover_ws_target(address, clock); },
-        [&found](std::string target) { found.set_value(std::move(target)); });
+        [&found](WsTarget target) { found.set_value(std::move(target)); });
     watch.connection_lost(lost);
     if (result.wait_for(limit) != std::future_status::ready) {
         return std::nullopt;
@@ -89,8 +97,8 @@ TEST(TargetWatch, FindsTheNewTargetOnceTheListNamesOne) {
     test_support::FakeInspector inspector(
         {answer(target_list("old")), answer(target_list("old")), answer(target_list("new"))});
     const auto started = SteadyClock::now();
-    EXPECT_EQ(watch_for(inspector.address(), "127.0.0.1:9229/old", milliseconds{5000}),
-              std::optional<std::string>("127.0.0.1:9229/new"));
+    EXPECT_EQ(watch_for(inspector.address(), plain("127.0.0.1:9229/old"), milliseconds{5000}),
+              plain("127.0.0.1:9229/new"));
     EXPECT_EQ(inspector.requests().size(), 3U);
     // A live inspector is asked again at the slower pace.
     EXPECT_GE(SteadyClock::now() - started, 2 * LIVE_TARGET_PAUSE);
@@ -99,14 +107,25 @@ TEST(TargetWatch, FindsTheNewTargetOnceTheListNamesOne) {
 TEST(TargetWatch, TheSameTargetCountsOnlyAfterTheInspectorWasSeenGone) {
     // Refused for a while (the debuggee restarting), then the same id again.
     test_support::FakeInspector restarted({answer(target_list("same"))}, milliseconds{400});
-    EXPECT_EQ(watch_for(restarted.address(), "127.0.0.1:9229/same", milliseconds{5000}),
-              std::optional<std::string>("127.0.0.1:9229/same"));
+    EXPECT_EQ(watch_for(restarted.address(), plain("127.0.0.1:9229/same"), milliseconds{5000}),
+              plain("127.0.0.1:9229/same"));
 
     // Always there with the lost target: it refused or dropped the front end, and sending the
     // window back would only repeat that. The lookups go on, once a second.
     test_support::FakeInspector live({answer(target_list("same"))});
-    EXPECT_EQ(watch_for(live.address(), "127.0.0.1:9229/same", milliseconds{1500}), std::nullopt);
+    EXPECT_EQ(watch_for(live.address(), plain("127.0.0.1:9229/same"), milliseconds{1500}),
+              std::nullopt);
     EXPECT_EQ(live.requests().size(), 2U);
+
+    // The same address under the other scheme is another target: the front end must connect
+    // again with the new one, at once.
+    for (const bool secure : {false, true}) {
+        test_support::FakeInspector switched({answer(target_list("same", secure ? "ws" : "wss"))});
+        EXPECT_EQ(watch_for(switched.address(), WsTarget{"127.0.0.1:9229/same", secure},
+                            milliseconds{5000}),
+                  (WsTarget{"127.0.0.1:9229/same", !secure}));
+        EXPECT_EQ(switched.requests().size(), 1U);
+    }
 }
 
 TEST(TargetWatch, StopsPromptlyWhileTheInspectorIsGone) {
@@ -119,9 +138,9 @@ TEST(TargetWatch, StopsPromptlyWhileTheInspectorIsGone) {
                 ++lookups;
                 return discover_ws_target(gone.address(), clock);
             },
-            [](std::string target) { ADD_FAILURE() << "found " << target; });
-        watch.connection_lost("127.0.0.1:9229/abc");
-        watch.connection_lost("127.0.0.1:9229/abc");  // already searching: ignored
+            [](const WsTarget& target) { ADD_FAILURE() << "found " << target.address; });
+        watch.connection_lost(plain("127.0.0.1:9229/abc"));
+        watch.connection_lost(plain("127.0.0.1:9229/abc"));  // already searching: ignored
         std::this_thread::sleep_for(milliseconds{300});
     }
     // Well under one lookup's own 5 s of retries.
@@ -148,8 +167,8 @@ TEST(TargetWatch, StopsPromptlyWhileAnAttemptWaitsOnAPeerThatNeverAnswers) {
                     ++lookups;
                     return discover_ws_target(address, clock);
                 },
-                [](std::string target) { ADD_FAILURE() << "found " << target; });
-            watch.connection_lost("127.0.0.1:9229/abc");
+                [](const WsTarget& target) { ADD_FAILURE() << "found " << target.address; });
+            watch.connection_lost(plain("127.0.0.1:9229/abc"));
             std::this_thread::sleep_for(milliseconds{300});  // well into the attempt's wait
         }
         EXPECT_LT(SteadyClock::now() - started, milliseconds{1000});
@@ -177,7 +196,7 @@ constexpr const char* FIRST_URL =
 
 // The window on target "one", following it with `discover`.
 Result<int> run_reattaching_window(TargetDiscovery discover,
-                                   std::function<void(std::string_view)> attached = {}) {
+                                   std::function<void(const WsTarget&)> attached = {}) {
     return run_inspector_window(
         FIRST_URL,
         WindowOptions{
@@ -185,9 +204,9 @@ Result<int> run_reattaching_window(TargetDiscovery discover,
             .diagnostics = {},
             .reattach =
                 Reattach{
-                    .ws_target = "127.0.0.1:9229/one",
+                    .target = plain("127.0.0.1:9229/one"),
                     .discover = std::move(discover),
-                    .frontend_url = [](std::string_view target) { return frontend_url(target); },
+                    .frontend_url = [](const WsTarget& target) { return frontend_url(target); },
                     .attached = std::move(attached),
                 },
             .settings_file = std::nullopt});
@@ -205,11 +224,11 @@ struct ScriptedTargets {
     Result<int> run_window(std::vector<Step> steps) {
         fake::reset({.window_failure = {}, .webview_failure = {}, .steps = std::move(steps)});
         return run_reattaching_window(
-            [this](const FetchClock& /*clock*/) -> Result<std::string> {
+            [this](const FetchClock& /*clock*/) -> Result<WsTarget> {
                 const std::size_t n = lookups++;
-                return targets[std::min(n, targets.size() - 1)];
+                return plain(targets[std::min(n, targets.size() - 1)]);
             },
-            [this](std::string_view target) { attached.emplace_back(target); });
+            [this](const WsTarget& target) { attached.push_back(target.address); });
     }
 };
 
@@ -233,8 +252,7 @@ TEST(ReattachingWindow, ALostConnectionSendsTheWindowToTheNewTarget) {
     EXPECT_EQ(scripted.attached,
               (std::vector<std::string>{"127.0.0.1:9229/two", "127.0.0.1:9229/three"}));
     EXPECT_EQ(scripted.lookups.load(), 2U);
-    ASSERT_EQ(record.page_scripts.size(), 1U);
-    EXPECT_EQ(record.page_scripts[0], SOCKET_WATCH_SCRIPT);
+    EXPECT_EQ(std::ranges::count(record.page_scripts, SOCKET_WATCH_SCRIPT), 1);
     EXPECT_EQ(record.calls,
               (std::vector<std::string>{
                   "create_event_loop", "create_window", "build", "run_event_loop", "navigate",
@@ -272,7 +290,7 @@ TEST(ReattachingWindow, ClosingWhileSearchingEndsPromptlyAndNavigatesNowhere) {
 TEST(ReattachingWindow, WithoutReattachThePageIsNotWatched) {
     fake::reset({.window_failure = {}, .webview_failure = {}, .steps = {close_request()}});
     ASSERT_TRUE(run_inspector_window(FIRST_URL));
-    EXPECT_TRUE(fake::record().page_scripts.empty());
+    EXPECT_EQ(std::ranges::count(fake::record().page_scripts, SOCKET_WATCH_SCRIPT), 0);
 }
 
 // The run sequence: the window follows the target the same address lists after a restart, and the
@@ -294,9 +312,32 @@ TEST(ReattachingRun, TheLauncherWatchesByDefaultAndNotWithTheFlag) {
     fake::reset({.window_failure = {}, .webview_failure = {}, .steps = {close_request()}});
     const std::vector<std::string> without = {inspector.address(), std::string(NO_REATTACH_FLAG)};
     ASSERT_TRUE(run(without));
-    EXPECT_TRUE(fake::record().page_scripts.empty());
+    EXPECT_EQ(std::ranges::count(fake::record().page_scripts, SOCKET_WATCH_SCRIPT), 0);
     EXPECT_FALSE(parse_command_line(without).reattach);
     EXPECT_TRUE(parse_command_line(arguments).reattach);
+}
+
+// A debuggee may come back under the other scheme (a TLS proxy put in front of it, or taken away):
+// the window's new front end connects the way the new target says, not the way the first one did.
+TEST(ReattachingRun, TheNewFrontEndTakesTheNewTargetsScheme) {
+    const std::pair<std::string_view, std::string_view> switches[] = {{"ws", "wss"}, {"wss", "ws"}};
+    for (const auto& [first, next] : switches) {
+        SCOPED_TRACE(std::string(first) + " -> " + std::string(next));
+        test_support::FakeInspector inspector(
+            {answer(target_list("one", first)), answer(target_list("two", next))});
+        fake::reset({.window_failure = {},
+                     .webview_failure = {},
+                     .steps = {page_message("websocket closed: " + std::string(first) +
+                                            "://127.0.0.1:9229/one"),
+                               await_navigation(), close_request()}});
+        const std::vector<std::string> arguments = {inspector.address()};
+        const Result<int> status = run(arguments);
+        ASSERT_TRUE(status) << status.error().messages().front();
+        EXPECT_EQ(*status, 0);
+        EXPECT_EQ(fake::record().navigations,
+                  std::vector<std::string>{"devtools://localhost/js_app.html?" + std::string(next) +
+                                           "=127.0.0.1:9229/two&experiments=true&v8only=true"});
+    }
 }
 
 // ---- the host's queue from other threads, on the fake backend

@@ -159,13 +159,13 @@ TEST(TargetAuthority, IsTheHostPartOfAnAbsoluteTargetOnly) {
 }
 
 TEST(FrontendTarget, IsTheStartPageWithTheTargetAndTheFixedQuery) {
-    EXPECT_EQ(frontend_target("127.0.0.1:9229/abc"),
+    EXPECT_EQ(frontend_target({"127.0.0.1:9229/abc", false}),
               "/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true");
-    EXPECT_EQ(frontend_target(""), "/js_app.html?ws=&experiments=true&v8only=true");
-    EXPECT_EQ(frontend_target("h/abc", true),
+    EXPECT_EQ(frontend_target({"", false}), "/js_app.html?ws=&experiments=true&v8only=true");
+    EXPECT_EQ(frontend_target({"h/abc", true}),
               "/js_app.html?wss=h/abc&experiments=true&v8only=true");
     EXPECT_EQ(
-        frontend_target("[::1]:9229/0f2c5e4a-1b2c", false, "s3cret"),
+        frontend_target({"[::1]:9229/0f2c5e4a-1b2c", false}, "s3cret"),
         "/inspector.html?ws=[::1]:9229/0f2c5e4a-1b2c&experiments=true&v8only=true&host=s3cret");
 }
 
@@ -181,7 +181,7 @@ TEST(FrontendTarget, EscapesWhatWouldEndTheValueOrTheHeader) {
         {"h:1/\xc3\xa9", "h:1/%C3%A9"},
     };
     for (const auto& [address, escaped] : cases) {
-        EXPECT_EQ(frontend_target(address),
+        EXPECT_EQ(frontend_target({std::string(address), false}),
                   "/js_app.html?ws=" + std::string(escaped) + "&experiments=true&v8only=true")
             << address;
     }

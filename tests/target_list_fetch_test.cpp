@@ -419,18 +419,17 @@ TEST(FetchTargetList, FailsAtOnceOnlyOnAddressesThatCanNeverWork) {
 
 TEST(DiscoverTarget, AttachesToAWebSocketAddressWithoutAnyRequest) {
     FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST)}});
-    const InspectorAddress address{InspectorAddress::Kind::WebSocket, fake.address() + "/id", true};
+    const InspectorAddress address = WsTarget{fake.address() + "/id", true};
     const auto target = discover_target(address, "ignored");
     ASSERT_TRUE(target.has_value()) << format_report(target.error());
-    EXPECT_EQ(target->ws_target, fake.address() + "/id");
-    EXPECT_TRUE(target->secure);
+    EXPECT_EQ(target->target.address, fake.address() + "/id");
+    EXPECT_TRUE(target->target.secure);
     EXPECT_TRUE(target->direct);
     EXPECT_TRUE(fake.requests().empty());
 
-    const auto listed = discover_target(
-        InspectorAddress{InspectorAddress::Kind::Listener, fake.address(), false}, "0");
+    const auto listed = discover_target(ListenerAddress{fake.address()}, "0");
     ASSERT_TRUE(listed.has_value()) << format_report(listed.error());
-    EXPECT_EQ(listed->ws_target, "127.0.0.1:1/abc");
+    EXPECT_EQ(listed->target.address, "127.0.0.1:1/abc");
     EXPECT_FALSE(listed->direct);
     EXPECT_EQ(fake.requests().size(), 1U);
 }
@@ -447,7 +446,7 @@ TEST(DiscoverWsTarget, WrapsEveryFailureInTheOuterContext) {
     FakeInspector fine({{http_reply("HTTP/1.0 200 OK", LIST), false}});
     const auto found = discover_ws_target(fine.address());
     ASSERT_TRUE(found.has_value()) << format_report(found.error());
-    EXPECT_EQ(*found, "127.0.0.1:1/abc");
+    EXPECT_EQ(*found, (WsTarget{"127.0.0.1:1/abc", false}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "asset_table.h"
+#include "frontend_url.h"
 
 namespace quelby {
 namespace {
@@ -69,7 +70,7 @@ AssetRoute route_asset_uri(std::string_view uri) {
     path.remove_prefix(std::min(path.find_first_not_of('/'), path.size()));
     const bool default_document = path.empty();
     if (default_document) {
-        path = DEFAULT_DOCUMENT;
+        path = START_DOCUMENT;
     }
     if (const AssetEntry* entry = AssetTable::lookup(path)) {
         return {.entry = entry,

@@ -10,8 +10,6 @@ namespace quelby {
 
 struct AssetEntry;
 
-// Served when the request path is empty.
-inline constexpr std::string_view DEFAULT_DOCUMENT = "js_app.html";
 inline constexpr std::string_view NOT_FOUND_CONTENT_TYPE = "text/plain; charset=utf-8";
 inline constexpr std::array<std::uint8_t, 9> NOT_FOUND_BODY = {'N', 'o', 't', ' ', 'F',
                                                                'o', 'u', 'n', 'd'};
@@ -28,7 +26,8 @@ struct AssetRoute {
     const AssetEntry* entry = nullptr;  // nullptr: not found
     // The entry's type, or NOT_FOUND_CONTENT_TYPE.
     std::string_view content_type = NOT_FOUND_CONTENT_TYPE;
-    // The path was empty once its leading slashes were gone; `entry` is DEFAULT_DOCUMENT's.
+    // The path was empty once its leading slashes were gone; `entry` is the start document's
+    // (START_DOCUMENT).
     bool default_document = false;
 };
 AssetRoute route_asset_uri(std::string_view uri);

@@ -9,35 +9,33 @@ std::string discovery_context(std::string_view inspector_addr) {
 Result<DebuggerTarget> discover_target(const InspectorAddress& address,
                                        const std::optional<std::string>& selector,
                                        const FetchClock& clock) {
-    if (address.kind == InspectorAddress::Kind::WebSocket) {
-        return DebuggerTarget{address.text, address.secure, true};
+    if (const auto* ws = std::get_if<WsTarget>(&address)) {
+        return DebuggerTarget{*ws, true};
     }
-    auto body = fetch_target_list(address.text, clock);
+    const std::string& listener = std::get<ListenerAddress>(address).authority;
+    auto body = fetch_target_list(listener, clock);
     auto target = body ? select_target(*body, selector)
-                       : Result<SelectedTarget>(std::unexpected(std::move(body.error())));
+                       : Result<WsTarget>(std::unexpected(std::move(body.error())));
     if (!target) {
-        return std::unexpected(
-            std::move(target.error()).with_context(discovery_context(address.text)));
+        return std::unexpected(std::move(target.error()).with_context(discovery_context(listener)));
     }
-    return DebuggerTarget{std::move(target->ws_target), target->secure, false};
+    return DebuggerTarget{std::move(*target), false};
 }
 
 InspectorAddress listener_of(const InspectorAddress& address) {
-    if (address.kind != InspectorAddress::Kind::WebSocket) {
+    const auto* ws = std::get_if<WsTarget>(&address);
+    if (ws == nullptr) {
         return address;
     }
-    return InspectorAddress{InspectorAddress::Kind::Listener,
-                            address.text.substr(0, address.text.find('/')), false};
+    return ListenerAddress{ws->address.substr(0, ws->address.find('/'))};
 }
 
-Result<std::string> discover_ws_target(const std::string& inspector_addr, const FetchClock& clock) {
-    auto target =
-        discover_target(InspectorAddress{InspectorAddress::Kind::Listener, inspector_addr, false},
-                        std::nullopt, clock);
+Result<WsTarget> discover_ws_target(const std::string& inspector_addr, const FetchClock& clock) {
+    auto target = discover_target(ListenerAddress{inspector_addr}, std::nullopt, clock);
     if (!target) {
         return std::unexpected(std::move(target.error()));
     }
-    return std::move(target->ws_target);
+    return std::move(target->target);
 }
 
 }  // namespace quelby

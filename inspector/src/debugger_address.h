@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "error_chain.h"
-#include "frontend_url.h"
 #include "inspector_address.h"
 #include "target_list_fetch.h"
 #include "target_list_json.h"
+#include "ws_target.h"
 
 namespace quelby {
 
@@ -18,8 +18,7 @@ namespace quelby {
 std::string discovery_context(std::string_view inspector_addr);
 
 struct DebuggerTarget {
-    std::string ws_target;
-    bool secure = false;  // the front end must connect with wss://
+    WsTarget target;
     bool direct = false;  // the address named the WebSocket itself: no target list was read
 };
 
@@ -36,7 +35,7 @@ Result<DebuggerTarget> discover_target(const InspectorAddress& address,
 InspectorAddress listener_of(const InspectorAddress& address);
 
 // discover_target for a listener's address as typed, with the first target.
-Result<std::string> discover_ws_target(const std::string& inspector_addr,
-                                       const FetchClock& clock = FetchClock::system());
+Result<WsTarget> discover_ws_target(const std::string& inspector_addr,
+                                    const FetchClock& clock = FetchClock::system());
 
 }  // namespace quelby

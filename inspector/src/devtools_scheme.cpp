@@ -2,22 +2,9 @@
 
 #include <utility>
 
-#include "ascii_text.h"
 #include "asset_table.h"
 
 namespace quelby {
-
-std::string devtools_scheme_url(std::string_view url) {
-    // "http://" + scheme name + "."
-    constexpr std::string_view HTTP_FORM_PREFIX = "http://devtools.";
-    if (!starts_with_ignoring_ascii_case(url, HTTP_FORM_PREFIX)) {
-        return std::string(url);
-    }
-    std::string scheme_url(DEVTOOLS_SCHEME_NAME);
-    scheme_url += "://";
-    scheme_url.append(url.substr(HTTP_FORM_PREFIX.size()));
-    return scheme_url;
-}
 
 DevtoolsResponse devtools_response_for_uri(std::string_view uri) {
     const AssetRoute route = route_asset_uri(uri);

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "asset_route.h"
@@ -22,11 +21,6 @@ struct DevtoolsResponse {
     std::string_view content_type;
     std::span<const std::uint8_t> body;
 };
-
-// The front end's address in the scheme's own form, as the web view is given it:
-// "http://devtools.localhost/x?y" -> "devtools://localhost/x?y" (scheme and host matched without
-// regard to case, as URLs treat them); any other URL is returned as is.
-std::string devtools_scheme_url(std::string_view url);
 
 // The answer for a request URI such as "devtools://localhost/js_app.html?ws=..." (or a bare path
 // beginning with '/'). Only the path counts: the query and any fragment are ignored.

@@ -67,7 +67,7 @@ constexpr std::string_view LOADED_CONTENT_TYPE = "text/plain; charset=utf-8";
 
 // The front end's start page, as embedded.
 std::string_view js_app_html() {
-    const AssetEntry* entry = AssetTable::lookup(START_PAGE);
+    const AssetEntry* entry = AssetTable::lookup(START_DOCUMENT);
     return entry == nullptr ? std::string_view{}
                             : std::string_view(reinterpret_cast<const char*>(entry->bytes.data()),
                                                entry->bytes.size());

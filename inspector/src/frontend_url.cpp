@@ -2,29 +2,64 @@
 
 #include <limits>
 
+#include "ascii_text.h"
 #include "devtools_scheme_name.h"
 #include "environment.h"
+#include "percent_encoding.h"
 #include "text_replace.h"
 
 namespace quelby {
+namespace {
 
-Result<std::string> frontend_url_from(std::string_view ws_target,
-                                      const std::optional<std::string>& frontend_template,
-                                      bool secure) {
+// Pages reach the private scheme as http://devtools.HOST/: the form that is printed and that
+// another browser could be given.
+std::string http_form_prefix() {
+    std::string prefix = "http://";
+    prefix += DEVTOOLS_SCHEME_NAME;
+    prefix += '.';
+    return prefix;
+}
+
+// "?ws=" or "?wss=": the query up to the address.
+std::string query_head(const WsTarget& target) {
+    std::string head = "?";
+    head += target.scheme();
+    head += '=';
+    return head;
+}
+
+}  // namespace
+
+std::string frontend_query(const WsTarget& target, AddressInQuery form) {
+    std::string query = query_head(target);
+    if (form == AddressInQuery::PercentEncoded) {
+        // The inspector's text goes into a header and a query: whatever could end the value ('&',
+        // '#', blanks, quotes) or the header is escaped; an address of node's form is unchanged.
+        query += percent_encoded(target.address, ":/@[]!$'()*+,;=");
+    } else {
+        query += target.address;
+    }
+    query += FRONTEND_QUERY_TAIL;
+    return query;
+}
+
+Result<std::string> frontend_url_from(const WsTarget& target,
+                                      const std::optional<std::string>& frontend_template) {
+    const std::string_view address = target.address;
     if (!frontend_template) {
-        std::string url = "http://";
-        url += DEVTOOLS_SCHEME_NAME;
-        url += ".localhost/";
-        url += START_PAGE;
-        url += secure ? "?wss=" : "?ws=";
-        const std::size_t size = url.size() + ws_target.size() + FRONTEND_QUERY_TAIL.size();
+        std::string url = http_form_prefix();
+        url += "localhost/";
+        url += START_DOCUMENT;
+        // Measured before the address is copied in: the query is the head, the address and the
+        // tail.
+        const std::size_t size =
+            url.size() + query_head(target).size() + address.size() + FRONTEND_QUERY_TAIL.size();
         if (size > FRONTEND_URL_LIMIT) {
             return std::unexpected(ErrorChain::from_message(
                 frontend_url_too_long_message(size) + " (the ws target is " +
-                std::to_string(ws_target.size()) + " bytes)"));
+                std::to_string(address.size()) + " bytes)"));
         }
-        url += ws_target;
-        url += FRONTEND_QUERY_TAIL;
+        url += frontend_query(target, AddressInQuery::Verbatim);
         return url;
     }
     const std::string_view text = *frontend_template;
@@ -34,19 +69,19 @@ Result<std::string> frontend_url_from(std::string_view ws_target,
     const std::uint64_t fixed = text.size() - placeholders * WS_PLACEHOLDER.size();
     const bool too_long =
         fixed > FRONTEND_URL_LIMIT ||
-        (placeholders != 0 && ws_target.size() > (FRONTEND_URL_LIMIT - fixed) / placeholders);
+        (placeholders != 0 && address.size() > (FRONTEND_URL_LIMIT - fixed) / placeholders);
     if (too_long) {
         const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
         const std::uint64_t size =
-            placeholders != 0 && ws_target.size() > (max - fixed) / placeholders
+            placeholders != 0 && address.size() > (max - fixed) / placeholders
                 ? max
-                : fixed + placeholders * ws_target.size();
+                : fixed + placeholders * address.size();
         return std::unexpected(ErrorChain::from_message(
             frontend_url_too_long_message(size) + " (" + std::string(FRONTEND_ENV) + " has " +
             std::to_string(placeholders) + " \"" + std::string(WS_PLACEHOLDER) +
-            "\" and the ws target is " + std::to_string(ws_target.size()) + " bytes)"));
+            "\" and the ws target is " + std::to_string(address.size()) + " bytes)"));
     }
-    return replace_all(text, WS_PLACEHOLDER, ws_target);
+    return replace_all(text, WS_PLACEHOLDER, address);
 }
 
 std::string frontend_url_too_long_message(std::uint64_t size) {
@@ -54,8 +89,19 @@ std::string frontend_url_too_long_message(std::uint64_t size) {
            std::to_string(FRONTEND_URL_LIMIT) + " bytes)";
 }
 
-Result<std::string> frontend_url(std::string_view ws_target, bool secure) {
-    return frontend_url_from(ws_target, environment_variable_utf8(FRONTEND_ENV), secure);
+Result<std::string> frontend_url(const WsTarget& target) {
+    return frontend_url_from(target, environment_variable_utf8(FRONTEND_ENV));
+}
+
+std::string devtools_scheme_url(std::string_view url) {
+    const std::string prefix = http_form_prefix();
+    if (!starts_with_ignoring_ascii_case(url, prefix)) {
+        return std::string(url);
+    }
+    std::string scheme_url(DEVTOOLS_SCHEME_NAME);
+    scheme_url += "://";
+    scheme_url.append(url.substr(prefix.size()));
+    return scheme_url;
 }
 
 }  // namespace quelby

@@ -5,7 +5,7 @@
 #include "ascii_text.h"
 #include "quoted_text.h"
 #include "socket_address.h"
-#include "ws_url.h"
+#include "ws_target.h"
 
 namespace quelby {
 namespace {
@@ -52,7 +52,7 @@ Result<InspectorAddress> websocket_address(std::string_view argument, std::strin
     if (slash != std::string_view::npos) {
         target += rest.substr(slash);
     }
-    return InspectorAddress{InspectorAddress::Kind::WebSocket, std::move(target), secure};
+    return WsTarget{std::move(target), secure};
 }
 
 }  // namespace
@@ -67,13 +67,12 @@ std::string without_port_sign(std::string_view authority) {
 }
 
 Result<InspectorAddress> parse_inspector_address(std::string_view argument) {
-    if (const std::optional<WsUrl> ws = split_ws_url(argument)) {
+    if (const std::optional<WsTarget> ws = split_ws_url(argument, SchemeLetters::AnyCase)) {
         return websocket_address(argument, ws->address, ws->secure, false);
     }
     if (starts_with_ignoring_ascii_case(argument, "http://")) {
         const std::string_view rest = argument.substr(7);
-        return InspectorAddress{InspectorAddress::Kind::Listener,
-                                std::string(rest.substr(0, rest.find_first_of("/?#"))), false};
+        return ListenerAddress{std::string(rest.substr(0, rest.find_first_of("/?#")))};
     }
     if (const std::size_t scheme = argument.find("://"); scheme != std::string_view::npos) {
         return std::unexpected(
@@ -87,12 +86,11 @@ Result<InspectorAddress> parse_inspector_address(std::string_view argument) {
     if (slash != std::string_view::npos) {
         const std::string_view path = argument.substr(slash);
         if (std::ranges::find(LISTENER_PATHS, path) != LISTENER_PATHS.end()) {
-            return InspectorAddress{InspectorAddress::Kind::Listener,
-                                    std::string(argument.substr(0, slash)), false};
+            return ListenerAddress{std::string(argument.substr(0, slash))};
         }
         return websocket_address(argument, argument, false, true);
     }
-    return InspectorAddress{InspectorAddress::Kind::Listener, std::string(argument), false};
+    return ListenerAddress{std::string(argument)};
 }
 
 }  // namespace quelby

@@ -3,27 +3,25 @@
 // ("ws://127.0.0.1:9229/UUID", also without its scheme), which needs no target list at all.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "error_chain.h"
+#include "ws_target.h"
 
 namespace quelby {
 
-struct InspectorAddress {
-    enum class Kind : std::uint8_t {
-        Listener,   // read the target list at http://TEXT/json
-        WebSocket,  // attach to ws://TEXT (wss:// when `secure`) directly
-    };
-    Kind kind = Kind::Listener;
-    // Listener: the "host:port" to fetch from; a plain argument is kept verbatim.
-    // WebSocket: the ws target, the URL without its scheme, with the port as a plain number.
-    std::string text;
-    bool secure = false;
+// An HTTP listener: the target list is read at http://AUTHORITY/json.
+struct ListenerAddress {
+    std::string authority;  // the "host:port" to fetch from; a plain argument is kept verbatim
 
-    friend bool operator==(const InspectorAddress&, const InspectorAddress&) = default;
+    friend bool operator==(const ListenerAddress&, const ListenerAddress&) = default;
 };
+
+// A listener, or a debugger's WebSocket attached to directly (its address with the port as a plain
+// number).
+using InspectorAddress = std::variant<ListenerAddress, WsTarget>;
 
 inline constexpr std::string_view INVALID_WS_ADDRESS_PREFIX = "invalid WebSocket address ";
 

@@ -2,9 +2,10 @@
 
 #include "devtools_scheme.h"
 #include "frontend_host_services.h"
+#include "frontend_url.h"
 #include "host.h"
 #include "random_token.h"
-#include "ws_url.h"
+#include "ws_target.h"
 
 namespace quelby {
 
@@ -46,7 +47,7 @@ host::SchemeHandler reporting_scheme_handler(bool every_request,
 
 // The UI thread's view of the session: which target the window is on.
 struct Session {
-    std::string ws_target;
+    WsTarget target{};
 };
 
 std::string_view path_of(std::string_view address) {
@@ -56,15 +57,15 @@ std::string_view path_of(std::string_view address) {
 
 // Sends the window to a target the watch found; on the UI thread.
 void go_to_target(const Reattach& reattach, Session& session, host::WebView& web_view,
-                  const std::string& ws_target) {
-    auto url = reattach.frontend_url(ws_target);
+                  const WsTarget& target) {
+    auto url = reattach.frontend_url(target);
     // A target whose address cannot make a front-end URL leaves the window where it is.
     if (!url || !host::navigate(web_view, devtools_scheme_url(*url))) {
         return;
     }
-    session.ws_target = ws_target;
+    session.target = target;
     if (reattach.attached) {
-        reattach.attached(ws_target);
+        reattach.attached(target);
     }
 }
 
@@ -96,10 +97,9 @@ bool reports_lost_connection(std::string_view message, std::string_view ws_targe
     if (!message.starts_with(SOCKET_CLOSED_MESSAGE)) {
         return false;
     }
-    std::string_view closed = message.substr(SOCKET_CLOSED_MESSAGE.size());
-    if (const auto ws = split_ws_url(closed)) {
-        closed = ws->address;
-    }
+    const std::string_view url = message.substr(SOCKET_CLOSED_MESSAGE.size());
+    const std::optional<WsTarget> ws = split_ws_url(url, SchemeLetters::AnyCase);
+    const std::string_view closed = ws ? std::string_view(ws->address) : url;
     if (closed == ws_target) {
         return true;
     }
@@ -152,6 +152,7 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
                                   SettingsStore::open(options.settings_file, diagnostics), token,
                                   diagnostics);
     services.report_every_load(level == PageDiagnostics::EveryRequest);
+    builder.add_page_script(std::string(FRONTEND_COMPAT_SCRIPT));
     builder.add_top_document_script(frontend_host_script(token, services.zoom_factor(),
                                                          std::string(DEVTOOLS_SCHEME_NAME) + ":"));
     builder.set_zoom_factor(services.zoom_factor());
@@ -160,14 +161,14 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     std::unique_ptr<TargetWatch> watch;
     if (options.reattach) {
         const Reattach& reattach = *options.reattach;
-        session.ws_target = reattach.ws_target;
+        session.target = reattach.target;
         // The watch's thread only hands each target over; the UI thread does the rest. A task
         // posted after the loop ended is dropped unrun, so it never meets a released web view.
         watch = std::make_unique<TargetWatch>(
-            reattach.discover, [poster = host::loop_poster(loop), &reattach, &session,
-                                &built_view](std::string ws_target) {
+            reattach.discover,
+            [poster = host::loop_poster(loop), &reattach, &session, &built_view](WsTarget found) {
                 static_cast<void>(
-                    poster.post([&reattach, &session, &built_view, target = std::move(ws_target)] {
+                    poster.post([&reattach, &session, &built_view, target = std::move(found)] {
                         if (built_view != nullptr) {
                             go_to_target(reattach, session, *built_view, target);
                         }
@@ -177,8 +178,8 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     }
     builder.on_page_message([&session, &services, watcher = watch.get()](std::string_view message) {
         if (message.starts_with(SOCKET_CLOSED_MESSAGE)) {
-            if (watcher != nullptr && reports_lost_connection(message, session.ws_target)) {
-                watcher->connection_lost(session.ws_target);
+            if (watcher != nullptr && reports_lost_connection(message, session.target.address)) {
+                watcher->connection_lost(session.target);
             }
             return;
         }

@@ -11,6 +11,7 @@
 #include "error_chain.h"
 #include "page_diagnostics.h"
 #include "target_watch.h"
+#include "ws_target.h"
 
 namespace quelby {
 
@@ -27,6 +28,10 @@ inline constexpr std::string_view SOCKET_CLOSED_MESSAGE = "websocket closed: ";
 // The document-start script that reports every closed WebSocket of the page through window.ipc.
 extern const std::string_view SOCKET_WATCH_SCRIPT;
 
+// The document-start script that makes the front end lay out and behave in the web view's engine
+// as it does in Chromium (frontend_compat.js).
+extern const std::string_view FRONTEND_COMPAT_SCRIPT;
+
 // Whether a page message says that the front end's connection to `ws_target` (an address without
 // its ws:// or wss://) has closed. The socket's URL is the browser's normalised form of the
 // address, so when the two differ as text the paths (the target's id) decide.
@@ -35,12 +40,13 @@ bool reports_lost_connection(std::string_view message, std::string_view ws_targe
 // Staying attached when the debuggee restarts: on the loss of the front end's connection, the
 // target is looked up again off the UI thread, and the window is sent to the new one.
 struct Reattach {
-    std::string ws_target;  // the target the window starts on
+    WsTarget target;  // the target the window starts on
     TargetDiscovery discover;
-    // The front-end URL of a target found later, by the same rules as the first one's.
-    std::function<Result<std::string>(std::string_view ws_target)> frontend_url;
+    // The front-end URL of a target found later, by the same rules as the first one's; its own
+    // scheme decides, since the debuggee may come back under the other one.
+    std::function<Result<std::string>(const WsTarget& target)> frontend_url;
     // On the UI thread, once the window has been sent to a new target.
-    std::function<void(std::string_view ws_target)> attached;
+    std::function<void(const WsTarget& target)> attached;
 };
 
 struct WindowOptions {

@@ -8,6 +8,7 @@
 #include "debugger_address.h"
 #include "environment.h"
 #include "frontend_server.h"
+#include "frontend_url.h"
 #include "host.h"
 #include "inspector_window.h"
 #include "page_diagnostics.h"
@@ -38,9 +39,9 @@ Status serve_front_end(
     }
     const std::string& secret = (*server)->secret();
     FrontendServer::FrontEndLookup lookup = make_lookup ? make_lookup(secret) : nullptr;
-    std::string target = serve::frontend_target(debugger.ws_target, debugger.secure, secret);
+    std::string target = serve::frontend_target(debugger.target, secret);
     // The server is the answer here: lines lost to a closed pipe do not stop it.
-    static_cast<void>(write_console_lines(debugger.ws_target, (*server)->origin() + target));
+    static_cast<void>(write_console_lines(debugger.target.address, (*server)->origin() + target));
     return (*server)->run(std::move(target), std::move(lookup));
 }
 
@@ -55,26 +56,27 @@ std::function<Result<DebuggerTarget>(const FetchClock&)> rediscovery(
 }
 
 // One line per target found after the start, as at the start; a lost line stops nothing.
-void write_new_target_line(std::string_view ws_target) {
-    static_cast<void>(console::write_line(std::string(LINE_WS_TARGET) + std::string(ws_target)));
+void write_new_target_line(const WsTarget& target) {
+    static_cast<void>(console::write_line(std::string(LINE_WS_TARGET) + target.address));
 }
 
 // Where the served "/" leads after the debuggee restarted. A failed lookup keeps the last target.
 FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& address,
                                                      const std::optional<std::string>& selector,
-                                                     std::string ws_target, std::string secret) {
-    return [discover = rediscovery(address, selector), current = std::move(ws_target),
+                                                     std::string ws_address, std::string secret) {
+    return [discover = rediscovery(address, selector), current = std::move(ws_address),
             secret = std::move(secret)](
                const std::function<bool()>& stopping) mutable -> std::optional<std::string> {
         auto found = discover(FetchClock::until(stopping));
         if (!found) {
             return std::nullopt;
         }
-        if (found->ws_target != current) {
-            current = found->ws_target;
-            write_new_target_line(current);
+        // The line shows the address alone, so only a new address is worth a line.
+        if (found->target.address != current) {
+            current = found->target.address;
+            write_new_target_line(found->target);
         }
-        return serve::frontend_target(found->ws_target, found->secure, secret);
+        return serve::frontend_target(found->target, secret);
     };
 }
 
@@ -165,7 +167,7 @@ Result<int> run(std::span<const std::string> arguments) {
         if (command_line.reattach) {
             make_lookup = [&](const std::string& secret) {
                 return current_target_lookup(*inspector_address, command_line.target,
-                                             debugger->ws_target, secret);
+                                             debugger->target.address, secret);
             };
         }
         if (auto served = serve_front_end(*address, *debugger, make_lookup); !served) {
@@ -173,14 +175,14 @@ Result<int> run(std::span<const std::string> arguments) {
         }
         return EXIT_SUCCESS;
     }
-    auto url = frontend_url(debugger->ws_target, debugger->secure);
+    auto url = frontend_url(debugger->target);
     if (!url) {
         return std::unexpected(std::move(url.error()));
     }
     // Without --print-url a console that cannot be written (a closed pipe) does not stop the run:
     // the lines are only informative and the window is the answer. With it the lines are the
     // answer, so losing them is an error.
-    const bool written = write_console_lines(debugger->ws_target, *url);
+    const bool written = write_console_lines(debugger->target.address, *url);
     if (command_line.print_url) {
         if (!written) {
             return std::unexpected(ErrorChain::from_message(std::string(OUTPUT_FAILED)));
@@ -202,19 +204,19 @@ Result<int> run(std::span<const std::string> arguments) {
         };
     }
     if (command_line.reattach) {
-        options.reattach = Reattach{
-            .ws_target = debugger->ws_target,
-            .discover = [discover = rediscovery(*inspector_address, command_line.target)](
-                            const FetchClock& clock) -> Result<std::string> {
-                auto found = discover(clock);
-                if (!found) {
-                    return std::unexpected(std::move(found.error()));
-                }
-                return std::move(found->ws_target);
-            },
-            .frontend_url = [secure = debugger->secure](
-                                std::string_view target) { return frontend_url(target, secure); },
-            .attached = write_new_target_line};
+        // Each target's URL by its own scheme: the debuggee may come back under the other one.
+        options.reattach =
+            Reattach{.target = debugger->target,
+                     .discover = [discover = rediscovery(*inspector_address, command_line.target)](
+                                     const FetchClock& clock) -> Result<WsTarget> {
+                         auto found = discover(clock);
+                         if (!found) {
+                             return std::unexpected(std::move(found.error()));
+                         }
+                         return std::move(found->target);
+                     },
+                     .frontend_url = frontend_url,
+                     .attached = write_new_target_line};
     }
     return run_inspector_window(*url, options);
 }

@@ -1,6 +1,5 @@
 #include "serve_rules.h"
 
-#include "percent_encoding.h"
 #include "serve_host_routes.h"
 
 #include <algorithm>
@@ -9,7 +8,7 @@
 #include <limits>
 
 #include "ascii_text.h"
-#include "debugger_address.h"
+#include "frontend_url.h"
 
 namespace quelby::serve {
 namespace {
@@ -193,26 +192,22 @@ std::optional<std::string_view> target_authority(std::string_view target) {
     return rest.substr(0, rest.find_first_of("/?#"));
 }
 
-std::string frontend_target(std::string_view ws_target, bool secure, std::string_view secret) {
-    // Without a secret, the embedded start page itself; with one, the page that loads the
+std::string frontend_target(const WsTarget& target, std::string_view secret) {
+    // Without a secret, the embedded start document itself; with one, the page that loads the
     // embedder first.
-    std::string target(SERVED_START_PATH);
+    std::string path(SERVED_START_PATH);
     if (secret.empty()) {
-        target = "/";
-        target += START_PAGE;
+        path = "/";
+        path += START_DOCUMENT;
     }
-    target += secure ? "?wss=" : "?ws=";
-    // The inspector's text goes into a header and a query: whatever could end the value ('&',
-    // '#', blanks, quotes) or the header is escaped; an address of node's form is unchanged.
-    target += percent_encoded(ws_target, ":/@[]!$'()*+,;=");
-    target += FRONTEND_QUERY_TAIL;
+    path += frontend_query(target, AddressInQuery::PercentEncoded);
     if (!secret.empty()) {
-        target += "&";
-        target += SECRET_PARAMETER;
-        target += "=";
-        target += secret;
+        path += "&";
+        path += SECRET_PARAMETER;
+        path += "=";
+        path += secret;
     }
-    return target;
+    return path;
 }
 
 std::string origin_for(std::string_view bound_name, const net::SocketAddress& bound) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "socket_address.h"
+#include "ws_target.h"
 
 namespace quelby::serve {
 
@@ -41,12 +42,11 @@ HostVerdict check_host(std::string_view host_value, std::string_view bound_name)
 // possibly empty); nullopt for any other form, the usual "/path?query" included.
 std::optional<std::string_view> target_authority(std::string_view target);
 
-// Where the front end for `ws_target` is served:
-// "/js_app.html?ws=...&experiments=true&v8only=true" ("wss=" with `secure`); with the run's
-// `secret`, the start page that loads the embedder first:
+// Where the front end for `target` is served: the start document with the front end's query, the
+// address percent-encoded, "/js_app.html?ws=...&experiments=true&v8only=true" ("wss=" for a
+// secure target); with the run's `secret`, the start page that loads the embedder first:
 // "/inspector.html?ws=...&experiments=true&v8only=true&host=SECRET".
-std::string frontend_target(std::string_view ws_target, bool secure = false,
-                            std::string_view secret = {});
+std::string frontend_target(const WsTarget& target, std::string_view secret = {});
 
 // The origin browsers use for a server listening on `bound`: "http://NAME:PORT" when it was given
 // by a host name, else the literal address ("http://127.0.0.1:PORT", "http://[::1]:PORT"). An

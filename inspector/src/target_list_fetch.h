@@ -26,26 +26,39 @@ inline constexpr std::string_view CONNECT_CONTEXT_PREFIX = "connect to inspector
 
 namespace detail {
 
-constexpr std::string milliseconds_text(std::chrono::milliseconds duration) {
-    auto count = duration.count();
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + count % 10));
-        count /= 10;
-    } while (count > 0);
-    return digits + " ms";
-}
+// Text built at compile time in a fixed buffer (no allocation, which not every compiler that
+// reads this header can do in a constant expression).
+struct FixedText {
+    std::array<char, 160> chars{};
+    std::size_t size = 0;
 
-constexpr std::string attempt_overtime_text() {
-    return "inspector reply not complete within the fetch deadline (" +
-           milliseconds_text(FETCH_DEADLINE) + ") and one receive time-out (" +
-           milliseconds_text(RECEIVE_TIMEOUT) + ")";
-}
+    constexpr FixedText& operator<<(std::string_view text) {
+        for (const char c : text) {
+            chars.at(size++) = c;
+        }
+        return *this;
+    }
+    constexpr FixedText& operator<<(std::chrono::milliseconds duration) {
+        std::array<char, 20> digits{};
+        std::size_t count = 0;
+        auto value = duration.count();
+        do {
+            digits.at(count++) = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        while (count > 0) {
+            chars.at(size++) = digits.at(--count);
+        }
+        return *this << " ms";
+    }
+};
 
 // The text kept at compile time, so that it always names the bounds in force.
-inline constexpr auto ATTEMPT_OVERTIME_TEXT = [] {
-    std::array<char, attempt_overtime_text().size()> text{};
-    std::ranges::copy(attempt_overtime_text(), text.begin());
+inline constexpr FixedText ATTEMPT_OVERTIME_TEXT = [] {
+    FixedText text;
+    text << "inspector reply not complete within the fetch deadline ("
+         << std::chrono::milliseconds(FETCH_DEADLINE) << ") and one receive time-out ("
+         << RECEIVE_TIMEOUT << ")";
     return text;
 }();
 
@@ -53,8 +66,8 @@ inline constexpr auto ATTEMPT_OVERTIME_TEXT = [] {
 
 // An attempt whose reply is still arriving when its time is up (see fetch_once); it names
 // FETCH_DEADLINE and RECEIVE_TIMEOUT in milliseconds.
-inline constexpr std::string_view ATTEMPT_OVERTIME{detail::ATTEMPT_OVERTIME_TEXT.data(),
-                                                   detail::ATTEMPT_OVERTIME_TEXT.size()};
+inline constexpr std::string_view ATTEMPT_OVERTIME{detail::ATTEMPT_OVERTIME_TEXT.chars.data(),
+                                                   detail::ATTEMPT_OVERTIME_TEXT.size};
 
 // Asked for when /json is not found, to tell an inspector of another protocol.
 inline constexpr std::string_view VERSION_PATH = "/json/version";

@@ -7,7 +7,7 @@
 
 #include "ascii_text.h"
 #include "quoted_text.h"
-#include "ws_url.h"
+#include "ws_target.h"
 
 namespace quelby {
 namespace {
@@ -274,8 +274,7 @@ std::string json_error_message(std::string_view body, std::size_t position,
            std::to_string(column);
 }
 
-Result<SelectedTarget> select_target(std::string_view body,
-                                     const std::optional<std::string>& selector) {
+Result<WsTarget> select_target(std::string_view body, const std::optional<std::string>& selector) {
     TargetChoice choice(selector);
     TargetListSax sax(choice);
     const bool parsed = nlohmann::json::sax_parse(body.begin(), body.end(), &sax,
@@ -313,8 +312,8 @@ Result<SelectedTarget> select_target(std::string_view body,
             code_point_name(control->code_point) + " at byte " + std::to_string(control->offset) +
             " and cannot be a WebSocket address: " + quote_peer_text(url, Layout::Escape)));
     }
-    const std::optional<WsUrl> ws = split_ws_url(url, SchemeLetters::Exact);
-    return SelectedTarget{std::string(ws ? ws->address : url), ws && ws->secure};
+    // Any other scheme is kept whole in the address, as written.
+    return split_ws_url(url, SchemeLetters::Exact).value_or(WsTarget{std::string(url), false});
 }
 
 Result<std::string> extract_ws_target(std::string_view body) {
@@ -322,7 +321,7 @@ Result<std::string> extract_ws_target(std::string_view body) {
     if (!selected) {
         return std::unexpected(std::move(selected.error()));
     }
-    return std::move(selected->ws_target);
+    return std::move(selected->address);
 }
 
 }  // namespace quelby

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "error_chain.h"
+#include "ws_target.h"
 
 namespace quelby {
 
@@ -20,19 +21,12 @@ inline constexpr std::string_view NO_WS_URL_PREFIX = "no webSocketDebuggerUrl in
 // is escaped and capped (quote_peer_text).
 Result<std::string> extract_ws_target(std::string_view body);
 
-// A target's address without its scheme, and whether that scheme was wss://.
-struct SelectedTarget {
-    std::string ws_target;
-    bool secure = false;
-};
-
 // Parses `body` like extract_ws_target and chooses by `selector`: a zero-based index into the
 // list, else the first target whose id is the selector, else the first whose title or url
 // contains it (ASCII letter case ignored). Without a selector, the first target. When nothing
 // matches, the error lists the targets (index, id, type, title, url), one per line, their texts
 // escaped and shortened.
-Result<SelectedTarget> select_target(std::string_view body,
-                                     const std::optional<std::string>& selector);
+Result<WsTarget> select_target(std::string_view body, const std::optional<std::string>& selector);
 
 // A JSON parse error as "{description} at line {line} column {column}": `position` is the number
 // of bytes the parser had read when it failed (the failing byte is the last of them); lines and

@@ -21,13 +21,13 @@ void TargetWatch::stop() {
     changed_.notify_all();
 }
 
-void TargetWatch::connection_lost(std::string lost_ws_target) {
+void TargetWatch::connection_lost(WsTarget lost) {
     {
         const std::scoped_lock lock(mutex_);
         if (stopped_ || searching_ || lost_) {
             return;
         }
-        lost_ = std::move(lost_ws_target);
+        lost_ = std::move(lost);
     }
     changed_.notify_all();
 }
@@ -52,7 +52,7 @@ void TargetWatch::run() {
         static_cast<void>(pause(length));
     };
     while (true) {
-        std::string lost;
+        WsTarget lost{};
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] { return stopped_ || lost_; });
@@ -63,7 +63,7 @@ void TargetWatch::run() {
             lost_.reset();
             searching_ = true;
         }
-        std::optional<std::string> found = search(lost, clock);
+        std::optional<WsTarget> found = search(lost, clock);
         {
             // Done before the target is handed on: the new page may lose its connection as soon
             // as it is navigated to, and that loss must start the next search, not be taken for
@@ -77,11 +77,11 @@ void TargetWatch::run() {
     }
 }
 
-std::optional<std::string> TargetWatch::search(const std::string& lost, const FetchClock& clock) {
+std::optional<WsTarget> TargetWatch::search(const WsTarget& lost, const FetchClock& clock) {
     bool seen_gone = false;
     while (true) {
         attempt_failed_ = false;
-        Result<std::string> target = discovery_(clock);
+        Result<WsTarget> target = discovery_(clock);
         {
             const std::scoped_lock lock(mutex_);
             if (stopped_) {

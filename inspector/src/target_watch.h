@@ -8,24 +8,24 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <thread>
 
 #include "error_chain.h"
 #include "target_list_fetch.h"
+#include "ws_target.h"
 
 namespace quelby {
 
-// One lookup of the debugger address (the ws target), with its own retries on `clock`. The watch
-// gives a clock that ends the lookup early once it is stopped.
-using TargetDiscovery = std::function<Result<std::string>(const FetchClock& clock)>;
+// One lookup of the debugger's target, with its own retries on `clock`. The watch gives a clock
+// that ends the lookup early once it is stopped.
+using TargetDiscovery = std::function<Result<WsTarget>(const FetchClock& clock)>;
 // The pause after a lookup that found the inspector up but still listing the lost target: nothing
 // failed, so the retry cadence does not apply, and polling a live inspector that fast for as long
 // as the window is open would be waste.
 inline constexpr std::chrono::milliseconds LIVE_TARGET_PAUSE{1000};
 
 // Called on the watch's thread with each target found.
-using TargetFound = std::function<void(std::string ws_target)>;
+using TargetFound = std::function<void(WsTarget target)>;
 
 class TargetWatch {
   public:
@@ -36,12 +36,13 @@ class TargetWatch {
     // waiting on the socket (a peer that never accepts or never answers) within net::WAIT_SLICE.
     ~TargetWatch();
 
-    // The connection to `lost_ws_target` ended: look the target up again, RETRY_PAUSE apart, until
-    // a target other than the lost one appears, or the lost one again after the inspector has
-    // been seen gone, i.e. after any failed attempt (restarted with the same id). A live inspector
-    // that still lists the lost target (it refused or dropped the front end) gets no new
-    // navigation: that would only repeat the failure. Ignored while a search is under way.
-    void connection_lost(std::string lost_ws_target);
+    // The connection to `lost` ended: look the target up again, RETRY_PAUSE apart, until a target
+    // other than the lost one appears (the same address under the other scheme is another one),
+    // or the lost one again after the inspector has been seen gone, i.e. after any failed attempt
+    // (restarted with the same id). A live inspector that still lists the lost target (it refused
+    // or dropped the front end) gets no new navigation: that would only repeat the failure.
+    // Ignored while a search is under way.
+    void connection_lost(WsTarget lost);
 
     // Ends any search promptly; later losses are ignored.
     void stop();
@@ -49,15 +50,15 @@ class TargetWatch {
   private:
     void run();
     // The new target, or nullopt when the watch was stopped first.
-    std::optional<std::string> search(const std::string& lost, const FetchClock& clock);
+    std::optional<WsTarget> search(const WsTarget& lost, const FetchClock& clock);
     bool pause(std::chrono::milliseconds length);
 
     TargetDiscovery discovery_;
     TargetFound found_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::optional<std::string> lost_;  // the search asked for, until the thread takes it
-    bool attempt_failed_ = false;      // in the current lookup; only the watch's thread uses it
+    std::optional<WsTarget> lost_;  // the search asked for, until the thread takes it
+    bool attempt_failed_ = false;   // in the current lookup; only the watch's thread uses it
     bool searching_ = false;
     bool stopped_ = false;
     std::thread thread_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "fuzz_check.h"
 #include "inspector_address.h"
@@ -60,22 +61,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A WebSocket address is printed and put into a URL as it is: nothing that could break either.
     // Given again with its scheme it reads back the same. A listener named by an http:// URL is
     // its authority alone. Every report is fit for a terminal.
-    using quelby::InspectorAddress;
     const auto address = quelby::parse_inspector_address(text);
     if (!address) {
         for (const std::string& message : address.error().messages()) {
             QUELBY_FUZZ_CHECK(quelby::fuzz::fit_for_terminal(message, true));
         }
-    } else if (address->kind == InspectorAddress::Kind::WebSocket) {
-        for (const char c : address->text) {
+    } else if (const auto* ws = std::get_if<quelby::WsTarget>(&*address)) {
+        for (const char c : ws->address) {
             const auto byte = static_cast<unsigned char>(c);
             QUELBY_FUZZ_CHECK(byte > 0x20 && byte != 0x7F);
         }
         const auto again =
-            quelby::parse_inspector_address((address->secure ? "wss://" : "ws://") + address->text);
+            quelby::parse_inspector_address(std::string(ws->scheme()) + "://" + ws->address);
         QUELBY_FUZZ_CHECK(again.has_value() && *again == *address);
     } else if (text.size() >= 7 && (text[0] | 0x20) == 'h' && text.find("://") == 4) {
-        QUELBY_FUZZ_CHECK(address->text.find_first_of("/?#") == std::string::npos);
+        const std::string& authority = std::get<quelby::ListenerAddress>(*address).authority;
+        QUELBY_FUZZ_CHECK(authority.find_first_of("/?#") == std::string::npos);
     }
     return 0;
 }

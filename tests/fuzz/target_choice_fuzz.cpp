@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QUELBY_FUZZ_CHECK(selected.has_value());
     const bool secure = url->starts_with("wss://");
     const std::size_t scheme = url->starts_with("ws://") ? 5 : secure ? 6 : 0;
-    QUELBY_FUZZ_CHECK(selected->ws_target == url->substr(scheme));
+    QUELBY_FUZZ_CHECK(selected->address == url->substr(scheme));
     QUELBY_FUZZ_CHECK(selected->secure == secure);
     return 0;
 }

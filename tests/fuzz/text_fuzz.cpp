@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "debugger_address.h"
+#include "frontend_url.h"
 #include "fuzz_check.h"
 #include "quoted_text.h"
 #include "reference_utf8.h"
@@ -114,7 +114,7 @@ void check_template(std::string_view input) {
             }
         }
     }
-    const auto url = frontend_url_from(target, tmpl);
+    const auto url = frontend_url_from({std::string(target), false}, tmpl);
     if (expected_size > FRONTEND_URL_LIMIT) {
         QUELBY_FUZZ_CHECK(!url.has_value());
         return;

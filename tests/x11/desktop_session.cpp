@@ -88,7 +88,9 @@ void DesktopSession::open_file(const std::string& name) const {
 void DesktopSession::toggle_breakpoint_at(const std::string& line) const {
     press({"ctrl+g"});
     std::this_thread::sleep_for(500ms);
-    press({line, "Return"});
+    // Typed, not pressed: xdotool takes "59286" for the number of a key symbol, not five digits.
+    type(line);
+    press({"Return"});
     std::this_thread::sleep_for(300ms);
     press({"ctrl+b"});
 }
