@@ -252,7 +252,7 @@ TEST(ReattachingWindow, ALostConnectionSendsTheWindowToTheNewTarget) {
     EXPECT_EQ(scripted.attached,
               (std::vector<std::string>{"127.0.0.1:9229/two", "127.0.0.1:9229/three"}));
     EXPECT_EQ(scripted.lookups.load(), 2U);
-    EXPECT_EQ(std::ranges::count(record.page_scripts, SOCKET_WATCH_SCRIPT), 1);
+    EXPECT_EQ(std::ranges::count(record.page_scripts, socket_watch_script()), 1);
     EXPECT_EQ(record.calls,
               (std::vector<std::string>{
                   "create_event_loop", "create_window", "build", "run_event_loop", "navigate",
@@ -290,7 +290,7 @@ TEST(ReattachingWindow, ClosingWhileSearchingEndsPromptlyAndNavigatesNowhere) {
 TEST(ReattachingWindow, WithoutReattachThePageIsNotWatched) {
     fake::reset({.window_failure = {}, .webview_failure = {}, .steps = {close_request()}});
     ASSERT_TRUE(run_inspector_window(FIRST_URL));
-    EXPECT_EQ(std::ranges::count(fake::record().page_scripts, SOCKET_WATCH_SCRIPT), 0);
+    EXPECT_EQ(std::ranges::count(fake::record().page_scripts, socket_watch_script()), 0);
 }
 
 // The run sequence: the window follows the target the same address lists after a restart, and the
@@ -312,7 +312,7 @@ TEST(ReattachingRun, TheLauncherWatchesByDefaultAndNotWithTheFlag) {
     fake::reset({.window_failure = {}, .webview_failure = {}, .steps = {close_request()}});
     const std::vector<std::string> without = {inspector.address(), std::string(NO_REATTACH_FLAG)};
     ASSERT_TRUE(run(without));
-    EXPECT_EQ(std::ranges::count(fake::record().page_scripts, SOCKET_WATCH_SCRIPT), 0);
+    EXPECT_EQ(std::ranges::count(fake::record().page_scripts, socket_watch_script()), 0);
     EXPECT_FALSE(parse_command_line(without).reattach);
     EXPECT_TRUE(parse_command_line(arguments).reattach);
 }

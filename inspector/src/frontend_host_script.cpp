@@ -1,18 +1,11 @@
 #include "frontend_host_script.h"
 
+#include "script_call.h"
+
 namespace quelby {
 
 std::string frontend_host_call(std::string_view configuration) {
-    std::string_view script = FRONTEND_HOST_SCRIPT;
-    // The file ends in a line break; the call follows the expression itself.
-    while (!script.empty() && (script.back() == '\n' || script.back() == ' ')) {
-        script.remove_suffix(1);
-    }
-    std::string call(script);
-    call += '(';
-    call += configuration;
-    call += ");\n";
-    return call;
+    return script_call(FRONTEND_HOST_SCRIPT, configuration);
 }
 
 }  // namespace quelby

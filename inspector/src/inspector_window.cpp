@@ -1,13 +1,19 @@
 #include "inspector_window.h"
 
+#include <nlohmann/json.hpp>
+
 #include "devtools_scheme.h"
 #include "frontend_host_services.h"
 #include "frontend_url.h"
 #include "host.h"
 #include "random_token.h"
+#include "script_call.h"
 #include "ws_target.h"
 
 namespace quelby {
+
+// socket_watch.js, embedded by the build.
+extern const std::string_view SOCKET_WATCH_FUNCTION;
 
 namespace {
 
@@ -71,27 +77,9 @@ void go_to_target(const Reattach& reattach, Session& session, host::WebView& web
 
 }  // namespace
 
-const std::string_view SOCKET_WATCH_SCRIPT = R"js((() => {
-  'use strict';
-  const Native = window.WebSocket;
-  if (typeof Native !== 'function') return;
-  const report = (url) => {
-    try {
-      window.ipc.postMessage('websocket closed: ' + url);
-    } catch (e) {
-      // no host to tell
-    }
-  };
-  // A subclass keeps the constants, instanceof and every method of the engine's own class.
-  class WebSocket extends Native {
-    constructor(...args) {
-      super(...args);
-      const url = this.url;
-      this.addEventListener('close', () => report(url));
-    }
-  }
-  window.WebSocket = WebSocket;
-})();)js";
+std::string socket_watch_script() {
+    return script_call(SOCKET_WATCH_FUNCTION, nlohmann::json(SOCKET_CLOSED_MESSAGE).dump());
+}
 
 bool reports_lost_connection(std::string_view message, std::string_view ws_target) {
     if (!message.starts_with(SOCKET_CLOSED_MESSAGE)) {
@@ -174,7 +162,7 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
                         }
                     }));
             });
-        builder.add_page_script(std::string(SOCKET_WATCH_SCRIPT));
+        builder.add_page_script(socket_watch_script());
     }
     builder.on_page_message([&session, &services, watcher = watch.get()](std::string_view message) {
         if (message.starts_with(SOCKET_CLOSED_MESSAGE)) {

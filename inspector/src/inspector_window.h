@@ -25,8 +25,9 @@ std::string webview_failure_context();
 // What the page posts when one of its WebSockets has closed, followed by the socket's URL.
 inline constexpr std::string_view SOCKET_CLOSED_MESSAGE = "websocket closed: ";
 
-// The document-start script that reports every closed WebSocket of the page through window.ipc.
-extern const std::string_view SOCKET_WATCH_SCRIPT;
+// The document-start script that reports every closed WebSocket of the page through window.ipc
+// (socket_watch.js, called with SOCKET_CLOSED_MESSAGE).
+std::string socket_watch_script();
 
 // The document-start script that makes the front end lay out and behave in the web view's engine
 // as it does in Chromium (frontend_compat.js).

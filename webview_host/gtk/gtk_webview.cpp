@@ -126,8 +126,8 @@ WebKitUserContentManager* make_content_manager(const gtk::WindowApi& api,
         connect_script_messages(api, content, gtk::DIAGNOSTICS_HANDLER_NAME,
                                 std::move(diagnostics));
     }
-    add_document_start_script(webkit, content, gtk::HOST_CONTEXT_POLYFILL);
-    add_document_start_script(webkit, content, gtk::SHADOW_SELECTION_POLYFILL);
+    add_document_start_script(webkit, content, std::string(HOST_CONTEXT_POLYFILL).c_str());
+    add_document_start_script(webkit, content, std::string(SHADOW_SELECTION_POLYFILL).c_str());
     add_document_start_script(webkit, content, page_channel_script(IPC_POST_FUNCTION, "").c_str());
     for (const std::string& source : page_scripts) {
         add_document_start_script(webkit, content, source.c_str());

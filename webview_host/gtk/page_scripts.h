@@ -1,7 +1,10 @@
-// Scripts the GTK backend runs at the start of every document, before the page's own.
+// Scripts the GTK backend runs at the start of every document, before the page's own: the engine
+// polyfills, embedded by the build from their .js files.
 #pragma once
 
-namespace quelby::webview_host::gtk {
+#include <string_view>
+
+namespace quelby {
 
 // WebKit has no :host-context(): CSSStyleSheet.insertRule throws on such a rule, which aborts
 // whatever was setting up styles (a code editor's extensions, for one), and replaceSync/replace
@@ -10,14 +13,18 @@ namespace quelby::webview_host::gtk {
 // in the host's own tree matches X. (Ancestors beyond an enclosing shadow root are not seen, unlike
 // :host-context: styling keyed on those is lost, as it was before.) Engines that accept the
 // selector are left untouched.
-extern const char* const HOST_CONTEXT_POLYFILL;
+extern const std::string_view HOST_CONTEXT_POLYFILL;  // host_context_polyfill.js
 
 // WebKit has no ShadowRoot.getSelection(), and its document selection reports a selection inside a
 // shadow tree at the host instead. The script adds getSelection() to shadow roots: the document's
 // selection, but with anchor, focus, getRangeAt(0) and containsNode() in the root's own nodes
 // (from Selection.getComposedRanges). It also makes Selection.addRange() take a range inside a
 // shadow tree, which WebKit ignores, by setting it as base and extent.
-extern const char* const SHADOW_SELECTION_POLYFILL;
+extern const std::string_view SHADOW_SELECTION_POLYFILL;  // shadow_selection_polyfill.js
+
+}  // namespace quelby
+
+namespace quelby::webview_host::gtk {
 
 // The script message handler the page's diagnostics are posted to, and how a page reaches it.
 inline constexpr const char* DIAGNOSTICS_HANDLER_NAME = "hostDiagnostics";
