@@ -5,8 +5,9 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+
+from timed_lines import Lines
 
 binary, tools, display, runs, megabytes = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), float(sys.argv[5])
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -36,34 +37,6 @@ def make_project():
     size = os.path.getsize(os.path.join(work, "dist", "bundle.js"))
     map_size = os.path.getsize(os.path.join(work, "dist", "bundle.js.map"))
     print(f"bundle: {size / 1e6:.1f} MB, map: {map_size / 1e6:.1f} MB, {modules} modules")
-
-
-class Lines:
-    """Lines of a stream, each with the time it arrived."""
-
-    def __init__(self, stream):
-        self.lines = []
-        self.cond = threading.Condition()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        for raw in stream:
-            with self.cond:
-                self.lines.append((time.monotonic(), raw.decode(errors="replace")))
-                self.cond.notify_all()
-
-    def wait_for(self, text, limit=120):
-        deadline = time.monotonic() + limit
-        with self.cond:
-            while True:
-                for at, line in self.lines:
-                    if text in line:
-                        return at, line
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    seen = "".join(line for _, line in self.lines[-20:])
-                    raise TimeoutError(f"no line with {text!r}; the last lines:\n{seen}")
-                self.cond.wait(left)
 
 
 def start_node():

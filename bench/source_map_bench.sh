@@ -17,12 +17,7 @@ binary="${1:-$root/build/release/inspector/quelby_inspector}"
 runs="${2:-5}"
 megabytes="${3:-10}"
 [ -x "$binary" ] || { echo "bench: no program at $binary (build the release preset first)" >&2; exit 1; }
-tools="$root/build/bench_npm_tools"
-"$root/tests/embedder/npm_tools.sh" "$tools" >/dev/null
-
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
-xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-read -r -t 20 display_number <&3 || { echo "bench: Xvfb did not start" >&2; exit 1; }
+# shellcheck source=bench/bench_display.sh
+source "$root/bench/bench_display.sh"
 
 python3 "$root/bench/source_map_bench.py" "$binary" "$tools" ":$display_number" "$runs" "$megabytes"
