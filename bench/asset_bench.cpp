@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "allocation_counter.h"
-#include "asset_table.h"
-#include "devtools_scheme.h"
+#include "quelby/assets/asset_table.h"
+#include "quelby/assets/devtools_scheme.h"
 
 namespace {
 

@@ -19,7 +19,7 @@ runs=${2:-3}
 
 front_end=$(sed -n 's/^QUELBY_FRONTEND_DIR:PATH=//p' "$build/CMakeCache.txt")
 [ -n "$front_end" ] || front_end="$build/frontend/front_end"
-generated="$build/inspector/generated"
+generated="$build/inspector/assets/generated"
 
 cmake --build "$build" --target quelby_assets -j2 >/dev/null
 
@@ -67,7 +67,7 @@ done
 echo "generated table objects: ${embedded} bytes of embedded read-only data"
 
 binary="$build/inspector/quelby_inspector"
-[ -x "$binary" ] || binary="$build/tests/asset_lookup_test"
+[ -x "$binary" ] || binary="$build/tests/assets/asset_lookup_test"
 if [ -x "$binary" ]; then
     text=$(section_size "$binary" .text)
     rodata=$(section_size "$binary" .rodata)

@@ -28,7 +28,7 @@ def make_script(megabytes):
         out.writelines(line.format(i) for i in range(count))
         out.write("let total = 0;\nfor (let i = 0; i < 3; i++) {\n  console.log('before ' + i);\n"
                   "  total += f1(i, 2);\n  console.log('after ' + i);\n}\n")
-    return path, count + 4, count + 5
+    return path, count + 1, count + 4
 
 
 def environment():

@@ -23,7 +23,6 @@ try {
   await page.waitForTimeout(300);
   await page.keyboard.press('Control+B');
   await page.waitForTimeout(1000);
-  if (process.env.QUELBY_SCREENSHOT) await page.screenshot({path: process.env.QUELBY_SCREENSHOT});
   console.log('resumed');
   await page.keyboard.press('F8');
   await page.locator('.cm-executionLine', {hasText: 'total +='}).first()

@@ -1,4 +1,4 @@
-// Checks the front end's embedder script (inspector/src/frontend_host.js) in a stand-in page:
+// Checks the front end's embedder script (inspector/resources/src/frontend_host.js) in a stand-in page:
 // which documents get a host, that it has every method of the front end's own host interface, and
 // what each kind of method sends to and takes from the program. Run by node:
 //   node frontend_host_check.js path/to/frontend_host.js path/to/front_end/core/host/host.js

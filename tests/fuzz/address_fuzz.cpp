@@ -11,9 +11,9 @@
 #include <variant>
 
 #include "fuzz_check.h"
-#include "inspector_address.h"
+#include "quelby/discovery/inspector_address.h"
+#include "quelby/discovery/socket_address.h"
 #include "reference_utf8.h"
-#include "socket_address.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quelby::net;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "http_reply.h"
+#include "quelby/discovery/http_reply.h"
 #include "quoted_text.h"
 #include "reference_utf8.h"
 #include "utf8.h"

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "asset_table.h"
-#include "devtools_scheme.h"
 #include "fuzz_check.h"
 #include "host.h"
+#include "quelby/assets/asset_table.h"
+#include "quelby/assets/devtools_scheme.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "quelby/discovery/target_list_json.h"
 #include "reference_utf8.h"
-#include "target_list_json.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "frontend_url.h"
 #include "fuzz_check.h"
+#include "quelby/assets/frontend_url.h"
 #include "quoted_text.h"
 #include "reference_utf8.h"
 #include "utf16.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "debugger_address.h"
 #include "fuzz_check.h"
+#include "quelby/discovery/discovery.h"
 #include "quoted_text.h"
 #include "reference_utf8.h"
 

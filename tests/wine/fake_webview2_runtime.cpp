@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "asset_table.h"
 #include "com_object.h"
-#include "devtools_scheme.h"
+#include "quelby/assets/asset_table.h"
+#include "quelby/assets/devtools_scheme.h"
 #include "webview2_api.h"
 #include "wide_text_win32.h"
 

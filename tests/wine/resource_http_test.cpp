@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "resource_load.h"
+#include "quelby/resources/resource_load.h"
 #include "utf8.h"
 
 namespace quelby {

@@ -16,8 +16,8 @@
 
 #include "error_chain.h"
 #include "os_error.h"
+#include "quelby/discovery/tcp_connection.h"
 #include "span_stream.h"
-#include "tcp_connection.h"
 #include "webview2_api.h"
 #include "webview2_options.h"
 

@@ -1,0 +1,224 @@
+#include "quelby/app/launcher.h"
+
+#include <cstdlib>
+
+#include "environment.h"
+#include "host.h"
+#include "quelby/app/build_info.h"
+#include "quelby/app/console.h"
+#include "quelby/assets/asset_table.h"
+#include "quelby/assets/frontend_url.h"
+#include "quelby/discovery/discovery.h"
+#include "quelby/serve/frontend_server.h"
+#include "quelby/serve/serve_rules.h"
+#include "quelby/window/inspector_window.h"
+#include "quelby/window/page_diagnostics.h"
+#include "quelby/window/settings_store.h"
+
+namespace quelby {
+namespace {
+
+// Writes every line even when one is lost; false when any could not be written (a closed pipe).
+bool write_console_lines(std::string_view ws_target, std::string_view url) {
+    bool written = true;
+    for (const std::string& line : console_lines(ws_target, url)) {
+        written = console::write_line(line) && written;
+    }
+    return written;
+}
+
+// --serve: the embedded front end over HTTP until the user stops the process. The printed URL is
+// the served start page, so the front-end template does not apply.
+// The lookup, if any, is made once the server exists: the pages it leads to carry its secret.
+Status serve_front_end(
+    const std::string& address, const DebuggerTarget& debugger,
+    const std::function<FrontendServer::FrontEndLookup(const std::string& secret)>& make_lookup) {
+    auto server = FrontendServer::listen(address, FrontendServer::StopOn::CallOrInterrupt);
+    if (!server) {
+        return std::unexpected(std::move(server.error()));
+    }
+    const std::string& secret = (*server)->secret();
+    FrontendServer::FrontEndLookup lookup = make_lookup ? make_lookup(secret) : nullptr;
+    std::string target = serve::frontend_target(debugger.target, secret);
+    // The server is the answer here: lines lost to a closed pipe do not stop it.
+    static_cast<void>(write_console_lines(debugger.target.address, (*server)->origin() + target));
+    return (*server)->run(std::move(target), std::move(lookup));
+}
+
+// The debuggee looked up again after a restart: the same listener and selector as at the start; a
+// WebSocket address is looked up again at the listener it belongs to, where a restarted debuggee
+// lists its new target.
+std::function<Result<DebuggerTarget>(const FetchClock&)> rediscovery(
+    const InspectorAddress& address, const std::optional<std::string>& selector) {
+    return [listener = listener_of(address), selector](const FetchClock& clock) {
+        return discover_target(listener, selector, clock);
+    };
+}
+
+// One line per target found after the start, as at the start; a lost line stops nothing.
+void write_new_target_line(const WsTarget& target) {
+    static_cast<void>(console::write_line(std::string(LINE_WS_TARGET) + target.address));
+}
+
+// Where the served "/" leads after the debuggee restarted. A failed lookup keeps the last target.
+FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& address,
+                                                     const std::optional<std::string>& selector,
+                                                     std::string ws_address, std::string secret) {
+    return [discover = rediscovery(address, selector), current = std::move(ws_address),
+            secret = std::move(secret)](
+               const std::function<bool()>& stopping) mutable -> std::optional<std::string> {
+        auto found = discover(FetchClock::until(stopping));
+        if (!found) {
+            return std::nullopt;
+        }
+        // The line shows the address alone, so only a new address is worth a line.
+        if (found->target.address != current) {
+            current = found->target.address;
+            write_new_target_line(found->target);
+        }
+        return serve::frontend_target(found->target, secret);
+    };
+}
+
+}  // namespace
+
+std::optional<std::string> serve_address(std::span<const std::string> arguments) {
+    std::optional<std::string> address;
+    for (const std::string& argument : arguments) {
+        if (argument == SERVE_FLAG) {
+            address = std::string(DEFAULT_SERVE_ADDRESS);
+        } else if (argument.starts_with(SERVE_FLAG) && argument[SERVE_FLAG.size()] == '=') {
+            address = argument.substr(SERVE_FLAG.size() + 1);
+        }
+    }
+    return address;
+}
+
+CommandLine parse_command_line(std::span<const std::string> arguments) {
+    CommandLine command_line;
+    for (const std::string& argument : arguments) {
+        if (argument == PRINT_URL_FLAG) {
+            command_line.print_url = true;
+        }
+        if (argument == HELP_FLAG) {
+            command_line.help = true;
+        }
+        if (argument == VERSION_FLAG) {
+            command_line.version = true;
+        }
+        if (argument.starts_with(TARGET_FLAG) && argument.size() > TARGET_FLAG.size() &&
+            argument[TARGET_FLAG.size()] == '=') {
+            command_line.target = argument.substr(TARGET_FLAG.size() + 1);
+        }
+        if (argument == NO_REATTACH_FLAG) {
+            command_line.reattach = false;
+        }
+        if (!command_line.inspector_addr && !argument.starts_with("--")) {
+            command_line.inspector_addr = argument;
+        }
+    }
+    return command_line;
+}
+
+std::string help_text() {
+    // The usage line as the error report has it, but capitalised and with the second form of
+    // the command: the manual page's synopsis is read from these lines.
+    return "Usage" + std::string(USAGE.substr(USAGE.find(':'))) +
+           "\n  or:  quelby_inspector --help | --version"
+           "\n  or:  quelby_inspector --serve[=ADDR] <inspector-http-addr>\n" +
+           std::string(HELP_BODY);
+}
+
+std::string version_text() {
+    return "quelby_inspector " + std::string(PROGRAM_VERSION) + "\n\nBuilt with:\n  front end  " +
+           std::string(FRONTEND_ORIGIN) + " (" + std::to_string(AssetTable::entries().size()) +
+           " files embedded)\n  web view   " + std::string(webview_host::backend_name()) + "\n";
+}
+
+std::array<std::string, 3> console_lines(std::string_view ws_target,
+                                         std::string_view frontend_url) {
+    return {std::string(LINE_WS_TARGET) + std::string(ws_target),
+            std::string(LINE_FRONTEND) + std::string(frontend_url),
+            std::string(LINE_EMBEDDED_NOTE)};
+}
+
+Result<int> run(std::span<const std::string> arguments) {
+    const CommandLine command_line = parse_command_line(arguments);
+    // Answered before any address is looked for. If the console cannot take the text there is
+    // nothing else to do, so the run succeeds all the same, as with the three lines below.
+    if (command_line.help || command_line.version) {
+        static_cast<void>(console::write_to(console::Stream::Output,
+                                            command_line.help ? help_text() : version_text()));
+        return EXIT_SUCCESS;
+    }
+    if (!command_line.inspector_addr) {
+        return std::unexpected(ErrorChain::from_message(std::string(USAGE)));
+    }
+    const auto inspector_address = parse_inspector_address(*command_line.inspector_addr);
+    if (!inspector_address) {
+        return std::unexpected(inspector_address.error());
+    }
+    auto debugger = discover_target(*inspector_address, command_line.target);
+    if (!debugger) {
+        return std::unexpected(std::move(debugger.error()));
+    }
+    if (const auto address = serve_address(arguments)) {
+        std::function<FrontendServer::FrontEndLookup(const std::string&)> make_lookup;
+        if (command_line.reattach) {
+            make_lookup = [&](const std::string& secret) {
+                return current_target_lookup(*inspector_address, command_line.target,
+                                             debugger->target.address, secret);
+            };
+        }
+        if (auto served = serve_front_end(*address, *debugger, make_lookup); !served) {
+            return std::unexpected(std::move(served.error()));
+        }
+        return EXIT_SUCCESS;
+    }
+    auto url = frontend_url(debugger->target);
+    if (!url) {
+        return std::unexpected(std::move(url.error()));
+    }
+    // Without --print-url a console that cannot be written (a closed pipe) does not stop the run:
+    // the lines are only informative and the window is the answer. With it the lines are the
+    // answer, so losing them is an error.
+    const bool written = write_console_lines(debugger->target.address, *url);
+    if (command_line.print_url) {
+        if (!written) {
+            return std::unexpected(ErrorChain::from_message(std::string(OUTPUT_FAILED)));
+        }
+        return EXIT_SUCCESS;
+    }
+    WindowOptions options{.diagnostics_level = page_diagnostics_level(
+                              environment_variable_utf8(PAGE_DIAGNOSTICS_ENV)),
+                          .diagnostics = {},
+                          .reattach = std::nullopt,
+                          .settings_file = std::nullopt};
+    if (const auto folder = settings_folder()) {
+        options.settings_file = *folder / SETTINGS_FILE_NAME;
+    }
+    if (options.diagnostics_level != PageDiagnostics::Off) {
+        options.diagnostics = [](std::string_view text) {
+            static_cast<void>(
+                console::write_to(console::Stream::Error, format_page_diagnostic(text)));
+        };
+    }
+    if (command_line.reattach) {
+        // Each target's URL by its own scheme: the debuggee may come back under the other one.
+        options.reattach =
+            Reattach{.target = debugger->target,
+                     .discover = [discover = rediscovery(*inspector_address, command_line.target)](
+                                     const FetchClock& clock) -> Result<WsTarget> {
+                         auto found = discover(clock);
+                         if (!found) {
+                             return std::unexpected(std::move(found.error()));
+                         }
+                         return std::move(found->target);
+                     },
+                     .frontend_url = frontend_url,
+                     .attached = write_new_target_line};
+    }
+    return run_inspector_window(*url, options);
+}
+
+}  // namespace quelby

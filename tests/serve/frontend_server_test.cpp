@@ -1,0 +1,611 @@
+// The --serve HTTP server in process, on a free loopback port, against a real socket client.
+#include "quelby/serve/frontend_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "quelby/assets/asset_route.h"
+#include "quelby/assets/asset_table.h"
+#include "quelby/serve/serve_rules.h"
+#include "support/http_client.h"
+
+namespace quelby {
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::http_request;
+using test_support::HttpConnection;
+
+constexpr std::string_view FRONT_END_TARGET =
+    "/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true";
+constexpr std::string_view LARGEST_FILE = "third_party/lighthouse/lighthouse-dt-bundle.js";
+
+std::string text_of(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+const AssetEntry& entry(std::string_view path) {
+    const AssetEntry* found = AssetTable::lookup(path);
+    EXPECT_NE(found, nullptr) << path;
+    return *found;
+}
+
+class FrontendServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto listening = FrontendServer::listen("127.0.0.1:0");
+        ASSERT_TRUE(listening.has_value()) << listening.error().messages().front();
+        server_ = std::move(*listening);
+        thread_ =
+            std::thread([this] { static_cast<void>(server_->run(std::string(FRONT_END_TARGET))); });
+    }
+    void TearDown() override {
+        if (server_) {
+            server_->stop();
+            thread_.join();
+        }
+    }
+    [[nodiscard]] std::uint16_t port() const { return server_->port(); }
+
+    std::unique_ptr<FrontendServer> server_;
+    std::thread thread_;
+};
+
+TEST_F(FrontendServerTest, ServesEveryKindOfEmbeddedFileWithItsTypeAndExactBytes) {
+    EXPECT_EQ(server_->origin(), "http://127.0.0.1:" + std::to_string(port()));
+    // One file per extension the table holds (no css is embedded; its type is the route's rule).
+    const std::pair<std::string, std::string_view> cases[] = {
+        {"/entrypoints/js_app/js_app.js", "text/javascript; charset=utf-8"},
+        {"/Images/3d-center.svg", "image/svg+xml"},
+        {"/js_app.html?ws=x", "text/html; charset=utf-8"},
+        {"/core/i18n/locales/en-US.json", "application/json; charset=utf-8"},
+        {"/models/issues_manager/descriptions/CoepCorpNotSameOrigin.md",
+         "text/markdown; charset=utf-8"},
+        {"/Images/accelerometer-left.png", "image/png"},
+        {"/emulated_devices/optimized/MotoG4-portrait.avif", "image/avif"},
+        {"/" + std::string(LARGEST_FILE), "text/javascript; charset=utf-8"},
+    };
+    for (const auto& [target, type] : cases) {
+        const std::string path(path_of_uri(target).substr(1));
+        const AssetEntry* file = AssetTable::lookup(path);
+        if (file == nullptr) {
+            ADD_FAILURE() << "not embedded: " << path;
+            continue;
+        }
+        const auto reply = http_request(port(), "GET", target);
+        ASSERT_TRUE(reply.has_value()) << target;
+        EXPECT_EQ(reply->status, 200) << target;
+        EXPECT_EQ(reply->header("Content-Type"), type) << target;
+        EXPECT_EQ(reply->body, text_of(file->bytes)) << target;
+        EXPECT_EQ(reply->header("ETag"), serve::entity_tag(file->sha256)) << target;
+        EXPECT_EQ(reply->header("Last-Modified"), serve::http_date(*file->last_modified));
+        EXPECT_EQ(reply->header("Cache-Control"), "no-cache");
+        EXPECT_EQ(reply->header("X-Content-Type-Options"), "nosniff");
+    }
+}
+
+TEST_F(FrontendServerTest, AnswersConditionalRequestsWithNotModified) {
+    const AssetEntry& file = entry("Images/3d-center.svg");
+    const std::string etag = serve::entity_tag(file.sha256);
+    const std::string modified = serve::http_date(*file.last_modified);
+    const std::string earlier = serve::http_date(*file.last_modified - 1);
+    struct Case {
+        std::vector<std::string> headers;
+        int status;
+    };
+    const Case cases[] = {
+        {{"If-None-Match: " + etag}, 304},
+        {{"If-None-Match: W/" + etag}, 304},
+        {{"If-None-Match: \"other\", " + etag}, 304},
+        {{"If-None-Match: *"}, 304},
+        {{"If-None-Match: \"other\""}, 200},
+        {{"If-Modified-Since: " + modified}, 304},
+        {{"If-Modified-Since: " + serve::http_date(*file.last_modified + 86400)}, 304},
+        {{"If-Modified-Since: " + earlier}, 200},
+        {{"If-Modified-Since: yesterday"}, 200},
+        // The tag decides when both are sent: a changed file is never hidden behind its date.
+        {{"If-None-Match: \"other\"", "If-Modified-Since: " + modified}, 200},
+    };
+    for (const Case& c : cases) {
+        const auto reply = http_request(port(), "GET", "/Images/3d-center.svg", c.headers);
+        ASSERT_TRUE(reply.has_value()) << c.headers.front();
+        EXPECT_EQ(reply->status, c.status) << c.headers.front();
+        EXPECT_EQ(reply->header("ETag"), etag);
+        if (c.status == 304) {
+            EXPECT_EQ(reply->body, "");
+            EXPECT_EQ(reply->header("Content-Length"), std::nullopt);
+        } else {
+            EXPECT_EQ(reply->body, text_of(file.bytes));
+        }
+    }
+}
+
+TEST_F(FrontendServerTest, HeadSendsTheHeadersOnlyAndTheConnectionCarriesOn) {
+    const AssetEntry& file = entry("js_app.html");
+    HttpConnection connection(port());
+    ASSERT_TRUE(
+        connection.send("HEAD /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                        "GET /Images/3d-center.svg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const auto head = connection.read_reply(/*no_body=*/true);
+    ASSERT_TRUE(head.has_value());
+    EXPECT_EQ(head->status, 200);
+    EXPECT_EQ(head->header("Content-Length"), std::to_string(file.bytes.size()));
+    EXPECT_EQ(head->header("Content-Type"), "text/html; charset=utf-8");
+    // Had the HEAD answer carried a body, this reply would start inside it.
+    const auto next = connection.read_reply();
+    ASSERT_TRUE(next.has_value());
+    EXPECT_EQ(next->status, 200);
+    EXPECT_EQ(next->body, text_of(entry("Images/3d-center.svg").bytes));
+}
+
+// An error answered to a HEAD has no body either: a client reading the next reply on the same
+// connection would otherwise start inside it ("ForbiddenHTTP/1.1 404").
+TEST_F(FrontendServerTest, AHeadOfAnErrorHasNoBodyAndTheConnectionStaysInStep) {
+    for (const std::string_view refused :
+         {"HEAD /js_app.html HTTP/1.1\r\nHost: evil.example\r\n\r\n",
+          "HEAD /no-such-file HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(
+            connection.send(std::string(refused) +
+                            "GET /Images/3d-center.svg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        const auto head = connection.read_reply(/*no_body=*/true);
+        ASSERT_TRUE(head.has_value()) << refused;
+        EXPECT_TRUE(head->status == 403 || head->status == 404) << refused;
+        const auto next = connection.read_reply();
+        ASSERT_TRUE(next.has_value()) << refused;
+        EXPECT_EQ(next->status, 200) << refused;
+        EXPECT_EQ(next->body, text_of(entry("Images/3d-center.svg").bytes)) << refused;
+    }
+}
+
+// A body framed by anything but chunked has no length the server can read: it is refused and the
+// connection ends, so that what follows is never answered as a request of its own.
+TEST_F(FrontendServerTest, ATransferEncodingThatDoesNotEndInChunkedIsRefusedAndEndsTheConnection) {
+    for (const std::string_view coding : {"gzip", "identity", "chunked, gzip"}) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(connection.send(
+            "GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Transfer-Encoding: " +
+            std::string(coding) + "\r\n\r\nGET /smuggled HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << coding;
+        EXPECT_EQ(reply->status, 400) << coding;
+        EXPECT_TRUE(connection.closed_by_peer()) << coding;
+    }
+}
+
+TEST_F(FrontendServerTest, RootRedirectsToTheFrontEndForTheTarget) {
+    for (const std::string_view target : {"/", "//", "/?x=1"}) {
+        const auto reply = http_request(port(), "GET", target);
+        ASSERT_TRUE(reply.has_value()) << target;
+        EXPECT_EQ(reply->status, 302) << target;
+        EXPECT_EQ(reply->header("Location"), FRONT_END_TARGET);
+        EXPECT_EQ(reply->header("Cache-Control"), "no-store");
+    }
+}
+
+TEST_F(FrontendServerTest, UnknownPathsDirectoriesAndTraversalAreNotFound) {
+    for (const std::string_view target :
+         {"/missing.js", "/Images/", "/Images", "/JS_APP.HTML", "/../js_app.html",
+          "/Images/../js_app.html", "/%2e%2e/js_app.html", "/%2E%2E/%2E%2E/etc/passwd",
+          "/..%2fjs_app.html", "/..\\js_app.html", "/Images\\..\\js_app.html", "/etc/passwd",
+          "/../../../../etc/passwd", "/js_app.html%00"}) {
+        const auto reply = http_request(port(), "GET", target);
+        ASSERT_TRUE(reply.has_value()) << target;
+        EXPECT_EQ(reply->status, 404) << target;
+        EXPECT_EQ(reply->header("Content-Type"), "text/plain; charset=utf-8");
+        EXPECT_EQ(reply->body, "Not Found");
+    }
+}
+
+TEST_F(FrontendServerTest, OnlyGetAndHeadAreAllowed) {
+    for (const std::string_view method : {"POST", "PUT", "DELETE", "OPTIONS", "PATCH", "BREW"}) {
+        const auto reply = http_request(port(), method, "/js_app.html");
+        ASSERT_TRUE(reply.has_value()) << method;
+        EXPECT_EQ(reply->status, 405) << method;
+        EXPECT_EQ(reply->header("Allow"), "GET, HEAD");
+    }
+    // A refused request with a body still gets its answer, then the connection ends.
+    HttpConnection connection(port());
+    ASSERT_TRUE(connection.send(
+        "POST /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\n" +
+        std::string(100000, 'x')));
+    const auto reply = connection.read_reply();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->status, 405);
+    EXPECT_EQ(reply->header("Connection"), "close");
+    EXPECT_TRUE(connection.closed_by_peer());
+}
+
+TEST_F(FrontendServerTest, RefusesForeignOrMissingHostNames) {
+    const std::pair<std::string_view, int> cases[] = {
+        {"Host: 127.0.0.1", 200},
+        {"Host: 127.0.0.1:1", 200},
+        {"Host: localhost:8080", 200},
+        {"Host: LocalHost", 200},
+        {"Host: [::1]:9000", 200},
+        {"Host: 10.1.2.3", 200},
+        {"Host: evil.example", 403},
+        {"Host: evil.example:80", 403},
+        {"Host: localhost.evil.example", 403},
+        {"Host: 127.0.0.1.evil.example", 403},
+        {"Host: a b", 400},
+        {"Host: [::1", 400},
+        {"Host: 127.0.0.1:x", 400},
+    };
+    for (const auto& [host, status] : cases) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(
+            connection.send("GET /js_app.html HTTP/1.1\r\n" + std::string(host) + "\r\n\r\n"));
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << host;
+        EXPECT_EQ(reply->status, status) << host;
+    }
+    for (const std::string_view request :
+         {"GET /js_app.html HTTP/1.1\r\n\r\n", "GET /js_app.html HTTP/1.0\r\n\r\n",
+          "GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n"}) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(connection.send(request));
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << request;
+        EXPECT_EQ(reply->status, 400) << request;
+    }
+}
+
+TEST_F(FrontendServerTest, OversizedOrMalformedRequestsGetAClientErrorAndTheServerCarriesOn) {
+    const std::string long_line =
+        "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string many_fields = "GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (std::size_t i = 0; i <= SERVE_MAX_FIELDS; ++i) {
+        many_fields += "X-" + std::to_string(i) + ": 1\r\n";
+    }
+    many_fields += "\r\n";
+    const std::string body_over_limit =
+        "Content-Length: " + std::to_string(SERVE_BODY_LIMIT + 1) + "\r\n\r\n";
+    const std::pair<std::string, int> cases[] = {
+        {long_line, 414},
+        // The same target without the rest of the line: the target is what does not fit.
+        {"GET /" + std::string(SERVE_HEADER_LIMIT, 'a'), 414},
+        // The line fits; the fields after it do not.
+        {"GET /" + std::string(SERVE_HEADER_LIMIT / 2, 'a') +
+             " HTTP/1.1\r\nX: " + std::string(SERVE_HEADER_LIMIT, 'v'),
+         431},
+        {"POST /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n" + body_over_limit, 413},
+        {"GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n" + body_over_limit, 413},
+        {many_fields, 431},
+        {"GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\nX: " +
+             std::string(SERVE_HEADER_LIMIT, 'v') + "\r\n\r\n",
+         431},
+        {"NOT HTTP AT ALL\r\n\r\n", 400},
+        {"GET /js_app.html HTTP/9.9\r\nHost: 127.0.0.1\r\n\r\n", 400},
+        {"GET /js app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 400},
+    };
+    for (const auto& [request, status] : cases) {
+        HttpConnection connection(port());
+        static_cast<void>(connection.send(request));  // the server may stop reading early
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << request.substr(0, 40);
+        EXPECT_EQ(reply->status, status) << request.substr(0, 40);
+        EXPECT_TRUE(connection.closed_by_peer());
+    }
+    const auto after = http_request(port(), "GET", "/js_app.html");
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->status, 200);
+}
+
+// A target in absolute form names a host of its own: a foreign one is refused as a foreign Host
+// is, however harmless the Host header beside it.
+TEST_F(FrontendServerTest, AnAbsoluteTargetsHostIsCheckedAsTheHostHeaderIs) {
+    const std::string own = "127.0.0.1:" + std::to_string(port());
+    const std::pair<std::string, int> cases[] = {
+        {"http://" + own + "/js_app.html", 200},
+        {"http://localhost/js_app.html", 200},
+        {"HTTP://[::1]:1/js_app.html?x=1", 200},
+        {"http://evil.example/js_app.html", 403},
+        {"http://evil.example", 403},
+        {"https://EVIL.example:443/", 403},
+        {"http://localhost.evil.example/js_app.html", 403},
+        {"http://evil.example?/js_app.html", 403},
+        {"http://user@127.0.0.1/js_app.html", 400},
+        {"http:///js_app.html", 400},
+    };
+    for (const auto& [target, status] : cases) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(connection.send("GET " + target + " HTTP/1.1\r\nHost: " + own + "\r\n\r\n"));
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << target;
+        EXPECT_EQ(reply->status, status) << target;
+    }
+}
+
+// A client may end what it sent before with a line break too many: one empty line before the
+// request line is skipped, on a new connection and between kept-alive requests, but no more.
+TEST_F(FrontendServerTest, OneEmptyLineBeforeTheRequestLineIsIgnored) {
+    const std::string request = "GET /Images/3d-center.svg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string svg = text_of(entry("Images/3d-center.svg").bytes);
+    HttpConnection connection(port());
+    ASSERT_TRUE(connection.send("\r\n" + request + "\r\n" + request + request));
+    for (int i = 0; i < 3; ++i) {
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << i;
+        EXPECT_EQ(reply->status, 200) << i;
+        EXPECT_EQ(reply->body, svg) << i;
+    }
+    for (const std::string_view before : {"\r\n\r\n", " \r\n"}) {
+        HttpConnection refused(port());
+        ASSERT_TRUE(refused.send(std::string(before) + request));
+        const auto reply = refused.read_reply();
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->status, 400);
+    }
+}
+
+TEST_F(FrontendServerTest, SlowClientsDoNotStallOthers) {
+    // One client sends half a request line and stops; another asks for the largest file and does
+    // not read it; a third must still be answered at once.
+    HttpConnection silent(port());
+    ASSERT_TRUE(silent.send("GET /js_app.ht"));
+    HttpConnection not_reading(port());
+    not_reading.set_receive_buffer(4096);
+    ASSERT_TRUE(not_reading.send("GET /" + std::string(LARGEST_FILE) +
+                                 " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    std::this_thread::sleep_for(200ms);
+    for (int i = 0; i < 20; ++i) {
+        const auto started = std::chrono::steady_clock::now();
+        const auto reply = http_request(port(), "GET", "/entrypoints/js_app/js_app.js");
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->status, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    }
+    // The stalled one is being served all the same (its body trickles through a tiny window).
+    const auto large = not_reading.read_reply(/*no_body=*/true);
+    ASSERT_TRUE(large.has_value());
+    EXPECT_EQ(large->status, 200);
+    EXPECT_EQ(large->header("Content-Length"), std::to_string(entry(LARGEST_FILE).bytes.size()));
+}
+
+TEST_F(FrontendServerTest, KeepsConnectionsAliveAndAnswersPipelinedRequestsInOrder) {
+    HttpConnection connection(port());
+    std::string requests;
+    const std::string_view paths[] = {"/js_app.html", "/missing", "/Images/3d-center.svg"};
+    for (const std::string_view path : paths) {
+        requests += "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    }
+    ASSERT_TRUE(connection.send(requests));
+    const int statuses[] = {200, 404, 200};
+    for (const int status : statuses) {
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->status, status);
+    }
+    // HTTP/1.0 without keep-alive: answered, then closed.
+    HttpConnection old(port());
+    ASSERT_TRUE(old.send("GET /js_app.html HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+    const auto reply = old.read_reply();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_TRUE(old.closed_by_peer());
+}
+
+// A full connection table never turns a new client away: the connection that has gone longest
+// without completing a request makes room for it.
+class FullConnectionTable : public ::testing::Test {
+  protected:
+    static constexpr std::size_t LIMIT = 4;
+    void SetUp() override {
+        auto listening = FrontendServer::listen("127.0.0.1:0", FrontendServer::StopOn::Call, LIMIT);
+        ASSERT_TRUE(listening.has_value()) << listening.error().messages().front();
+        server_ = std::move(*listening);
+        thread_ =
+            std::thread([this] { static_cast<void>(server_->run(std::string(FRONT_END_TARGET))); });
+    }
+    void TearDown() override {
+        if (server_) {
+            server_->stop();
+            thread_.join();
+        }
+    }
+    // One request on `connection`, answered.
+    [[nodiscard]] static bool served(HttpConnection& connection) {
+        if (!connection.send("HEAD /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) {
+            return false;
+        }
+        const auto reply = connection.read_reply(/*no_body=*/true);
+        return reply && reply->status == 200;
+    }
+
+    std::unique_ptr<FrontendServer> server_;
+    std::thread thread_;
+};
+
+TEST_F(FullConnectionTable, ClientsThatNeverFinishARequestMakeRoomOldestFirst) {
+    std::vector<std::unique_ptr<HttpConnection>> stalled;
+    for (std::size_t i = 0; i < LIMIT; ++i) {
+        stalled.push_back(std::make_unique<HttpConnection>(server_->port()));
+        ASSERT_TRUE(stalled.back()->send("GET /js_app.ht"));
+    }
+    // Each new client stays connected, so that the table is full again for the next.
+    std::vector<std::unique_ptr<HttpConnection>> fresh;
+    for (std::size_t i = 0; i < 2; ++i) {
+        fresh.push_back(std::make_unique<HttpConnection>(server_->port()));
+        EXPECT_TRUE(served(*fresh.back())) << i;
+        EXPECT_TRUE(stalled[i]->closed_by_peer()) << i;
+    }
+    // The later ones still hold their place and may finish their request.
+    ASSERT_TRUE(stalled[3]->send("ml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const auto reply = stalled[3]->read_reply();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->status, 200);
+}
+
+TEST_F(FullConnectionTable, AKeptAliveConnectionThatIsStillAskingKeepsItsPlace) {
+    std::vector<std::unique_ptr<HttpConnection>> kept;
+    for (std::size_t i = 0; i < LIMIT; ++i) {
+        kept.push_back(std::make_unique<HttpConnection>(server_->port()));
+        ASSERT_TRUE(served(*kept.back())) << i;
+    }
+    // The first asks again: the second is now the one that has waited longest.
+    ASSERT_TRUE(served(*kept[0]));
+    HttpConnection fresh(server_->port());
+    EXPECT_TRUE(served(fresh));
+    EXPECT_TRUE(kept[1]->closed_by_peer());
+    for (const std::size_t i : {0, 2, 3}) {
+        EXPECT_TRUE(served(*kept[i])) << i;
+    }
+    EXPECT_TRUE(served(fresh));
+}
+
+// "/" after the debuggee restarted: where the lookup says now, else where it said last.
+class RootLookup : public ::testing::Test {
+  protected:
+    void start(FrontendServer::FrontEndLookup lookup) {
+        auto listening = FrontendServer::listen("127.0.0.1:0");
+        ASSERT_TRUE(listening.has_value());
+        server_ = std::move(*listening);
+        thread_ = std::thread([this, lookup = std::move(lookup)] {
+            static_cast<void>(server_->run(std::string(FRONT_END_TARGET), lookup));
+        });
+    }
+    void TearDown() override {
+        if (server_) {
+            server_->stop();
+            thread_.join();
+        }
+    }
+    [[nodiscard]] std::optional<std::string> location() const {
+        const auto reply = http_request(server_->port(), "GET", "/");
+        if (!reply || reply->status != 302) {
+            return std::nullopt;
+        }
+        return reply->header("Location");
+    }
+
+    std::unique_ptr<FrontendServer> server_;
+    std::thread thread_;
+};
+
+TEST_F(RootLookup, EachRequestOfRootLooksAgainAndAFailedLookupKeepsTheLastAnswer) {
+    std::atomic<int> lookups{0};
+    start([&](const std::function<bool()>&) -> std::optional<std::string> {
+        switch (++lookups) {
+            case 1:
+                return "/js_app.html?ws=127.0.0.1:9229/second";
+            case 2:
+                return std::nullopt;  // the inspector is not back yet
+            default:
+                return "/js_app.html?wss=127.0.0.1:9229/third";
+        }
+    });
+    EXPECT_EQ(location(), "/js_app.html?ws=127.0.0.1:9229/second");
+    EXPECT_EQ(location(), "/js_app.html?ws=127.0.0.1:9229/second");
+    EXPECT_EQ(location(), "/js_app.html?wss=127.0.0.1:9229/third");
+    EXPECT_EQ(lookups.load(), 3);
+    // The files themselves never wait for a lookup.
+    const auto page = http_request(server_->port(), "GET", "/js_app.html");
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(lookups.load(), 3);
+}
+
+TEST_F(RootLookup, RequestsDuringALookupShareItsAnswerAndOtherFilesAreServedMeanwhile) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> lookups{0};
+    start([&](const std::function<bool()>&) -> std::optional<std::string> {
+        ++lookups;
+        released.wait();
+        return "/js_app.html?ws=127.0.0.1:9229/new";
+    });
+    auto first = std::async(std::launch::async, [this] { return location(); });
+    while (lookups.load() == 0) {
+        std::this_thread::sleep_for(1ms);
+    }
+    auto second = std::async(std::launch::async, [this] { return location(); });
+    // The server is not held up by the lookup.
+    const auto page = http_request(server_->port(), "GET", "/js_app.html");
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(page->status, 200);
+    std::this_thread::sleep_for(300ms);  // the second request is in
+    release.set_value();
+    EXPECT_EQ(first.get(), "/js_app.html?ws=127.0.0.1:9229/new");
+    EXPECT_EQ(second.get(), "/js_app.html?ws=127.0.0.1:9229/new");
+    EXPECT_EQ(lookups.load(), 1);
+}
+
+TEST_F(RootLookup, StoppingTheServerEndsALookupUnderWay) {
+    start([](const std::function<bool()>& stopping) -> std::optional<std::string> {
+        while (!stopping()) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return std::nullopt;
+    });
+    HttpConnection waiting(server_->port());
+    ASSERT_TRUE(waiting.send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    std::this_thread::sleep_for(100ms);
+    const auto stop_started = std::chrono::steady_clock::now();
+    server_->stop();
+    thread_.join();
+    server_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stop_started, 1s);
+}
+
+TEST(FrontendServerListen, ReportsAddressesItCannotServeOn) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"nonsense", "invalid socket address"},
+        {"127.0.0.1:70000", "invalid port value"},
+        {"192.0.2.1:0", "(os error 99)"},  // not an address of this machine
+    };
+    for (const auto& [address, cause] : cases) {
+        const auto result = FrontendServer::listen(address);
+        ASSERT_FALSE(result.has_value()) << address;
+        const auto& messages = result.error().messages();
+        EXPECT_EQ(messages.front(), "failed to serve the front end on " + std::string(address));
+        EXPECT_NE(messages.back().find(cause), std::string::npos) << messages.back();
+    }
+    // A port in use.
+    auto first = FrontendServer::listen("127.0.0.1:0");
+    ASSERT_TRUE(first.has_value());
+    const std::string taken = "127.0.0.1:" + std::to_string((*first)->port());
+    const auto second = FrontendServer::listen(taken);
+    ASSERT_FALSE(second.has_value());
+    EXPECT_NE(second.error().messages().back().find("(os error 98)"), std::string::npos);
+}
+
+TEST(FrontendServerListen, ServesOnIpv6LoopbackAndByName) {
+    auto v6 = FrontendServer::listen("[::1]:0");
+    if (!v6) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << v6.error().messages().back();
+    }
+    EXPECT_EQ((*v6)->origin(), "http://[::1]:" + std::to_string((*v6)->port()));
+    FrontendServer& server = **v6;
+    std::thread thread([&] { static_cast<void>(server.run("/")); });
+    HttpConnection connection(server.port(), /*ipv6=*/true);
+    ASSERT_TRUE(connection.send("GET /js_app.html HTTP/1.1\r\nHost: [::1]:1\r\n\r\n"));
+    const auto reply = connection.read_reply();
+    server.stop();
+    thread.join();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->status, 200);
+
+    auto named = FrontendServer::listen("localhost:0");
+    ASSERT_TRUE(named.has_value());
+    EXPECT_EQ((*named)->origin(), "http://localhost:" + std::to_string((*named)->port()));
+}
+
+// The unspecified address, however it is written, is shown as the loopback address, which a
+// browser on this machine can open; a name for it ("0", "0.0") is no address to print.
+TEST(FrontendServerListen, AnyAddressInItsShortFormsIsShownAsLoopback) {
+    for (const std::string_view address : {"0.0.0.0:0", "0:0", "0.0:0", "0.0.0:0"}) {
+        auto any = FrontendServer::listen(address);
+        ASSERT_TRUE(any.has_value()) << address;
+        EXPECT_EQ((*any)->origin(), "http://127.0.0.1:" + std::to_string((*any)->port()))
+            << address;
+    }
+}
+
+}  // namespace
+}  // namespace quelby
