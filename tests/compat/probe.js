@@ -13,10 +13,11 @@
   const isNative = (fn) => typeof fn === 'function' &&
       /\{\s*\[native code\]\s*\}\s*$/.test(Function.prototype.toString.call(fn));
 
-  // Rules the engine's own parser keeps from a <style> element.
+  // Rules the engine's own parser keeps from a <style> element (its text given as a text node: the
+  // page scripts may rewrite what is set through textContent).
   const parsedRules = (text) => {
     const style = document.createElement('style');
-    style.textContent = text;
+    style.appendChild(document.createTextNode(text));
     document.head.appendChild(style);
     try {
       return style.sheet ? style.sheet.cssRules.length : 0;

@@ -65,13 +65,18 @@ link.click();
 </script></body></html>)";
 
 // Styles that name their shadow host's context with :host-context(), given every way a page can
-// give them; a selection inside a shadow tree, as the shadow root reports it; then each kind of
-// failure a page can report about itself.
+// give them (a <style> element's text among them); a selection inside a shadow tree, as the shadow
+// root reports it; then each kind of failure a page can report about itself.
 constexpr std::string_view PAGE_CHECKS = R"html(<!doctype html><html><body>
 <div class="ctx" title="a)"><span id="inside"></span></div>
 <span id="self" class="ctx"></span><span id="outside"></span><div id="editor"></div>
+<span id="styled"></span>
 <script>
 const results = {};
+const style = document.createElement('style');
+style.textContent = '#styled, :host-context(.ctx) b { color: rgb(10, 11, 12) }';
+document.head.appendChild(style);
+results.styled = getComputedStyle(document.getElementById('styled')).color;
 const sheet = new CSSStyleSheet();
 sheet.replaceSync(':host-context(.ctx) b { color: rgb(4, 5, 6) } ' +
                   ':host-context([title="a)"]) i { color: rgb(7, 8, 9) }');
@@ -116,7 +121,8 @@ fetch('/page-report', { method: 'POST', body: JSON.stringify(results) }).then(()
 </script></body></html>)html";
 
 constexpr std::string_view EXPECTED_PAGE_REPORT =
-    R"json({"insert":"ok","span":"rgb(1, 2, 3)","self":"rgb(4, 5, 6)","outside":"rgb(0, 0, 0)",)json"
+    R"json({"styled":"rgb(10, 11, 12)","insert":"ok","span":"rgb(1, 2, 3)","self":"rgb(4, 5, 6)",)json"
+    R"json("outside":"rgb(0, 0, 0)",)json"
     R"json("quoted":"rgb(7, 8, 9)","selection":"true 1 4 true true false ell",)json"
     R"json("plain":"SyntaxError"})json";
 

@@ -64,4 +64,18 @@
   replaceMethod('replace', (original) => function replace(text) {
     return original.call(this, rewrite(text));
   });
+  // Styles also come as the text of <style> elements, where one rejected selector drops its whole
+  // rule: a rule for `.platform-linux, :host-context(.platform-linux)` (the monospace font of code
+  // and console) and the dark theme's rules were lost.
+  const textContent = Object.getOwnPropertyDescriptor(Node.prototype, 'textContent');
+  if (textContent && textContent.get && textContent.set && typeof HTMLStyleElement === 'function') {
+    Object.defineProperty(HTMLStyleElement.prototype, 'textContent', {
+      configurable: true,
+      enumerable: textContent.enumerable,
+      get: textContent.get,
+      set(text) {
+        textContent.set.call(this, rewrite(text));
+      }
+    });
+  }
 })();
