@@ -1,25 +1,24 @@
 #include "error_chain.h"
 
-#include <cstdlib>
 #include <mutex>
 
+#include "environment.h"
 #include "os_error.h"
 #include "stack_trace.h"
 
 namespace quelby {
 namespace {
 
-std::optional<std::string_view> env_value(std::string_view name) {
-    const char* value = std::getenv(std::string(name).c_str());
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    return std::string_view(value);
-}
-
 // Decided once per process, when the first chain is made.
 bool tracing_on() {
-    static const bool on = backtrace_wanted(env_value(LIB_BACKTRACE_ENV), env_value(BACKTRACE_ENV));
+    static const bool on = [] {
+        const std::optional<std::string> lib_switch = environment_variable_utf8(LIB_BACKTRACE_ENV);
+        const std::optional<std::string> any_switch = environment_variable_utf8(BACKTRACE_ENV);
+        const auto view = [](const std::optional<std::string>& value) {
+            return value ? std::optional<std::string_view>(*value) : std::nullopt;
+        };
+        return backtrace_wanted(view(lib_switch), view(any_switch));
+    }();
     return on;
 }
 

@@ -115,6 +115,30 @@ TEST(SocketAddressText, ShowsBothFamilies) {
     EXPECT_EQ(to_string(v6(LOOPBACK6, 80, 2)), "[0:0:0:0:0:0:0:1%2]:80");
 }
 
+// The canonical form compresses only the longest run of two or more zero groups, the first of
+// equal runs; the full form keeps every group. Each text parses back to the same bytes.
+TEST(SocketAddressText, Ipv6CanonicalAndFullForms) {
+    const struct {
+        std::string_view text, canonical, full;
+    } cases[] = {
+        {"::1", "::1", "0:0:0:0:0:0:0:1"},
+        {"::", "::", "0:0:0:0:0:0:0:0"},
+        {"2001:DB8:0:0:1:0:0:1", "2001:db8::1:0:0:1", "2001:db8:0:0:1:0:0:1"},
+        {"2001:db8:0:1:0:0:0:1", "2001:db8:0:1::1", "2001:db8:0:1:0:0:0:1"},
+        {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},
+        {"fe80::0ab:0:0", "fe80::ab:0:0", "fe80:0:0:0:0:ab:0:0"},
+        {"::ffff:127.0.0.1", "::ffff:7f00:1", "0:0:0:0:0:ffff:7f00:1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto bytes = parse_ipv6(c.text);
+        ASSERT_TRUE(bytes.has_value());
+        EXPECT_EQ(ipv6_canonical_text(*bytes), c.canonical);
+        EXPECT_EQ(ipv6_full_text(*bytes), c.full);
+        EXPECT_EQ(parse_ipv6(ipv6_canonical_text(*bytes)), bytes);
+    }
+}
+
 TEST(Resolution, LiteralNeedsNoResolverAndLocalhostResolves) {
     const auto literal = resolve_inspector_addr("[::1]:5");
     ASSERT_TRUE(literal.has_value());

@@ -218,6 +218,52 @@ SocketAddress loopback_if_unspecified(SocketAddress address) {
     return address;
 }
 
+std::string ipv6_full_text(const std::array<std::uint8_t, 16>& bytes) {
+    std::string text;
+    char group[8];
+    for (std::size_t i = 0; i < 8; ++i) {
+        std::snprintf(group, sizeof group, "%s%x", i == 0 ? "" : ":",
+                      static_cast<unsigned>(bytes[2 * i] << 8 | bytes[2 * i + 1]));
+        text += group;
+    }
+    return text;
+}
+
+std::string ipv6_canonical_text(const std::array<std::uint8_t, 16>& bytes) {
+    std::array<unsigned, 8> groups{};
+    for (std::size_t i = 0; i < 8; ++i) {
+        groups[i] = (unsigned{bytes[2 * i]} << 8) | bytes[2 * i + 1];
+    }
+    std::size_t best_start = 8;
+    std::size_t best_length = 1;
+    for (std::size_t i = 0; i < 8;) {
+        std::size_t length = 0;
+        while (i + length < 8 && groups[i + length] == 0) {
+            ++length;
+        }
+        if (length > best_length) {
+            best_start = i;
+            best_length = length;
+        }
+        i += length == 0 ? 1 : length;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < 8; ++i) {
+        if (i == best_start) {
+            text += "::";
+            i += best_length - 1;
+            continue;
+        }
+        if (!text.empty() && !text.ends_with(':')) {
+            text += ':';
+        }
+        char group[8];
+        std::snprintf(group, sizeof group, "%x", groups[i]);
+        text += group;
+    }
+    return text;
+}
+
 std::string to_string(const SocketAddress& address) {
     char buffer[64];
     if (address.family == Family::V4) {
@@ -227,11 +273,7 @@ std::string to_string(const SocketAddress& address) {
     }
     // Full, uncompressed groups: unambiguous, and all the tests need.
     std::string out = "[";
-    for (std::size_t i = 0; i < 8; ++i) {
-        std::snprintf(buffer, sizeof buffer, "%s%x", i == 0 ? "" : ":",
-                      static_cast<unsigned>(address.bytes[2 * i] << 8 | address.bytes[2 * i + 1]));
-        out += buffer;
-    }
+    out += ipv6_full_text(address.bytes);
     if (address.scope_id != 0) {
         out += '%';
         out += std::to_string(address.scope_id);

@@ -28,44 +28,6 @@ bool is_name_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            std::string_view("-._~!$&'()*+,;=").find(c) != std::string_view::npos;
 }
-
-// The canonical text of an IPv6 address (RFC 5952): lower-case hex groups without leading zeros,
-// the longest run of two or more zero groups (the first of equal runs) written as "::".
-std::string ipv6_text(const std::array<std::uint8_t, 16>& bytes) {
-    std::array<unsigned, 8> groups{};
-    for (std::size_t i = 0; i < 8; ++i) {
-        groups[i] = (unsigned{bytes[2 * i]} << 8) | bytes[2 * i + 1];
-    }
-    std::size_t best_start = 8;
-    std::size_t best_length = 1;
-    for (std::size_t i = 0; i < 8;) {
-        std::size_t length = 0;
-        while (i + length < 8 && groups[i + length] == 0) {
-            ++length;
-        }
-        if (length > best_length) {
-            best_start = i;
-            best_length = length;
-        }
-        i += length == 0 ? 1 : length;
-    }
-    std::string text;
-    for (std::size_t i = 0; i < 8; ++i) {
-        if (i == best_start) {
-            text += "::";
-            i += best_length - 1;
-            continue;
-        }
-        if (!text.empty() && !text.ends_with(':')) {
-            text += ':';
-        }
-        char group[8];
-        std::snprintf(group, sizeof group, "%x", groups[i]);
-        text += group;
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string http_date(std::uint64_t seconds_since_epoch) {
@@ -220,7 +182,7 @@ std::string origin_for(std::string_view bound_name, const net::SocketAddress& bo
     if (shown.family == net::Family::V4) {
         return "http://" + net::to_string(shown);
     }
-    return "http://[" + ipv6_text(shown.bytes) + "]:" + std::to_string(shown.port);
+    return "http://[" + net::ipv6_canonical_text(shown.bytes) + "]:" + std::to_string(shown.port);
 }
 
 }  // namespace quelby::serve

@@ -43,6 +43,11 @@ inline constexpr std::string_view NO_ADDRESSES = "could not resolve to any addre
 std::optional<std::array<std::uint8_t, 4>> parse_ipv4(std::string_view text);
 // An IPv6 address in text form (RFC 4291 section 2.2: "::" compression, a dotted-quad tail).
 std::optional<std::array<std::uint8_t, 16>> parse_ipv6(std::string_view text);
+// An IPv6 address as text, two ways: every group in full ("0:0:0:0:0:0:0:1"), as error reports
+// show peers, and the canonical form of RFC 5952 ("::1": lower-case hex without leading zeros, the
+// longest run of two or more zero groups, the first of equal runs, as "::"), as URLs show it.
+std::string ipv6_full_text(const std::array<std::uint8_t, 16>& bytes);
+std::string ipv6_canonical_text(const std::array<std::uint8_t, 16>& bytes);
 
 // The whole text as a literal socket address: "IPv4:port" or "[IPv6]:port" / "[IPv6%scope]:port"
 // with a decimal port and a decimal scope identifier. nullopt when it is not one.
