@@ -28,7 +28,7 @@ def make_script(megabytes):
         out.writelines(line.format(i) for i in range(count))
         out.write("let total = 0;\nfor (let i = 0; i < 3; i++) {\n  console.log('before ' + i);\n"
                   "  total += f1(i, 2);\n  console.log('after ' + i);\n}\n")
-    return path, count + 1, count + 4
+    return path, count + 4
 
 
 def environment():
@@ -67,7 +67,7 @@ def keys(env, *args):
     subprocess.run(["xdotool", *args], env=env, check=True)
 
 
-def window_round(script, pause_line, call_line):
+def window_round(script, call_line):
     env = environment()
     node, err, out, address = start_node(script, env)
     program = subprocess.Popen([binary, address], env=env, stdout=subprocess.DEVNULL,
@@ -94,7 +94,7 @@ def window_round(script, pause_line, call_line):
         node.wait()
 
 
-def chromium_round(script, pause_line, call_line):
+def chromium_round(script, call_line):
     env = environment()
     node, err, out, address = start_node(script, env)
     server = subprocess.Popen([binary, "--serve", address], env=env, stdout=subprocess.PIPE,
@@ -129,12 +129,12 @@ wm = subprocess.Popen(["matchbox-window-manager", "-use_titlebar", "yes"],
 try:
     table = []
     for megabytes in sizes:
-        script, pause_line, call_line = make_script(megabytes)
+        script, call_line = make_script(megabytes)
         results = {"window": [], "chromium": []}
         for _ in range(runs):
             for name, round_ in (("window", window_round), ("chromium", chromium_round)):
                 try:
-                    results[name].append(round_(script, pause_line, call_line))
+                    results[name].append(round_(script, call_line))
                 except TimeoutError as error:
                     print(f"{megabytes:g} MB {name}: timed out waiting for {error}", flush=True)
                     results[name].append((float("inf"), float("inf")))

@@ -36,8 +36,11 @@ const AssetEntry& entry(std::string_view path) {
 
 class FrontendServerTest : public ::testing::Test {
   protected:
+    // The size of the server's connection table.
+    [[nodiscard]] virtual std::size_t connection_limit() const { return SERVE_MAX_CONNECTIONS; }
     void SetUp() override {
-        auto listening = FrontendServer::listen("127.0.0.1:0");
+        auto listening =
+            FrontendServer::listen("127.0.0.1:0", FrontendServer::StopOn::Call, connection_limit());
         ASSERT_TRUE(listening.has_value()) << listening.error().messages().front();
         server_ = std::move(*listening);
         thread_ =
@@ -393,22 +396,10 @@ TEST_F(FrontendServerTest, KeepsConnectionsAliveAndAnswersPipelinedRequestsInOrd
 
 // A full connection table never turns a new client away: the connection that has gone longest
 // without completing a request makes room for it.
-class FullConnectionTable : public ::testing::Test {
+class FullConnectionTable : public FrontendServerTest {
   protected:
     static constexpr std::size_t LIMIT = 4;
-    void SetUp() override {
-        auto listening = FrontendServer::listen("127.0.0.1:0", FrontendServer::StopOn::Call, LIMIT);
-        ASSERT_TRUE(listening.has_value()) << listening.error().messages().front();
-        server_ = std::move(*listening);
-        thread_ =
-            std::thread([this] { static_cast<void>(server_->run(std::string(FRONT_END_TARGET))); });
-    }
-    void TearDown() override {
-        if (server_) {
-            server_->stop();
-            thread_.join();
-        }
-    }
+    [[nodiscard]] std::size_t connection_limit() const override { return LIMIT; }
     // One request on `connection`, answered.
     [[nodiscard]] static bool served(HttpConnection& connection) {
         if (!connection.send("HEAD /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) {
@@ -417,9 +408,6 @@ class FullConnectionTable : public ::testing::Test {
         const auto reply = connection.read_reply(/*no_body=*/true);
         return reply && reply->status == 200;
     }
-
-    std::unique_ptr<FrontendServer> server_;
-    std::thread thread_;
 };
 
 TEST_F(FullConnectionTable, ClientsThatNeverFinishARequestMakeRoomOldestFirst) {

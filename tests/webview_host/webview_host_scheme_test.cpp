@@ -12,6 +12,7 @@
 
 #include "gtk_api.h"
 #include "host.h"
+#include "x11/gtk_loop.h"
 #include "x11/x_display.h"
 
 // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of WebKit's threads at
@@ -25,6 +26,7 @@ namespace quelby::webview_host {
 namespace {
 
 using x11_testing::Clock;
+using x11_testing::pump_until;
 
 std::span<const std::uint8_t> bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -209,20 +211,6 @@ class SchemeInWebView : public ::testing::Test {
     static inline std::optional<x11_testing::XvfbDisplay> display_;
     static inline std::optional<x11_testing::TemporaryHome> home_;
 };
-
-// Runs the loop's turns until `done` or the deadline; a periodic source keeps the check going.
-template <class Done>
-bool pump_until(Done done, std::chrono::seconds limit) {
-    const gtk::WindowApi& api = **gtk::load_window_api();
-    const guint tick = api.g_timeout_add(
-        100, [](gpointer) -> gboolean { return TRUE; }, nullptr);
-    const auto deadline = Clock::now() + limit;
-    while (!done() && Clock::now() < deadline) {
-        api.g_main_context_iteration(nullptr, TRUE);
-    }
-    api.g_source_remove(tick);
-    return done();
-}
 
 TEST_F(SchemeInWebView, ServesModulesImagesErrorsAndLateOrMissingAnswersToThePage) {
     EventLoop loop = create_event_loop();

@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "gtk_api.h"
 #include "host.h"
 #include "support/child_process.h"
 #include "x11/desktop_session.h"
+#include "x11/gtk_loop.h"
 
 // Sanitizer builds: LeakSanitizer crashes while scanning the dynamic TLS of WebKit's threads at
 // exit, so leak checking is off in this process; address errors are still caught. (Read only by
@@ -34,6 +34,7 @@ namespace {
 namespace host = webview_host;
 using nlohmann::json;
 using test_support::Clock;
+using x11_testing::pump_until;
 
 const std::filesystem::path COMPAT_DIR = QUELBY_COMPAT_DIR;
 const std::filesystem::path FRONTEND_DIR = QUELBY_TEST_FRONTEND_DIR;
@@ -79,20 +80,6 @@ void serve(std::string_view /*webview_id*/, const host::Request& request,
         responder.respond(
             host::Response{.status = 404, .headers = headers, .body = bytes(not_found)});
     }
-}
-
-// Runs the loop's turns until `done` or the deadline; a periodic source keeps the check going.
-template <class Done>
-bool pump_until(Done done, std::chrono::seconds limit) {
-    const host::gtk::WindowApi& api = **host::gtk::load_window_api();
-    const guint tick = api.g_timeout_add(
-        100, [](gpointer) -> gboolean { return TRUE; }, nullptr);
-    const auto deadline = Clock::now() + limit;
-    while (!done() && Clock::now() < deadline) {
-        api.g_main_context_iteration(nullptr, TRUE);
-    }
-    api.g_source_remove(tick);
-    return done();
 }
 
 std::string key(const json& entry) {
