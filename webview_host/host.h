@@ -94,8 +94,13 @@ struct WindowAttributes {
 
 enum class EventKind { CloseRequested, Other };
 
+struct WindowState;
+
 struct Event {
     EventKind kind = EventKind::Other;
+    // The window the event concerns (the one the user asked to close), as
+    // `&window.state()`; null for events of the loop itself.
+    const WindowState* window = nullptr;
 };
 
 // What the handler asks of the loop after each event.
@@ -105,8 +110,9 @@ struct LoopMode {
     int exit_status = 0;
 };
 
-// Stateless by construction: a plain function pointer can capture nothing.
-using EventHandler = void (*)(const Event&, LoopMode&);
+// Called on the main thread for each event; with several windows it tells them apart by
+// Event::window.
+using EventHandler = std::function<void(const Event&, LoopMode&)>;
 
 // Backend-defined state behind each handle. A web view refers to its window and a window to its
 // loop without owning them: release handles in the reverse order of their creation (web view,
@@ -255,6 +261,11 @@ class LoopPoster {
 
 // Only on the main thread.
 LoopPoster loop_poster(EventLoop& loop);
+
+// Ends the running loop as if its handler had asked for Exit with `exit_status`: for an end that
+// no window event brings (the last of several windows went away by the program's own decision).
+// Only on the main thread, while run_event_loop runs; ignored once the loop is ending.
+void end_event_loop(EventLoop& loop, int exit_status);
 
 // Runs until the handler asks the loop to exit, and returns the exit status it asked for (0 when
 // the system ends the loop itself). The window and the web view are still there afterwards; the

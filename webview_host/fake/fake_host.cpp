@@ -1,5 +1,6 @@
 #include "fake_host.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -20,6 +21,8 @@ struct EventLoopState {
     ~EventLoopState();
     std::shared_ptr<Wakes> wakes = std::make_shared<Wakes>();
     std::unique_ptr<LoopPosts> posts;
+    bool running = false;
+    LoopMode mode;
 };
 struct WindowState {
     ~WindowState();
@@ -39,7 +42,9 @@ namespace {
 struct Current {
     Script script;
     Record record;
-    WebViewState* web_view = nullptr;  // the one built, while it exists
+    WebViewState* web_view = nullptr;  // the last one built, while it exists
+    // Every window created in this test, by order of creation; null once released.
+    std::vector<const WindowState*> windows;
     std::optional<std::filesystem::path> save_answer;
 };
 
@@ -84,6 +89,7 @@ void send_request(const Step& step) {
 void reset(Script script) {
     current().script = std::move(script);
     current().record = Record{};
+    current().windows.clear();
     current().save_answer = std::nullopt;
 }
 
@@ -112,6 +118,9 @@ EventLoopState::~EventLoopState() {
 }
 WindowState::~WindowState() {
     fake::note("release window");
+    auto& windows = fake::current().windows;
+    std::replace(windows.begin(), windows.end(), static_cast<const WindowState*>(this),
+                 static_cast<const WindowState*>(nullptr));
 }
 WebViewState::~WebViewState() {
     fake::note("release web view");
@@ -136,10 +145,13 @@ EventLoop create_event_loop() {
 Result<Window> create_window(EventLoop& /*loop*/, const WindowAttributes& attributes) {
     fake::note("create_window");
     fake::current().record.title = attributes.title;
+    fake::current().record.titles.push_back(attributes.title);
     if (const auto& failure = fake::current().script.window_failure) {
         return std::unexpected(ErrorChain::from_message(*failure));
     }
-    return Window(std::make_unique<WindowState>());
+    auto state = std::make_unique<WindowState>();
+    fake::current().windows.push_back(state.get());
+    return Window(std::move(state));
 }
 
 Result<WebView> WebViewBuilder::build(Window& /*window*/) {
@@ -216,6 +228,17 @@ bool run_posted_until(EventLoopState& loop, const std::function<bool()>& done,
     return true;
 }
 
+std::size_t open_windows() {
+    const auto& windows = current().windows;
+    return static_cast<std::size_t>(
+        std::count_if(windows.begin(), windows.end(), [](const auto* window) { return window; }));
+}
+
+const WindowState* window_at(std::size_t index) {
+    const auto& windows = current().windows;
+    return index < windows.size() ? windows[index] : nullptr;
+}
+
 // Runs posted tasks as they arrive until one of them has navigated, or AWAIT_LIMIT has passed.
 void await_navigation(EventLoopState& loop) {
     const Record& record = current().record;
@@ -233,21 +256,31 @@ bool run_posted_tasks_until(EventLoop& loop, const std::function<bool()>& done,
 
 }  // namespace fake
 
+void end_event_loop(EventLoop& loop, int exit_status) {
+    EventLoopState& state = loop.state();
+    if (state.running && state.mode.kind != LoopMode::Kind::Exit) {
+        state.mode = LoopMode{.kind = LoopMode::Kind::Exit, .exit_status = exit_status};
+    }
+}
+
 int run_event_loop(EventLoop& loop, EventHandler handler) {
     fake::note("run_event_loop");
-    LoopMode mode;
-    const auto deliver = [&](EventKind kind) {
-        handler(Event{.kind = kind}, mode);
+    EventLoopState& state = loop.state();
+    state.running = true;
+    state.mode = LoopMode{};
+    LoopMode& mode = state.mode;
+    const auto deliver = [&](EventKind kind, const WindowState* window) {
+        handler(Event{.kind = kind, .window = window}, mode);
         fake::current().record.modes.push_back(mode.kind);
     };
-    deliver(EventKind::Other);  // the loop's start
+    deliver(EventKind::Other, nullptr);  // the loop's start
     for (const fake::Step& step : fake::current().script.steps) {
         if (mode.kind == LoopMode::Kind::Exit) {
             break;
         }
         switch (step.kind) {
             case fake::Step::Kind::Event:
-                deliver(step.event);
+                deliver(step.event, fake::window_at(step.window));
                 break;
             case fake::Step::Kind::Request:
                 fake::send_request(step);
@@ -265,8 +298,18 @@ int run_event_loop(EventLoop& loop, EventHandler handler) {
             case fake::Step::Kind::AwaitNavigation:
                 fake::await_navigation(loop.state());
                 break;
+            case fake::Step::Kind::AwaitWindows:
+                fake::run_posted_until(
+                    loop.state(),
+                    [&] {
+                        return fake::open_windows() == step.window ||
+                               mode.kind == LoopMode::Kind::Exit;
+                    },
+                    fake::AWAIT_LIMIT);
+                break;
         }
     }
+    state.running = false;
     loop.state().posts->queue().close();
     return mode.kind == LoopMode::Kind::Exit ? mode.exit_status : fake::LOOP_NEVER_ENDED;
 }

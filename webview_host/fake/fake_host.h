@@ -27,10 +27,14 @@ struct Answer {
 // registered scheme (its answer is recorded), report a page diagnostic, post a page message
 // (window.ipc), or run the tasks posted from other threads until the web view has been navigated
 // once more (or until AWAIT_LIMIT has passed, which the record shows as a missing navigation).
+// AwaitWindows runs the posted tasks until `count` windows are open (or AWAIT_LIMIT has passed).
 struct Step {
-    enum class Kind { Event, Request, PageDiagnostic, PageMessage, AwaitNavigation };
+    enum class Kind { Event, Request, PageDiagnostic, PageMessage, AwaitNavigation, AwaitWindows };
     Kind kind = Kind::Event;
     EventKind event = EventKind::Other;
+    // Event: the window it concerns, by order of creation (a released one gives no window).
+    // AwaitWindows: how many windows to wait for.
+    std::size_t window = 0;
     std::string scheme;  // Request: the registered scheme's name
     std::string text;    // Request: the URI; PageDiagnostic, PageMessage: the page's text
 };
@@ -47,7 +51,8 @@ struct Record {
     // "create_event_loop", "create_window", "build", "run_event_loop", "navigate", and the
     // releases: "release web view", "release window", "release event loop".
     std::vector<std::string> calls;
-    std::string title;
+    std::string title;                // of the last window created
+    std::vector<std::string> titles;  // of every window, in order of creation
     std::vector<std::string> schemes;       // registered, in order
     std::string url;                        // the start URL the web view was given
     bool page_diagnostics = false;          // a diagnostics sink was given

@@ -47,17 +47,28 @@ LoopPoster loop_poster(EventLoop& loop) {
 
 namespace gtk {
 
-void dispatch_event(EventLoopState& state, EventKind kind) {
-    if (state.handler == nullptr || state.mode.kind == LoopMode::Kind::Exit) {
+void dispatch_event(EventLoopState& state, EventKind kind, const WindowState* window) {
+    if (!state.handler || state.mode.kind == LoopMode::Kind::Exit) {
         return;  // not running yet, or ending with the status already asked for
     }
-    state.handler(Event{.kind = kind}, state.mode);
+    state.handler(Event{.kind = kind, .window = window}, state.mode);
     if (state.mode.kind == LoopMode::Kind::Exit && state.main_loop != nullptr) {
         loaded_window_api().g_main_loop_quit(state.main_loop);
     }
 }
 
 }  // namespace gtk
+
+void end_event_loop(EventLoop& loop, int exit_status) {
+    EventLoopState& state = loop.state();
+    if (!state.handler || state.mode.kind == LoopMode::Kind::Exit) {
+        return;
+    }
+    state.mode = LoopMode{.kind = LoopMode::Kind::Exit, .exit_status = exit_status};
+    if (state.main_loop != nullptr) {
+        gtk::loaded_window_api().g_main_loop_quit(state.main_loop);
+    }
+}
 
 int run_event_loop(EventLoop& loop, EventHandler handler) {
     EventLoopState& state = loop.state();
@@ -67,7 +78,7 @@ int run_event_loop(EventLoop& loop, EventHandler handler) {
         return EXIT_FAILURE;
     }
     const gtk::WindowApi& api = **state.api;
-    state.handler = handler;
+    state.handler = std::move(handler);
     state.mode = LoopMode{};
     if (state.main_loop == nullptr) {
         state.main_loop = api.g_main_loop_new(nullptr, FALSE);

@@ -25,8 +25,9 @@ void destroy_watched_widget(const gtk::WindowApi& api, GtkWidget*& widget) {
 
 }  // namespace
 
-WindowState::WindowState(const gtk::WindowApi& api_in, GtkWidget* widget_in)
-    : api(api_in), widget(widget_in) {
+WindowState::WindowState(const gtk::WindowApi& api_in, GtkWidget* widget_in,
+                         EventLoopState& loop_in)
+    : api(api_in), loop(loop_in), widget(widget_in) {
     watch_widget(api, widget);
 }
 

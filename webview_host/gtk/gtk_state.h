@@ -16,7 +16,7 @@ struct EventLoopState {
     // The GUI libraries, opened when the loop is created; a failure is reported by create_window.
     Result<const gtk::WindowApi*> api;
     // Set by run_event_loop; until then a close request changes nothing.
-    EventHandler handler = nullptr;
+    EventHandler handler;
     LoopMode mode;
     GMainLoop* main_loop = nullptr;
     // Tasks from other threads; each wake is an idle source on the default main context.
@@ -24,12 +24,13 @@ struct EventLoopState {
 };
 
 struct WindowState {
-    WindowState(const gtk::WindowApi& api_in, GtkWidget* widget_in);
+    WindowState(const gtk::WindowApi& api_in, GtkWidget* widget_in, EventLoopState& loop_in);
     WindowState(const WindowState&) = delete;
     WindowState& operator=(const WindowState&) = delete;
     ~WindowState();
 
     const gtk::WindowApi& api;
+    EventLoopState& loop;  // the loop the window reports its events to
     // Cleared by GTK (weak pointer) if the window is destroyed before its handle.
     GtkWidget* widget = nullptr;
 };

@@ -38,8 +38,9 @@ std::string display_failure() {
 
 // A window manager's close (WM_DELETE_WINDOW) arrives here. Returning TRUE keeps the window: the
 // program's handler decides, and the process exit removes the window.
-gboolean on_delete_event(GtkWidget* /*widget*/, GdkEvent* /*event*/, gpointer loop_state) {
-    gtk::dispatch_event(*static_cast<EventLoopState*>(loop_state), EventKind::CloseRequested);
+gboolean on_delete_event(GtkWidget* /*widget*/, GdkEvent* /*event*/, gpointer window_state) {
+    const auto* window = static_cast<const WindowState*>(window_state);
+    gtk::dispatch_event(window->loop, EventKind::CloseRequested, window);
     return TRUE;
 }
 
@@ -62,11 +63,11 @@ Result<Window> create_window(EventLoop& loop, const WindowAttributes& attributes
     }
 
     GtkWidget* widget = api.gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    auto state = std::make_unique<WindowState>(api, widget);
+    auto state = std::make_unique<WindowState>(api, widget, loop_state);
     auto* window = reinterpret_cast<GtkWindow*>(widget);
     api.gtk_window_set_title(window, attributes.title.c_str());
     api.gtk_window_set_default_size(window, DEFAULT_WIDTH, DEFAULT_HEIGHT);
-    api.g_signal_connect_data(widget, "delete-event", G_CALLBACK(on_delete_event), &loop_state,
+    api.g_signal_connect_data(widget, "delete-event", G_CALLBACK(on_delete_event), state.get(),
                               nullptr, GConnectFlags{});
     api.gtk_widget_show(widget);
     return Window(std::move(state));

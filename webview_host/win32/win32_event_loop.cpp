@@ -82,16 +82,19 @@ EventLoopState::~EventLoopState() {
     }
 }
 
-void report_event(EventLoopState& loop, EventKind kind) {
-    if (loop.handler == nullptr) {
+void report_event(EventLoopState& loop, EventKind kind, const WindowState* window) {
+    if (!loop.handler) {
         // The loop is not running yet (messages pumped while the web view is built).
-        loop.close_pending = loop.close_pending || kind == EventKind::CloseRequested;
+        if (kind == EventKind::CloseRequested && !loop.close_pending) {
+            loop.close_pending = true;
+            loop.close_pending_window = window;
+        }
         return;
     }
     if (loop.mode.kind == LoopMode::Kind::Exit) {
         return;  // the loop is ending with the status already asked for
     }
-    loop.handler(Event{kind}, loop.mode);
+    loop.handler(Event{.kind = kind, .window = window}, loop.mode);
     if (loop.mode.kind == LoopMode::Kind::Exit) {
         // Ends the message loop below once this message has been dispatched.
         PostQuitMessage(loop.mode.exit_status);
@@ -119,14 +122,23 @@ LoopPoster loop_poster(EventLoop& loop) {
     return loop.state().posts->poster();
 }
 
+void end_event_loop(EventLoop& loop, int exit_status) {
+    EventLoopState& state = loop.state();
+    if (!state.handler || state.mode.kind == LoopMode::Kind::Exit) {
+        return;
+    }
+    state.mode = LoopMode{.kind = LoopMode::Kind::Exit, .exit_status = exit_status};
+    PostQuitMessage(exit_status);
+}
+
 int run_event_loop(EventLoop& loop, EventHandler handler) {
     EventLoopState& state = loop.state();
-    state.handler = handler;
+    state.handler = std::move(handler);
     state.mode = LoopMode{};
     report_event(state, EventKind::Other);  // the loop's start
     if (state.close_pending && state.mode.kind != LoopMode::Kind::Exit) {
         state.close_pending = false;
-        report_event(state, EventKind::CloseRequested);
+        report_event(state, EventKind::CloseRequested, state.close_pending_window);
     }
     MSG message{};
     int status = 0;

@@ -25,10 +25,12 @@ struct EventLoopState {
     HWND message_window = nullptr;
     std::unique_ptr<LoopPosts> posts;
     // Set when the loop runs; window procedures report events through it.
-    EventHandler handler = nullptr;
+    EventHandler handler;
     // A close request that came while the web view was still being built, before the loop ran:
-    // kept, and delivered as soon as the loop starts, so the user need not close twice.
+    // kept (with its window), and delivered as soon as the loop starts, so the user need not close
+    // twice.
     bool close_pending = false;
+    const WindowState* close_pending_window = nullptr;
     // What the handler last asked for; once it is Exit, later events no longer reach the handler.
     LoopMode mode;
 };
@@ -58,7 +60,7 @@ struct WebViewState {
 };
 
 // Delivers one event to the running loop's handler and ends the process when it asks to.
-void report_event(EventLoopState& loop, EventKind kind);
+void report_event(EventLoopState& loop, EventKind kind, const WindowState* window = nullptr);
 
 // The class of the program's top-level windows, and of the loop's message-only window.
 inline constexpr wchar_t WINDOW_CLASS_NAME[] = L"webview_host_window";

@@ -41,7 +41,7 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     switch (message) {
         case WM_CLOSE:
             // Not passed on: DefWindowProc would destroy the window.
-            report_event(*state->loop, EventKind::CloseRequested);
+            report_event(*state->loop, EventKind::CloseRequested, state);
             return 0;
         case WM_SIZE:
             fit_web_view(*state);

@@ -1,11 +1,14 @@
 #include "quelby/app/launcher.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "environment.h"
 #include "host.h"
 #include "quelby/app/build_info.h"
 #include "quelby/app/console.h"
+#include "quelby/app/launch_run.h"
+#include "user_window_options.h"
 #include "quelby/assets/asset_table.h"
 #include "quelby/assets/frontend_url.h"
 #include "quelby/discovery/discovery.h"
@@ -82,6 +85,24 @@ FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& add
 
 }  // namespace
 
+WindowOptions user_window_options() {
+    WindowOptions options{.diagnostics_level = page_diagnostics_level(
+                              environment_variable_utf8(PAGE_DIAGNOSTICS_ENV)),
+                          .diagnostics = {},
+                          .reattach = std::nullopt,
+                          .settings_file = std::nullopt};
+    if (const auto folder = settings_folder()) {
+        options.settings_file = *folder / SETTINGS_FILE_NAME;
+    }
+    if (options.diagnostics_level != PageDiagnostics::Off) {
+        options.diagnostics = [](std::string_view text) {
+            static_cast<void>(
+                console::write_to(console::Stream::Error, format_page_diagnostic(text)));
+        };
+    }
+    return options;
+}
+
 std::optional<std::string> serve_address(std::span<const std::string> arguments) {
     std::optional<std::string> address;
     for (const std::string& argument : arguments) {
@@ -94,9 +115,18 @@ std::optional<std::string> serve_address(std::span<const std::string> arguments)
     return address;
 }
 
+std::span<const std::string> own_arguments(std::span<const std::string> arguments) {
+    const auto separator = std::find(arguments.begin(), arguments.end(), LAUNCH_SEPARATOR);
+    return arguments.first(static_cast<std::size_t>(separator - arguments.begin()));
+}
+
 CommandLine parse_command_line(std::span<const std::string> arguments) {
     CommandLine command_line;
-    for (const std::string& argument : arguments) {
+    const auto separator = std::find(arguments.begin(), arguments.end(), LAUNCH_SEPARATOR);
+    if (separator != arguments.end()) {
+        command_line.command = std::vector<std::string>(separator + 1, arguments.end());
+    }
+    for (const std::string& argument : own_arguments(arguments)) {
         if (argument == PRINT_URL_FLAG) {
             command_line.print_url = true;
         }
@@ -125,7 +155,8 @@ std::string help_text() {
     // the command: the manual page's synopsis is read from these lines.
     return "Usage" + std::string(USAGE.substr(USAGE.find(':'))) +
            "\n  or:  quelby_inspector --help | --version"
-           "\n  or:  quelby_inspector --serve[=ADDR] <inspector-http-addr>\n" +
+           "\n  or:  quelby_inspector --serve[=ADDR] <inspector-http-addr>"
+           "\n  or:  quelby_inspector [--print-url] -- COMMAND [ARGS...]\n" +
            std::string(HELP_BODY);
 }
 
@@ -151,6 +182,18 @@ Result<int> run(std::span<const std::string> arguments) {
                                             command_line.help ? help_text() : version_text()));
         return EXIT_SUCCESS;
     }
+    if (command_line.command) {
+        if (command_line.inspector_addr) {
+            return std::unexpected(ErrorChain::from_message(std::string(ADDRESS_AND_COMMAND)));
+        }
+        if (serve_address(own_arguments(arguments))) {
+            return std::unexpected(ErrorChain::from_message(std::string(SERVE_AND_COMMAND)));
+        }
+        if (command_line.command->empty()) {
+            return std::unexpected(ErrorChain::from_message(std::string(NO_COMMAND)));
+        }
+        return run_launch(command_line.print_url, *command_line.command);
+    }
     if (!command_line.inspector_addr) {
         return std::unexpected(ErrorChain::from_message(std::string(USAGE)));
     }
@@ -162,7 +205,7 @@ Result<int> run(std::span<const std::string> arguments) {
     if (!debugger) {
         return std::unexpected(std::move(debugger.error()));
     }
-    if (const auto address = serve_address(arguments)) {
+    if (const auto address = serve_address(own_arguments(arguments))) {
         std::function<FrontendServer::FrontEndLookup(const std::string&)> make_lookup;
         if (command_line.reattach) {
             make_lookup = [&](const std::string& secret) {
@@ -189,20 +232,7 @@ Result<int> run(std::span<const std::string> arguments) {
         }
         return EXIT_SUCCESS;
     }
-    WindowOptions options{.diagnostics_level = page_diagnostics_level(
-                              environment_variable_utf8(PAGE_DIAGNOSTICS_ENV)),
-                          .diagnostics = {},
-                          .reattach = std::nullopt,
-                          .settings_file = std::nullopt};
-    if (const auto folder = settings_folder()) {
-        options.settings_file = *folder / SETTINGS_FILE_NAME;
-    }
-    if (options.diagnostics_level != PageDiagnostics::Off) {
-        options.diagnostics = [](std::string_view text) {
-            static_cast<void>(
-                console::write_to(console::Stream::Error, format_page_diagnostic(text)));
-        };
-    }
+    WindowOptions options = user_window_options();
     if (command_line.reattach) {
         // Each target's URL by its own scheme: the debuggee may come back under the other one.
         options.reattach =

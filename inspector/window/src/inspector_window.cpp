@@ -112,18 +112,48 @@ Result<int> run_inspector_window(const std::string& frontend_url, PageDiagnostic
                                                             .settings_file = std::nullopt});
 }
 
-Result<int> run_inspector_window(const std::string& frontend_url, const WindowOptions& options) {
-    const PageDiagnostics level = options.diagnostics_level;
-    const DiagnosticSink& diagnostics = options.diagnostics;
-    // Declared first, released last: the watch's tasks and the page's messages refer to them.
+// The parts of one window, released in the reverse order of their declaration: the web view, the
+// watch, the services, the window. The session and the options outlive them all: the watch's
+// tasks and the page's messages refer to them.
+struct InspectorWindow::Parts {
+    WindowOptions options;
     Session session;
     host::WebView* built_view = nullptr;
-    host::EventLoop loop = host::create_event_loop();
-    auto window =
-        host::create_window(loop, host::WindowAttributes{.title = std::string(WINDOW_TITLE)});
+    std::optional<host::Window> window;
+    std::optional<FrontendHostServices> services;
+    std::unique_ptr<TargetWatch> watch;
+    std::optional<host::WebView> web_view;
+};
+
+InspectorWindow::InspectorWindow(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+InspectorWindow::~InspectorWindow() {
+    if (parts_) {
+        // Not left to the members' order alone: the web view must go before what its page uses.
+        parts_->web_view.reset();
+        parts_->watch.reset();
+        parts_->services.reset();
+        parts_->window.reset();
+    }
+}
+
+const host::WindowState* InspectorWindow::window_state() const {
+    return parts_->window ? &parts_->window->state() : nullptr;
+}
+
+Result<std::unique_ptr<InspectorWindow>> InspectorWindow::open(host::EventLoop& loop,
+                                                               const std::string& frontend_url,
+                                                               WindowOptions options) {
+    auto parts = std::make_unique<Parts>();
+    parts->options = std::move(options);
+    Parts& p = *parts;
+    const WindowOptions& opts = p.options;
+    const PageDiagnostics level = opts.diagnostics_level;
+    const DiagnosticSink& diagnostics = opts.diagnostics;
+    auto window = host::create_window(loop, host::WindowAttributes{.title = opts.title});
     if (!window) {
         return std::unexpected(std::move(window).error().with_context(std::string(WINDOW_CONTEXT)));
     }
+    p.window.emplace(std::move(*window));
     host::WebViewBuilder builder;
     if (level != PageDiagnostics::Off && diagnostics) {
         builder.register_scheme(
@@ -136,51 +166,59 @@ Result<int> run_inspector_window(const std::string& frontend_url, const WindowOp
     // The front end's embedder: its script in the top-level document, its services here. Released
     // after the web view; its loads are ended and joined then.
     const std::string token = random_token();
-    FrontendHostServices services(*window, host::loop_poster(loop),
-                                  SettingsStore::open(options.settings_file, diagnostics), token,
-                                  diagnostics);
+    p.services.emplace(*p.window, host::loop_poster(loop),
+                       SettingsStore::open(opts.settings_file, diagnostics), token, diagnostics);
+    FrontendHostServices& services = *p.services;
     services.report_every_load(level == PageDiagnostics::EveryRequest);
     builder.add_page_script(std::string(FRONTEND_COMPAT_SCRIPT));
     builder.add_top_document_script(frontend_host_script(token, services.zoom_factor(),
                                                          std::string(DEVTOOLS_SCHEME_NAME) + ":"));
     builder.set_zoom_factor(services.zoom_factor());
-    // Released after the web view and before the window and the loop; joined, so closing the
-    // window ends the search.
-    std::unique_ptr<TargetWatch> watch;
-    if (options.reattach) {
-        const Reattach& reattach = *options.reattach;
-        session.target = reattach.target;
+    // Released after the web view and before the window; joined, so closing the window ends the
+    // search.
+    if (opts.reattach) {
+        const Reattach& reattach = *opts.reattach;
+        p.session.target = reattach.target;
         // The watch's thread only hands each target over; the UI thread does the rest. A task
-        // posted after the loop ended is dropped unrun, so it never meets a released web view.
-        watch = std::make_unique<TargetWatch>(
+        // posted after the loop ended is dropped unrun, so it never meets a released web view;
+        // one posted before the window is released runs before it (the watch is joined first).
+        p.watch = std::make_unique<TargetWatch>(
             reattach.discover,
-            [poster = host::loop_poster(loop), &reattach, &session, &built_view](WsTarget found) {
-                static_cast<void>(
-                    poster.post([&reattach, &session, &built_view, target = std::move(found)] {
-                        if (built_view != nullptr) {
-                            go_to_target(reattach, session, *built_view, target);
-                        }
-                    }));
+            [poster = host::loop_poster(loop), &reattach, &p](WsTarget found) {
+                static_cast<void>(poster.post([&reattach, &p, target = std::move(found)] {
+                    if (p.built_view != nullptr) {
+                        go_to_target(reattach, p.session, *p.built_view, target);
+                    }
+                }));
             });
         builder.add_page_script(socket_watch_script());
     }
-    builder.on_page_message([&session, &services, watcher = watch.get()](std::string_view message) {
+    builder.on_page_message([&p](std::string_view message) {
         if (message.starts_with(SOCKET_CLOSED_MESSAGE)) {
-            if (watcher != nullptr && reports_lost_connection(message, session.target.address)) {
-                watcher->connection_lost(session.target);
+            if (p.watch && reports_lost_connection(message, p.session.target.address)) {
+                p.watch->connection_lost(p.session.target);
             }
             return;
         }
-        services.on_page_message(message);
+        p.services->on_page_message(message);
     });
-    auto webview = builder.set_url(devtools_scheme_url(frontend_url)).build(*window);
+    auto webview = builder.set_url(devtools_scheme_url(frontend_url)).build(*p.window);
     if (!webview) {
-        // The window, then the loop, are released on return: reverse order of creation.
         return std::unexpected(std::move(webview).error().with_context(webview_failure_context()));
     }
-    built_view = &*webview;
-    services.attach(*webview);
-    // The web view, the watch, the window and the loop are released on return, in that order.
+    p.web_view.emplace(std::move(*webview));
+    p.built_view = &*p.web_view;
+    services.attach(*p.web_view);
+    return std::unique_ptr<InspectorWindow>(new InspectorWindow(std::move(parts)));
+}
+
+Result<int> run_inspector_window(const std::string& frontend_url, const WindowOptions& options) {
+    host::EventLoop loop = host::create_event_loop();
+    auto window = InspectorWindow::open(loop, frontend_url, options);
+    if (!window) {
+        return std::unexpected(std::move(window.error()));
+    }
+    // The window is released before the loop, on return.
     return host::run_event_loop(loop, on_event);
 }
 

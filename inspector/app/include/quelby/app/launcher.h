@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "error_chain.h"
 
@@ -77,6 +78,18 @@ inline constexpr std::string_view DEFAULT_SERVE_ADDRESS = "127.0.0.1:0";
 // "--serve=ADDR"; the last such argument counts. nullopt when there is none.
 std::optional<std::string> serve_address(std::span<const std::string> arguments);
 
+// Everything after it is the command to launch.
+inline constexpr std::string_view LAUNCH_SEPARATOR = "--";
+inline constexpr std::string_view ADDRESS_AND_COMMAND =
+    "give an inspector address or a command after --, not both";
+inline constexpr std::string_view SERVE_AND_COMMAND =
+    "--serve cannot be combined with a command to launch: use --print-url to get each process's "
+    "address, or --serve with one process's address";
+inline constexpr std::string_view NO_COMMAND = "no command after --";
+
+// The arguments before LAUNCH_SEPARATOR: the program's own.
+std::span<const std::string> own_arguments(std::span<const std::string> arguments);
+
 struct CommandLine {
     bool print_url = false;
     // The first argument that does not begin with "--", verbatim.
@@ -88,11 +101,14 @@ struct CommandLine {
     std::optional<std::string> target = std::nullopt;
     // The window follows the debuggee across restarts unless --no-reattach is given.
     bool reattach = true;
+    // What follows LAUNCH_SEPARATOR, when it is given (possibly nothing).
+    std::optional<std::vector<std::string>> command = std::nullopt;
 
     friend bool operator==(const CommandLine&, const CommandLine&) = default;
 };
 
-// The flags and the address; `arguments` excludes the program's name.
+// The flags and the address, from the arguments before LAUNCH_SEPARATOR, and the command after it;
+// `arguments` excludes the program's name.
 CommandLine parse_command_line(std::span<const std::string> arguments);
 
 // The --help text: the usage lines, then HELP_BODY.

@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "error_chain.h"
+#include "host.h"
 #include "quelby/discovery/ws_target.h"
 #include "quelby/window/page_diagnostics.h"
 #include "quelby/window/target_watch.h"
@@ -56,6 +58,28 @@ struct WindowOptions {
     std::optional<Reattach> reattach;  // none: the window stays on its first target
     // Where the window keeps its settings between runs; none: for this run only.
     std::optional<std::filesystem::path> settings_file;
+    std::string title = std::string(WINDOW_TITLE);
+};
+
+// One window with the front end in its web view, on a loop that may serve other windows too.
+// Released (web view, then search, then services, then window) on the loop's thread, before the
+// loop.
+class InspectorWindow {
+  public:
+    static Result<std::unique_ptr<InspectorWindow>> open(webview_host::EventLoop& loop,
+                                                         const std::string& frontend_url,
+                                                         WindowOptions options);
+    InspectorWindow(const InspectorWindow&) = delete;
+    InspectorWindow& operator=(const InspectorWindow&) = delete;
+    ~InspectorWindow();
+
+    // What the loop's events name this window by (Event::window).
+    [[nodiscard]] const webview_host::WindowState* window_state() const;
+
+  private:
+    struct Parts;
+    explicit InspectorWindow(std::unique_ptr<Parts> parts);
+    std::unique_ptr<Parts> parts_;
 };
 
 // Opens the window and runs its event loop until the window is closed; then releases the web view,

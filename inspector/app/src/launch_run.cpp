@@ -1,0 +1,214 @@
+#include "quelby/app/launch_run.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "host.h"
+#include "quelby/app/console.h"
+#include "quelby/app/launcher.h"
+#include "quelby/assets/frontend_url.h"
+#include "quelby/launch/launched_command.h"
+#include "quelby/window/inspector_window.h"
+#include "user_window_options.h"
+
+namespace quelby {
+namespace {
+
+namespace host = webview_host;
+using launch::LaunchedCommand;
+using launch::LaunchEvents;
+using launch::LaunchReport;
+
+// The program's own lines go to standard error in launch mode: standard output is the command's.
+void write_error_line(const std::string& line) {
+    static_cast<void>(console::write_to(console::Stream::Error, line + "\n"));
+}
+
+void write_error_report(const ErrorChain& error) {
+    static_cast<void>(console::write_to(console::Stream::Error, format_report(error)));
+}
+
+// Starts the command, or reports why it could not start: the shell's status then.
+std::expected<std::unique_ptr<LaunchedCommand>, int> start_command(
+    std::span<const std::string> command, bool hold, LaunchEvents events) {
+    auto launched = LaunchedCommand::start(command, hold, std::move(events));
+    if (!launched) {
+        write_error_report(launched.error().error);
+        return std::unexpected(launched.error().status);
+    }
+    return std::move(*launched);
+}
+
+// --print-url: the addresses of each process as it reports; the command runs as it would alone.
+Result<int> run_printing(std::span<const std::string> command) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<int> status;
+    const auto finish = [&](int final_status) {
+        {
+            const std::scoped_lock lock(mutex);
+            if (!status) {
+                status = final_status;
+            }
+        }
+        changed.notify_all();
+    };
+    LaunchEvents events{
+        .reported =
+            [](const LaunchReport& report) {
+                auto url = frontend_url(report.target);
+                write_error_line(std::string(LINE_WS_TARGET) + report.target.address);
+                if (url) {
+                    write_error_line(std::string(LINE_FRONTEND) + *url);
+                } else {
+                    write_error_report(url.error());
+                }
+            },
+        .ended = nullptr,
+        .command_ended = finish,
+        .gave_up = finish,
+    };
+    auto launched = start_command(command, false, std::move(events));
+    if (!launched) {
+        return launched.error();
+    }
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return status.has_value(); });
+    const int final_status = *status;
+    lock.unlock();
+    launched->reset();  // ends what is left of the tree
+    return final_status;
+}
+
+// The windows of the launched processes, on the loop's thread.
+class LaunchWindows {
+  public:
+    explicit LaunchWindows(host::EventLoop& loop) : loop_(loop), options_(user_window_options()) {}
+
+    void open(const LaunchReport& report) {
+        if (ending_) {
+            return;
+        }
+        auto url = frontend_url(report.target);
+        if (!url) {
+            write_error_report(url.error());
+            return;
+        }
+        write_error_line(std::string(LINE_WS_TARGET) + report.target.address);
+        WindowOptions options = options_;
+        options.title = launch_window_title(report);
+        auto window = InspectorWindow::open(loop_, *url, std::move(options));
+        if (!window) {
+            // The process would wait for a window that never comes: nothing can go on.
+            write_error_report(window.error());
+            end(EXIT_FAILURE);
+            return;
+        }
+        windows_[report.pid] = std::move(*window);
+    }
+
+    void process_ended(int pid) {
+        windows_.erase(pid);
+        end_when_done();
+    }
+
+    void command_ended(int status) {
+        command_status_ = status;
+        end_when_done();
+    }
+
+    // The user closed a window: the process runs on without its debugger.
+    void close(const host::WindowState* window) {
+        for (auto it = windows_.begin(); it != windows_.end(); ++it) {
+            if (it->second->window_state() == window) {
+                windows_.erase(it);
+                break;
+            }
+        }
+        end_when_done();
+    }
+
+    void end(int status) {
+        ending_ = true;
+        windows_.clear();
+        host::end_event_loop(loop_, status);
+    }
+
+    // Released before the loop.
+    void release() { windows_.clear(); }
+
+  private:
+    void end_when_done() {
+        if (command_status_ && windows_.empty()) {
+            end(*command_status_);
+        }
+    }
+
+    host::EventLoop& loop_;
+    WindowOptions options_;
+    std::map<int, std::unique_ptr<InspectorWindow>> windows_;
+    std::optional<int> command_status_;
+    bool ending_ = false;
+};
+
+Result<int> run_with_windows(std::span<const std::string> command) {
+    host::EventLoop loop = host::create_event_loop();
+    LaunchWindows windows(loop);
+    const host::LoopPoster poster = host::loop_poster(loop);
+    // Everything is done on the loop's thread; a task posted once the loop has ended is dropped.
+    LaunchEvents events{
+        .reported =
+            [poster, &windows](const LaunchReport& report) {
+                static_cast<void>(poster.post([&windows, report] { windows.open(report); }));
+            },
+        .ended =
+            [poster, &windows](int pid) {
+                static_cast<void>(poster.post([&windows, pid] { windows.process_ended(pid); }));
+            },
+        .command_ended =
+            [poster, &windows](int status) {
+                static_cast<void>(
+                    poster.post([&windows, status] { windows.command_ended(status); }));
+            },
+        .gave_up =
+            [poster, &windows](int status) {
+                static_cast<void>(poster.post([&windows, status] { windows.end(status); }));
+            },
+    };
+    auto launched = start_command(command, true, std::move(events));
+    if (!launched) {
+        return launched.error();
+    }
+    const int status =
+        host::run_event_loop(loop, [&windows, poster](const host::Event& event, host::LoopMode&) {
+            if (event.kind == host::EventKind::CloseRequested && event.window != nullptr) {
+                // Not within the window's own signal: the window goes once it has returned.
+                static_cast<void>(poster.post(
+                    [&windows, window = event.window] { windows.close(window); }));
+            }
+        });
+    windows.release();
+    launched->reset();  // ends what is left of the tree, before the loop goes
+    return status;
+}
+
+}  // namespace
+
+std::string launch_window_title(const LaunchReport& report) {
+    std::string title = std::string(WINDOW_TITLE) + " \u2014 " + std::to_string(report.pid);
+    if (!report.title.empty()) {
+        title += " " + report.title;
+    }
+    return title;
+}
+
+Result<int> run_launch(bool print_url, std::span<const std::string> command) {
+    // Before any thread exists, so that none of them dies of the user's interrupts.
+    LaunchedCommand::take_interrupts();
+    return print_url ? run_printing(command) : run_with_windows(command);
+}
+
+}  // namespace quelby
