@@ -72,7 +72,12 @@ std::string output_after_resuming(test_support::ChildProcess& debuggee,
 }
 
 void DesktopSession::close_window() const {
-    const unsigned long window = wait_for_window_titled(display(), WINDOW_TITLE, Clock::now() + 5s);
+    close_window(WINDOW_TITLE);
+}
+
+void DesktopSession::close_window(const std::string& title) const {
+    const unsigned long window = wait_for_window_titled(display(), title, Clock::now() + 5s);
+    ASSERT_NE(window, 0UL) << "no window titled " << title;
     ASSERT_TRUE(request_window_close(display(), window));
 }
 

@@ -59,8 +59,9 @@ class DesktopSession {
     // needs between keys.
     void open_file(const std::string& name) const;
     void toggle_breakpoint_at(const std::string& line) const;
-    // Asks the window titled WINDOW_TITLE to close, as its title bar's button does.
+    // Asks the window titled WINDOW_TITLE (or `title`) to close, as its title bar's button does.
     void close_window() const;
+    void close_window(const std::string& title) const;
 
     // Whether `test` holds for a screenshot taken within `limit` (every 250 ms).
     [[nodiscard]] bool screen_shows(const std::function<bool(const Screenshot&)>& test,
