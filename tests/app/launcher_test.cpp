@@ -45,13 +45,35 @@ TEST(CommandLine, FindsTheFlagAnywhereAndTheFirstAddress) {
         {{"-v"}, false, "-v"},
         {{"-"}, false, "-"},
         {{"", "127.0.0.1:9229"}, false, ""},
-        {{"--", "x"}, false, "x"},
         {{"---print-url"}, false, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         EXPECT_EQ(parse_command_line(c.args), (CommandLine{c.print_url, c.addr}));
     }
+}
+
+// What follows "--" is the command's, even words that look like the program's own flags.
+TEST(CommandLine, EverythingAfterTheSeparatorIsTheCommand) {
+    const std::vector<std::string> arguments{"--print-url", "--", "node", "--help", "app.js",
+                                             "--serve", "127.0.0.1:1", "--"};
+    const CommandLine parsed = parse_command_line(arguments);
+    EXPECT_TRUE(parsed.print_url);
+    EXPECT_FALSE(parsed.help);
+    EXPECT_FALSE(parsed.inspector_addr);
+    ASSERT_TRUE(parsed.command);
+    EXPECT_EQ(*parsed.command, (std::vector<std::string>{"node", "--help", "app.js", "--serve",
+                                                          "127.0.0.1:1", "--"}));
+    EXPECT_FALSE(serve_address(own_arguments(arguments)));
+    // Not an address after it either: the command is "x".
+    const CommandLine command_only = parse_command_line(std::vector<std::string>{"--", "x"});
+    EXPECT_FALSE(command_only.inspector_addr);
+    EXPECT_EQ(command_only.command, std::vector<std::string>{"x"});
+    // Without the separator there is no command; with nothing after it, an empty one.
+    EXPECT_FALSE(parse_command_line(std::vector<std::string>{"127.0.0.1:1"}).command);
+    const auto empty = parse_command_line(std::vector<std::string>{"--"}).command;
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
 }
 
 TEST(CommandLine, HelpAndVersionAreExactDoubleDashFlags) {

@@ -38,6 +38,12 @@ DevTools front end, compiled into the program, connected to the first target. Th
 also be a debugger's WebSocket as node prints it (ws://host:port/ID, wss://..., or host:port/ID):
 the front end then connects to it directly.
 
+With -- COMMAND [ARGS...] instead of an address, the program runs the command with every node
+process it starts debuggable: each gets a window of its own, titled with its pid and command, and
+waits for it before its first line. The program ends once the command has ended and no window is
+left, with the command's exit status; its own lines go to standard error. With --print-url each
+process's addresses are printed as it starts, and it runs on at once.
+
 Options:
   --print-url   print the addresses and exit without opening a window
   --target=SELECTOR
@@ -69,6 +75,8 @@ Exit status:
   0  after --print-url, --help or --version, when the window is closed, and when --serve
      is interrupted
   1  after an error, which is reported on standard error
+  with -- COMMAND: the command's status (128 + N after signal N); 127 when it is not found,
+     126 when it cannot be run
 )";
 
 inline constexpr std::string_view SERVE_FLAG = "--serve";
