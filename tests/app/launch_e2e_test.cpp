@@ -55,8 +55,8 @@ TEST(LaunchEndToEnd, TheCommandsStatusIsTheProgramsAndNoWindowOpensWithoutNode) 
     const TemporaryFolder folder;
     const std::filesystem::path data = folder.path() / "notes.txt";
     write_file(data, "echo should not run\n");
-    std::filesystem::permissions(data, std::filesystem::perms::owner_read |
-                                           std::filesystem::perms::owner_write);
+    std::filesystem::permissions(
+        data, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const auto not_executable = run_process({inspector_binary(), "--", data.string()});
     EXPECT_EQ(not_executable.exit_code, 126) << not_executable.err;
     EXPECT_EQ(not_executable.out, "");
@@ -97,8 +97,8 @@ TEST(LaunchEndToEnd, PrintUrlPrintsTheParentsAndTheChildsAddresses) {
     EXPECT_EQ(result.out, "parent ran\nchild ran\n");
     std::size_t ws_lines = 0;
     std::size_t devtools_lines = 0;
-    for (std::size_t at = 0; (at = result.err.find("quelby_inspector: ws target  = 127.0.0.1:", at)) !=
-                             std::string::npos;
+    for (std::size_t at = 0; (at = result.err.find("quelby_inspector: ws target  = 127.0.0.1:",
+                                                   at)) != std::string::npos;
          ++at) {
         ++ws_lines;
     }
@@ -130,10 +130,10 @@ TEST(LaunchEndToEnd, TheCommandsInputAndOutputPassThroughUnchanged) {
                "  process.stdout.write('x'.repeat(200000));\n"
                "  process.stdout.write('[' + input + ']');\n"
                "});\n");
-    const auto result = run_process(
-        {"sh", "-c",
-         "printf 'typed input' | " + quoted(inspector_binary()) + " --print-url -- node " +
-             quoted((folder.path() / "bytes.js").string())});
+    const auto result =
+        run_process({"sh", "-c",
+                     "printf 'typed input' | " + quoted(inspector_binary()) +
+                         " --print-url -- node " + quoted((folder.path() / "bytes.js").string())});
     ASSERT_EQ(result.exit_code, 0) << result.err;
     std::string expected;
     for (int i = 0; i < 256; ++i) {
@@ -202,8 +202,7 @@ TEST_F(LaunchInterrupts, ASecondInterruptEndsEverything) {
     ASSERT_GT(pid, 0);
     program.send_signal(SIGINT);
     ASSERT_TRUE(program.read_until(
-        [&] { return program.out().find("got SIGINT") != std::string::npos; },
-        Clock::now() + 10s));
+        [&] { return program.out().find("got SIGINT") != std::string::npos; }, Clock::now() + 10s));
     program.send_signal(SIGINT);
     const auto status = program.wait_exit(Clock::now() + 20s);
     ASSERT_TRUE(status);

@@ -55,15 +55,15 @@ TEST(CommandLine, FindsTheFlagAnywhereAndTheFirstAddress) {
 
 // What follows "--" is the command's, even words that look like the program's own flags.
 TEST(CommandLine, EverythingAfterTheSeparatorIsTheCommand) {
-    const std::vector<std::string> arguments{"--print-url", "--", "node", "--help", "app.js",
-                                             "--serve", "127.0.0.1:1", "--"};
+    const std::vector<std::string> arguments{"--print-url", "--",      "node",        "--help",
+                                             "app.js",      "--serve", "127.0.0.1:1", "--"};
     const CommandLine parsed = parse_command_line(arguments);
     EXPECT_TRUE(parsed.print_url);
     EXPECT_FALSE(parsed.help);
     EXPECT_FALSE(parsed.inspector_addr);
     ASSERT_TRUE(parsed.command);
     EXPECT_EQ(*parsed.command, (std::vector<std::string>{"node", "--help", "app.js", "--serve",
-                                                          "127.0.0.1:1", "--"}));
+                                                         "127.0.0.1:1", "--"}));
     EXPECT_FALSE(serve_address(own_arguments(arguments)));
     // Not an address after it either: the command is "x".
     const CommandLine command_only = parse_command_line(std::vector<std::string>{"--", "x"});

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <functional>
-#include <sstream>
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,9 +32,10 @@ class EventLog {
   public:
     LaunchEvents events() {
         return LaunchEvents{
-            .reported = [this](const LaunchReport& report) {
-                add("reported " + std::to_string(report.pid) + " " + report.title, report);
-            },
+            .reported =
+                [this](const LaunchReport& report) {
+                    add("reported " + std::to_string(report.pid) + " " + report.title, report);
+                },
             .ended = [this](int pid) { add("ended " + std::to_string(pid)); },
             .command_ended = [this](int status) { add("status " + std::to_string(status)); },
             .gave_up = [this](int status) { add("gave up " + std::to_string(status)); },
@@ -105,8 +106,8 @@ class LaunchedCommandTest : public ::testing::Test {
 };
 
 TEST_F(LaunchedCommandTest, ACommandThatIsNotNodeOnlyEndsWithItsShellStatus) {
-    auto launched = LaunchedCommand::start(std::vector<std::string>{"sh", "-c", "exit 5"}, true,
-                                           log_.events());
+    auto launched =
+        LaunchedCommand::start(std::vector<std::string>{"sh", "-c", "exit 5"}, true, log_.events());
     ASSERT_TRUE(launched) << format_report(launched.error().error);
     ASSERT_TRUE(log_.wait_for("status"));
     EXPECT_EQ(log_.entries(), std::vector<std::string>{"status 5"});
@@ -208,8 +209,8 @@ TEST_F(LaunchedCommandTest, EveryNodeProcessOfTheTreeReportsAndItsEndIsHeard) {
     write_file(folder_.path() / "child.js", "setTimeout(() => {}, 300);\n");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(folder_.path());
-    auto launched = LaunchedCommand::start(std::vector<std::string>{"node", "parent.js"}, false,
-                                           log_.events());
+    auto launched =
+        LaunchedCommand::start(std::vector<std::string>{"node", "parent.js"}, false, log_.events());
     std::filesystem::current_path(previous);
     ASSERT_TRUE(launched) << format_report(launched.error().error);
     ASSERT_TRUE(log_.wait_for("status"));

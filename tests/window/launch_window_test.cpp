@@ -58,10 +58,10 @@ TEST(LaunchWindows, EachNodeProcessGetsItsOwnWindowAndWaitsForIt) {
     std::ofstream(desktop.home() / "child.js") << CHILD;
     // Started from the scripts' folder, as a user would: the titles show the relative names.
     std::vector<EnvChange> env = desktop.env();
-    ChildProcess program({"sh", "-c",
-                          "cd \"$HOME\" && exec '" + test_support::inspector_binary() +
-                              "' -- node parent.js"},
-                         env);
+    ChildProcess program(
+        {"sh", "-c",
+         "cd \"$HOME\" && exec '" + test_support::inspector_binary() + "' -- node parent.js"},
+        env);
 
     const auto parent_line = program.read_line(60s);
     ASSERT_TRUE(parent_line) << program.err();
@@ -111,9 +111,9 @@ TEST(LaunchWindows, AProcessThatEndsTakesItsWindowAlong) {
     const DesktopSession desktop;
     std::ofstream(desktop.home() / "short.js")
         << "console.log('short ' + process.pid);\nsetTimeout(() => process.exit(4), 1500);\n";
-    ChildProcess program({test_support::inspector_binary(), "--", "node",
-                          (desktop.home() / "short.js").string()},
-                         desktop.env());
+    ChildProcess program(
+        {test_support::inspector_binary(), "--", "node", (desktop.home() / "short.js").string()},
+        desktop.env());
     const auto line = program.read_line(60s);
     ASSERT_TRUE(line) << program.err();
     const auto status = program.wait_exit(Clock::now() + 60s);

@@ -51,8 +51,8 @@ struct Record {
     // "create_event_loop", "create_window", "build", "run_event_loop", "navigate", and the
     // releases: "release web view", "release window", "release event loop".
     std::vector<std::string> calls;
-    std::string title;                // of the last window created
-    std::vector<std::string> titles;  // of every window, in order of creation
+    std::string title;                      // of the last window created
+    std::vector<std::string> titles;        // of every window, in order of creation
     std::vector<std::string> schemes;       // registered, in order
     std::string url;                        // the start URL the web view was given
     bool page_diagnostics = false;          // a diagnostics sink was given

@@ -186,8 +186,8 @@ Result<int> run_with_windows(std::span<const std::string> command) {
         host::run_event_loop(loop, [&windows, poster](const host::Event& event, host::LoopMode&) {
             if (event.kind == host::EventKind::CloseRequested && event.window != nullptr) {
                 // Not within the window's own signal: the window goes once it has returned.
-                static_cast<void>(poster.post(
-                    [&windows, window = event.window] { windows.close(window); }));
+                static_cast<void>(
+                    poster.post([&windows, window = event.window] { windows.close(window); }));
             }
         });
     windows.release();

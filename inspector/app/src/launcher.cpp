@@ -8,7 +8,6 @@
 #include "quelby/app/build_info.h"
 #include "quelby/app/console.h"
 #include "quelby/app/launch_run.h"
-#include "user_window_options.h"
 #include "quelby/assets/asset_table.h"
 #include "quelby/assets/frontend_url.h"
 #include "quelby/discovery/discovery.h"
@@ -17,6 +16,7 @@
 #include "quelby/window/inspector_window.h"
 #include "quelby/window/page_diagnostics.h"
 #include "quelby/window/settings_store.h"
+#include "user_window_options.h"
 
 namespace quelby {
 namespace {

@@ -1,9 +1,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,8 +103,8 @@ std::filesystem::path temporary_root() {
 Result<std::filesystem::path> make_private_folder() {
     std::string pattern = (temporary_root() / "quelby_inspector.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
-        return std::unexpected(errno_error("failed to make a private folder in " +
-                                           temporary_root().string()));
+        return std::unexpected(
+            errno_error("failed to make a private folder in " + temporary_root().string()));
     }
     return std::filesystem::path(pattern);
 }
@@ -136,7 +136,8 @@ std::vector<std::string> command_environment(const std::filesystem::path& channe
     std::vector<std::string> entries;
     const auto ours = [](std::string_view entry) {
         for (const std::string_view name : {CHANNEL_ENV, SECRET_ENV, HOLD_ENV, NODE_OPTIONS_ENV}) {
-            if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
+            if (entry.size() > name.size() && entry.starts_with(name) &&
+                entry[name.size()] == '=') {
                 return true;
             }
         }
@@ -272,7 +273,8 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
     }
     Fd report_read(exec_report[0]);
     Fd report_write(exec_report[1]);
-    const bool own_terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+    const bool own_terminal =
+        ::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
 
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -387,8 +389,8 @@ void LaunchedCommand::State::run(const std::stop_token& stop) {
             // Looked at without reaping: the process stays a zombie, so its group's number cannot
             // be taken by another process before the group is ended with the launch.
             siginfo_t info{};
-            if (::waitid(P_PIDFD, static_cast<id_t>(main_pidfd.get()), &info,
-                         WEXITED | WNOWAIT) == 0) {
+            if (::waitid(P_PIDFD, static_cast<id_t>(main_pidfd.get()), &info, WEXITED | WNOWAIT) ==
+                0) {
                 main_pidfd.reset();
                 take_terminal_back();
                 if (events.command_ended) {

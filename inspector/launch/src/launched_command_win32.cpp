@@ -10,11 +10,11 @@ void LaunchedCommand::take_interrupts() {}
 
 std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::start(
     std::span<const std::string> /*command*/, bool /*hold*/, LaunchEvents /*events*/) {
-    return std::unexpected(StartFailure{
-        .error = ErrorChain::from_message(
-            "launching a command is not available on Windows yet: start node with "
-            "--inspect=127.0.0.1:0 and give its address instead"),
-        .status = 1});
+    return std::unexpected(
+        StartFailure{.error = ErrorChain::from_message(
+                         "launching a command is not available on Windows yet: start node with "
+                         "--inspect=127.0.0.1:0 and give its address instead"),
+                     .status = 1});
 }
 
 LaunchedCommand::LaunchedCommand(std::unique_ptr<State> state) : state_(std::move(state)) {}

@@ -183,8 +183,7 @@ Result<std::unique_ptr<InspectorWindow>> InspectorWindow::open(host::EventLoop& 
         // posted after the loop ended is dropped unrun, so it never meets a released web view;
         // one posted before the window is released runs before it (the watch is joined first).
         p.watch = std::make_unique<TargetWatch>(
-            reattach.discover,
-            [poster = host::loop_poster(loop), &reattach, &p](WsTarget found) {
+            reattach.discover, [poster = host::loop_poster(loop), &reattach, &p](WsTarget found) {
                 static_cast<void>(poster.post([&reattach, &p, target = std::move(found)] {
                     if (p.built_view != nullptr) {
                         go_to_target(reattach, p.session, *p.built_view, target);
