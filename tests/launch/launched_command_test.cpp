@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "quelby/launch/held_process_release.h"
 #include "quelby/launch/launched_command.h"
 #include "support/child_process.h"
 #include "support/temporary_folder.h"
@@ -251,6 +252,29 @@ TEST_F(LaunchedCommandTest, AHeldProcessRunsNothingUntilAttachedAndIsEndedWithTh
         EXPECT_TRUE(process_exists(pid));
     }
     EXPECT_TRUE(gone_soon([&] { return process_exists(pid); }));
+}
+
+// A window closed before its front end attached: the process is let go, and runs its script.
+TEST_F(LaunchedCommandTest, AHeldProcessCanBeLetGoWithoutADebugger) {
+    if (!node_installed()) {
+        GTEST_SKIP() << "node is not installed";
+    }
+    const std::filesystem::path ran = folder_.path() / "ran";
+    auto launched = LaunchedCommand::start(
+        std::vector<std::string>{"node", "-e",
+                                 "require('fs').writeFileSync('" + ran.string() + "', 'x')"},
+        true, log_.events());
+    ASSERT_TRUE(launched);
+    ASSERT_TRUE(log_.wait_for("reported"));
+    const auto released = release_held_process(log_.reports().front().target);
+    EXPECT_TRUE(released) << format_report(released.error());
+    ASSERT_TRUE(log_.wait_for("status"));
+    EXPECT_EQ(log_.entries().back(), "status 0");
+    EXPECT_TRUE(std::filesystem::exists(ran));
+    // Nobody listens there any more: an error within the limit, not a wait.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(release_held_process(log_.reports().front().target, 500ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 }  // namespace

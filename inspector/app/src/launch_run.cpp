@@ -5,11 +5,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "host.h"
 #include "quelby/app/console.h"
 #include "quelby/app/launcher.h"
 #include "quelby/assets/frontend_url.h"
+#include "quelby/launch/held_process_release.h"
 #include "quelby/launch/launched_command.h"
 #include "quelby/window/inspector_window.h"
 #include "user_window_options.h"
@@ -107,7 +110,7 @@ class LaunchWindows {
             end(EXIT_FAILURE);
             return;
         }
-        windows_[report.pid] = std::move(*window);
+        windows_[report.pid] = Opened{.window = std::move(*window), .target = report.target};
     }
 
     void process_ended(int pid) {
@@ -120,10 +123,14 @@ class LaunchWindows {
         end_when_done();
     }
 
-    // The user closed a window: the process runs on without its debugger.
+    // The user closed a window: the process runs on without its debugger, also when the window
+    // went before its front end had attached (the process would wait for it forever otherwise).
     void close(const host::WindowState* window) {
         for (auto it = windows_.begin(); it != windows_.end(); ++it) {
-            if (it->second->window_state() == window) {
+            if (it->second.window->window_state() == window) {
+                releases_.emplace_back([target = it->second.target] {
+                    static_cast<void>(launch::release_held_process(target));
+                });
                 windows_.erase(it);
                 break;
             }
@@ -147,9 +154,16 @@ class LaunchWindows {
         }
     }
 
+    struct Opened {
+        std::unique_ptr<InspectorWindow> window;
+        WsTarget target;
+    };
+
     host::EventLoop& loop_;
     WindowOptions options_;
-    std::map<int, std::unique_ptr<InspectorWindow>> windows_;
+    std::map<int, Opened> windows_;
+    // Each ends within its time limit; joined when the windows go.
+    std::vector<std::jthread> releases_;
     std::optional<int> command_status_;
     bool ending_ = false;
 };
