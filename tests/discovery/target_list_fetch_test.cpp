@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "quelby/discovery/discovery.h"
 #include "quelby/discovery/http_reply.h"
@@ -220,15 +225,16 @@ TEST(FetchOnce, ReadsUntilTheCloseWithoutALength) {
 }
 
 TEST(FetchOnce, ASilentPeerTimesOutAfterThreeSeconds) {
-    // The same with one whole wait and with the waits in slices that a stoppable clock asks for
-    // (a clock that is never stopped here).
-    FetchClock sliced = FetchClock::system();
-    sliced.stopped = [] { return false; };
-    for (const FetchClock& clock : {FetchClock::system(), sliced}) {
-        SCOPED_TRACE(clock.stopped ? "in slices" : "whole");
+    // The same with one whole wait and with the waits in slices that a stop token which can be
+    // stopped asks for (one that is never stopped here).
+    const std::stop_source never;
+    const FetchClock clock = FetchClock::system();
+    for (const std::stop_token& stop : {std::stop_token{}, never.get_token()}) {
+        SCOPED_TRACE(stop.stop_possible() ? "in slices" : "whole");
         FakeInspector fake({{"", /*close_after=*/false}});
         const auto start = std::chrono::steady_clock::now();
-        const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, clock, clock.now() + 5s);
+        const auto body =
+            fetch_once(fake.address(), TARGET_LIST_PATH, stop, clock, clock.now() + 5s);
         const auto elapsed = since(start);
         ASSERT_FALSE(body.has_value());
         EXPECT_EQ(body.error().messages(), std::vector<std::string>{os_error(EAGAIN)});
@@ -263,11 +269,18 @@ TEST(FetchOnce, BoundsTheReplyAtSixteenMebibytes) {
 TEST(FetchTargetList, SucceedsWhenTheInspectorStartsLate) {
     FakeInspector fake({{http_reply("HTTP/1.0 200 OK", LIST)}}, 2000ms);
     const auto start = std::chrono::steady_clock::now();
-    const auto body = fetch_target_list(fake.address());
-    ASSERT_TRUE(body.has_value()) << format_report(body.error());
-    EXPECT_EQ(*body, LIST);
+    const auto list = fetch_target_list(fake.address());
+    ASSERT_TRUE(list.has_value()) << format_report(list.error());
+    EXPECT_EQ(list->body, LIST);
+    // Refused until the inspector listened: about 2 s of attempts RETRY_PAUSE apart.
+    EXPECT_GT(list->failed_attempts, 1U);
     EXPECT_GE(since(start), 1900ms);
     EXPECT_LT(since(start), 3500ms);
+
+    // An inspector that answers at once: no attempt failed.
+    const auto at_once = fetch_target_list(fake.address());
+    ASSERT_TRUE(at_once.has_value()) << format_report(at_once.error());
+    EXPECT_EQ(at_once->failed_attempts, 0U);
 }
 
 // A clock that moves only when read or paused: each reading advances it by `step`.
@@ -277,11 +290,12 @@ struct FakeTime {
     int pauses = 0;
 
     FetchClock clock() {
-        return {[this] { return current += step; },
-                [this](std::chrono::milliseconds pause) {
-                    current += pause;
-                    ++pauses;
-                }};
+        return {.now = [this] { return current += step; },
+                .pause =
+                    [this](std::chrono::milliseconds pause, const std::stop_token& /*stop*/) {
+                        current += pause;
+                        ++pauses;
+                    }};
     }
 };
 
@@ -291,9 +305,10 @@ TEST(FetchTargetList, RetriesFailedAttemptsAfterAPause) {
     FakeInspector fake(
         {{"HTTP/1.0 503 Busy\r\n\r\n"}, {"garbage"}, {http_reply("HTTP/1.0 200 OK", LIST)}});
     FakeTime time;
-    const auto body = fetch_target_list(fake.address(), time.clock());
-    ASSERT_TRUE(body.has_value()) << format_report(body.error());
-    EXPECT_EQ(*body, LIST);
+    const auto list = fetch_target_list(fake.address(), {}, time.clock());
+    ASSERT_TRUE(list.has_value()) << format_report(list.error());
+    EXPECT_EQ(list->body, LIST);
+    EXPECT_EQ(list->failed_attempts, 2U);
     EXPECT_EQ(fake.requests().size(), 3U);
     EXPECT_EQ(time.pauses, 2);
     EXPECT_EQ(time.current - std::chrono::steady_clock::time_point{}, 2 * RETRY_PAUSE);
@@ -302,7 +317,7 @@ TEST(FetchTargetList, RetriesFailedAttemptsAfterAPause) {
 TEST(FetchTargetList, GivesUpAtTheDeadlineWithTheLastError) {
     FakeInspector fake({{"HTTP/1.0 500 first\r\n\r\n"}, {"HTTP/1.0 500 later\r\n\r\n"}});
     FakeTime time;
-    const auto body = fetch_target_list(fake.address(), time.clock());
+    const auto body = fetch_target_list(fake.address(), {}, time.clock());
     ASSERT_FALSE(body.has_value());
     EXPECT_EQ(body.error().messages(),
               std::vector<std::string>{"inspector returned non-200: HTTP/1.0 500 later"});
@@ -320,7 +335,7 @@ TEST(FetchBound, ATricklingPeerCannotOutliveTheDeadlinePlusOneReceiveTimeout) {
     FakeTime time{.step = 400ms};
     const FetchClock clock = time.clock();
     const auto start = std::chrono::steady_clock::now();
-    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, clock, time.current + 5s);
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, {}, clock, time.current + 5s);
     ASSERT_FALSE(body.has_value());
     EXPECT_EQ(body.error().messages(), std::vector<std::string>{std::string(ATTEMPT_OVERTIME)});
     EXPECT_LT(since(start), 2000ms);
@@ -342,7 +357,7 @@ TEST(FetchBound, TheLastReceiveWaitsOnlyForWhatIsLeft) {
     FakeInspector fake({{"", false}});
     const FetchClock real = FetchClock::system();
     const auto start = std::chrono::steady_clock::now();
-    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, real, real.now() - 2400ms);
+    const auto body = fetch_once(fake.address(), TARGET_LIST_PATH, {}, real, real.now() - 2400ms);
     ASSERT_FALSE(body.has_value());
     EXPECT_EQ(body.error().messages(), std::vector<std::string>{std::string(ATTEMPT_OVERTIME)});
     EXPECT_GE(since(start), 550ms);
@@ -353,7 +368,7 @@ TEST(FetchBound, RetriesEveryPauseUntilTheDeadlineInFakeTime) {
     // Attempts at 0, 150, ... ms; the one at 5100 ms is the first to fail past the deadline.
     FakeInspector fake({{"HTTP/1.0 500 no\r\n\r\n"}});
     FakeTime time;
-    const auto body = fetch_target_list(fake.address(), time.clock());
+    const auto body = fetch_target_list(fake.address(), {}, time.clock());
     ASSERT_FALSE(body.has_value());
     EXPECT_EQ(fake.requests().size(), 35U);
     EXPECT_EQ(time.pauses, 34);
@@ -372,6 +387,108 @@ TEST(ConnectBound, APeerThatNeverAcceptsTimesOutWithTheSystemError) {
         EXPECT_GE(since(start), limit);
         EXPECT_LT(since(start), limit + 500ms);
     }
+}
+
+// A stop source stopped `after` from now, from a thread of its own (joined on destruction).
+struct StopLater {
+    explicit StopLater(std::chrono::milliseconds after)
+        : stopper([this, after](const std::stop_token& cancelled) {
+              std::mutex mutex;
+              std::condition_variable_any never;
+              std::unique_lock lock(mutex);
+              static_cast<void>(never.wait_for(lock, cancelled, after, [] { return false; }));
+              if (!cancelled.stop_requested()) {
+                  source.request_stop();
+              }
+          }) {}
+    std::stop_source source;
+    std::jthread stopper;
+};
+
+TEST(ConnectBound, AStopEndsTheWaitWithinASliceWithTheSystemTimeOut) {
+    test_support::StuckListener stuck;
+    const auto addresses = net::resolve_inspector_addr(stuck.address());
+    ASSERT_TRUE(addresses.has_value());
+    {
+        const StopLater stop(250ms);
+        const auto start = std::chrono::steady_clock::now();
+        const auto connection =
+            net::TcpConnection::connect(addresses->front(), 5000ms, stop.source.get_token());
+        ASSERT_FALSE(connection.has_value());
+        EXPECT_EQ(connection.error().messages(), std::vector<std::string>{os_error(ETIMEDOUT)});
+        EXPECT_GE(since(start), 240ms);  // not before the stop
+        EXPECT_LT(since(start), 250ms + net::WAIT_SLICE + 150ms);
+    }
+    // Already stopped: no wait at all.
+    std::stop_source stopped;
+    stopped.request_stop();
+    const auto start = std::chrono::steady_clock::now();
+    const auto connection =
+        net::TcpConnection::connect(addresses->front(), 5000ms, stopped.get_token());
+    ASSERT_FALSE(connection.has_value());
+    EXPECT_EQ(connection.error().messages(), std::vector<std::string>{os_error(ETIMEDOUT)});
+    EXPECT_LT(since(start), 50ms);
+}
+
+TEST(FetchClock, TheSystemPauseLastsItsLengthUnlessStopped) {
+    const FetchClock clock = FetchClock::system();
+    auto start = std::chrono::steady_clock::now();
+    clock.pause(RETRY_PAUSE, {});
+    EXPECT_GE(since(start), RETRY_PAUSE);
+
+    const StopLater stop(100ms);
+    start = std::chrono::steady_clock::now();
+    clock.pause(5000ms, stop.source.get_token());
+    EXPECT_GE(since(start), 90ms);
+    EXPECT_LT(since(start), 600ms);
+}
+
+// A stopped lookup ends because it reads its stop token: the clock goes on as it was, the pause
+// under way is the last, and no attempt follows it.
+TEST(FetchTargetList, AStopEndsTheRetriesWithoutMovingTheClock) {
+    FakeInspector fake({{"HTTP/1.0 503 Busy\r\n\r\n"}});
+    FakeTime time;
+    std::stop_source stop;
+    FetchClock clock = time.clock();
+    clock.pause = [&stop, fake_pause = clock.pause](std::chrono::milliseconds length,
+                                                    const std::stop_token& token) {
+        fake_pause(length, token);
+        stop.request_stop();
+    };
+    const auto list = fetch_target_list(fake.address(), stop.get_token(), clock);
+    ASSERT_FALSE(list.has_value());
+    EXPECT_EQ(list.error().messages(),
+              std::vector<std::string>{"inspector returned non-200: HTTP/1.0 503 Busy"});
+    EXPECT_EQ(fake.requests().size(), 1U);
+    EXPECT_EQ(time.pauses, 1);
+    EXPECT_EQ(time.current - std::chrono::steady_clock::time_point{}, RETRY_PAUSE);
+}
+
+TEST(FetchTargetList, AStopEndsAnAttemptWaitingOnTheSocketWithinASlice) {
+    // One peer never accepts (the connect waits, then gives the system's time-out error), the other
+    // accepts and never says a word (the receive waits, then the attempt is over).
+    test_support::StuckListener never_accepts;
+    FakeInspector never_answers({{"", /*close_after=*/false}});
+    struct Case {
+        std::string address;
+        std::vector<std::string> messages;
+    };
+    const std::vector<Case> cases = {
+        {never_accepts.address(),
+         {"connect to inspector at " + never_accepts.address(), os_error(ETIMEDOUT)}},
+        {never_answers.address(), {std::string(ATTEMPT_OVERTIME)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        const StopLater stop(300ms);
+        const auto start = std::chrono::steady_clock::now();
+        const auto list = fetch_target_list(c.address, stop.source.get_token());
+        ASSERT_FALSE(list.has_value());
+        EXPECT_EQ(list.error().messages(), c.messages);
+        EXPECT_GE(since(start), 290ms);
+        EXPECT_LT(since(start), 300ms + net::WAIT_SLICE + 200ms);
+    }
+    EXPECT_EQ(never_answers.requests().size(), 1U);
 }
 
 TEST(FetchTargetList, FailsAtOnceOnlyOnAddressesThatCanNeverWork) {
@@ -402,7 +519,7 @@ TEST(FetchTargetList, FailsAtOnceOnlyOnAddressesThatCanNeverWork) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address);
         FakeTime time{.step = 100ms};
-        const auto body = fetch_target_list(c.address, time.clock());
+        const auto body = fetch_target_list(c.address, {}, time.clock());
         ASSERT_FALSE(body.has_value());
         EXPECT_EQ(time.pauses > 0, c.retried) << time.pauses;
         const auto& messages = body.error().messages();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +40,13 @@ std::string target_list(std::string_view id, std::string_view scheme = "ws") {
 
 WsTarget plain(std::string address) {
     return WsTarget{std::move(address), false};
+}
+
+// The discovery the launcher gives the watch, for a listener's address as typed.
+TargetDiscovery listener_discovery(const std::string& address) {
+    return [address](const std::stop_token& stop) {
+        return discover_target(ListenerAddress{address}, std::nullopt, stop);
+    };
 }
 
 test_support::FakeAnswer answer(std::string bytes) {
@@ -82,9 +90,8 @@ std::optional<WsTarget> watch_for(const std::string& address, const WsTarget& lo
                                   milliseconds limit) {
     std::promise<WsTarget> found;
     std::future<WsTarget> result = found.get_future();
-    TargetWatch watch(
-        [address](const FetchClock& clock) { return discover_ws_target(address, clock); },
-        [&found](WsTarget target) { found.set_value(std::move(target)); });
+    TargetWatch watch(listener_discovery(address),
+                      [&found](WsTarget target) { found.set_value(std::move(target)); });
     watch.connection_lost(lost);
     if (result.wait_for(limit) != std::future_status::ready) {
         return std::nullopt;
@@ -128,15 +135,38 @@ TEST(TargetWatch, TheSameTargetCountsOnlyAfterTheInspectorWasSeenGone) {
     }
 }
 
+TEST(TargetWatch, LearnsThatTheInspectorWasGoneFromTheLookupsFailedAttempts) {
+    // Every lookup finds the lost target; the second one only after failed attempts (the
+    // debuggee restarted with the same id meanwhile): the next lookup's answer is taken.
+    std::atomic<int> lookups{0};
+    std::promise<WsTarget> found;
+    std::future<WsTarget> result = found.get_future();
+    const auto started = SteadyClock::now();
+    {
+        TargetWatch watch(
+            [&](const std::stop_token& /*stop*/) -> Result<DebuggerTarget> {
+                const int n = ++lookups;
+                return DebuggerTarget{plain("127.0.0.1:9229/same"), false, n == 2 ? 3U : 0U};
+            },
+            [&found](WsTarget target) { found.set_value(std::move(target)); });
+        watch.connection_lost(plain("127.0.0.1:9229/same"));
+        ASSERT_EQ(result.wait_for(milliseconds{5000}), std::future_status::ready);
+    }
+    EXPECT_EQ(result.get(), plain("127.0.0.1:9229/same"));
+    EXPECT_EQ(lookups.load(), 3);
+    // Two pauses of a live inspector.
+    EXPECT_GE(SteadyClock::now() - started, 2 * LIVE_TARGET_PAUSE);
+}
+
 TEST(TargetWatch, StopsPromptlyWhileTheInspectorIsGone) {
     const test_support::RefusingPort gone;
     std::atomic<int> lookups{0};
     const auto started = SteadyClock::now();
     {
         TargetWatch watch(
-            [&](const FetchClock& clock) {
+            [&](const std::stop_token& stop) {
                 ++lookups;
-                return discover_ws_target(gone.address(), clock);
+                return listener_discovery(gone.address())(stop);
             },
             [](const WsTarget& target) { ADD_FAILURE() << "found " << target.address; });
         watch.connection_lost(plain("127.0.0.1:9229/abc"));
@@ -163,9 +193,9 @@ TEST(TargetWatch, StopsPromptlyWhileAnAttemptWaitsOnAPeerThatNeverAnswers) {
         const auto started = SteadyClock::now();
         {
             TargetWatch watch(
-                [&](const FetchClock& clock) {
+                [&](const std::stop_token& stop) {
                     ++lookups;
-                    return discover_ws_target(address, clock);
+                    return listener_discovery(address)(stop);
                 },
                 [](const WsTarget& target) { ADD_FAILURE() << "found " << target.address; });
             watch.connection_lost(plain("127.0.0.1:9229/abc"));
@@ -224,9 +254,9 @@ struct ScriptedTargets {
     Result<int> run_window(std::vector<Step> steps) {
         fake::reset({.window_failure = {}, .webview_failure = {}, .steps = std::move(steps)});
         return run_reattaching_window(
-            [this](const FetchClock& /*clock*/) -> Result<WsTarget> {
+            [this](const std::stop_token& /*stop*/) -> Result<DebuggerTarget> {
                 const std::size_t n = lookups++;
-                return plain(targets[std::min(n, targets.size() - 1)]);
+                return DebuggerTarget{plain(targets[std::min(n, targets.size() - 1)]), false, 0};
             },
             [this](const WsTarget& target) { attached.push_back(target.address); });
     }
@@ -277,10 +307,7 @@ TEST(ReattachingWindow, ClosingWhileSearchingEndsPromptlyAndNavigatesNowhere) {
          .webview_failure = {},
          .steps = {page_message("websocket closed: ws://127.0.0.1:9229/one"), close_request()}});
     const auto started = SteadyClock::now();
-    const Result<int> status =
-        run_reattaching_window([address = gone.address()](const FetchClock& clock) {
-            return discover_ws_target(address, clock);
-        });
+    const Result<int> status = run_reattaching_window(listener_discovery(gone.address()));
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0);
     EXPECT_LT(SteadyClock::now() - started, milliseconds{1000});

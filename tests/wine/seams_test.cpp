@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,16 +140,28 @@ TEST(TcpConnection, ConnectGivesUpAtItsTimeLimitWithError10060) {
     }
     EXPECT_LT(waited, std::chrono::milliseconds(1500));
 
-    // A caller that gives up ends the wait within a slice, long before the time limit.
-    int asked = 0;
+    // A caller that stops ends the wait within a slice of its stop, long before the time limit;
+    // one already stopped does not wait at all.
+    std::stop_source stop;
+    const auto stop_after = 2 * net::WAIT_SLICE + std::chrono::milliseconds(50);
     const auto given_up_start = std::chrono::steady_clock::now();
+    const std::jthread stopper([&] {
+        std::this_thread::sleep_until(given_up_start + stop_after);
+        stop.request_stop();
+    });
     const auto given_up = net::TcpConnection::connect(
-        listener.address(), std::chrono::milliseconds(5000), [&] { return ++asked >= 2; });
+        listener.address(), std::chrono::milliseconds(5000), stop.get_token());
     const auto given_up_after = std::chrono::steady_clock::now() - given_up_start;
     ASSERT_FALSE(given_up);
     if (ends_with(given_up.error().messages().back(), "(os error 10060)")) {
-        EXPECT_EQ(asked, 2);
-        EXPECT_GE(given_up_after, 2 * net::WAIT_SLICE - std::chrono::milliseconds(20));
+        EXPECT_GE(given_up_after, stop_after - std::chrono::milliseconds(20));
+        const auto stopped_start = std::chrono::steady_clock::now();
+        const auto stopped = net::TcpConnection::connect(
+            listener.address(), std::chrono::milliseconds(5000), stop.get_token());
+        ASSERT_FALSE(stopped);
+        EXPECT_TRUE(ends_with(stopped.error().messages().back(), "(os error 10060)"))
+            << stopped.error().messages().back();
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped_start, net::WAIT_SLICE);
     }
     EXPECT_LT(given_up_after, std::chrono::milliseconds(1500));
 }

@@ -1,7 +1,11 @@
 #include "quelby/app/launcher.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "environment.h"
 #include "host.h"
@@ -11,6 +15,7 @@
 #include "quelby/assets/asset_table.h"
 #include "quelby/assets/frontend_url.h"
 #include "quelby/discovery/discovery.h"
+#include "quelby/discovery/tcp_connection.h"
 #include "quelby/serve/frontend_server.h"
 #include "quelby/serve/serve_rules.h"
 #include "quelby/window/inspector_window.h"
@@ -50,12 +55,34 @@ Status serve_front_end(
 
 // The debuggee looked up again after a restart: the same listener and selector as at the start; a
 // WebSocket address is looked up again at the listener it belongs to, where a restarted debuggee
-// lists its new target.
-std::function<Result<DebuggerTarget>(const FetchClock&)> rediscovery(
-    const InspectorAddress& address, const std::optional<std::string>& selector) {
-    return [listener = listener_of(address), selector](const FetchClock& clock) {
-        return discover_target(listener, selector, clock);
+// lists its new target. `stop` ends the lookup early.
+TargetDiscovery rediscovery(const InspectorAddress& address,
+                            const std::optional<std::string>& selector) {
+    return [listener = listener_of(address), selector](const std::stop_token& stop) {
+        return discover_target(listener, selector, stop);
     };
+}
+
+// An adapter until the server hands its lookup a std::stop_token itself: runs `discover` with a
+// token that is stopped within net::WAIT_SLICE of `stopping()` holding. A relay thread reads the
+// predicate once a slice and ends with the lookup.
+Result<DebuggerTarget> discover_until(const TargetDiscovery& discover,
+                                      const std::function<bool()>& stopping) {
+    std::stop_source source;
+    const std::jthread relay([&stopping, &source](const std::stop_token& lookup_over) {
+        std::mutex mutex;
+        std::condition_variable_any tick;
+        std::unique_lock lock(mutex);
+        while (!lookup_over.stop_requested()) {
+            if (stopping()) {
+                source.request_stop();
+                return;
+            }
+            static_cast<void>(
+                tick.wait_for(lock, lookup_over, net::WAIT_SLICE, [] { return false; }));
+        }
+    });
+    return discover(source.get_token());
 }
 
 // One line per target found after the start, as at the start; a lost line stops nothing.
@@ -70,7 +97,7 @@ FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& add
     return [discover = rediscovery(address, selector), current = std::move(ws_address),
             secret = std::move(secret)](
                const std::function<bool()>& stopping) mutable -> std::optional<std::string> {
-        auto found = discover(FetchClock::until(stopping));
+        auto found = discover_until(discover, stopping);
         if (!found) {
             return std::nullopt;
         }
@@ -237,14 +264,7 @@ Result<int> run(std::span<const std::string> arguments) {
         // Each target's URL by its own scheme: the debuggee may come back under the other one.
         options.reattach =
             Reattach{.target = debugger->target,
-                     .discover = [discover = rediscovery(*inspector_address, command_line.target)](
-                                     const FetchClock& clock) -> Result<WsTarget> {
-                         auto found = discover(clock);
-                         if (!found) {
-                             return std::unexpected(std::move(found.error()));
-                         }
-                         return std::move(found->target);
-                     },
+                     .discover = rediscovery(*inspector_address, command_line.target),
                      .frontend_url = frontend_url,
                      .attached = write_new_target_line};
     }

@@ -8,18 +8,18 @@ std::string discovery_context(std::string_view inspector_addr) {
 
 Result<DebuggerTarget> discover_target(const InspectorAddress& address,
                                        const std::optional<std::string>& selector,
-                                       const FetchClock& clock) {
+                                       const std::stop_token& stop) {
     if (const auto* ws = std::get_if<WsTarget>(&address)) {
-        return DebuggerTarget{*ws, true};
+        return DebuggerTarget{*ws, true, 0};
     }
     const std::string& listener = std::get<ListenerAddress>(address).authority;
-    auto body = fetch_target_list(listener, clock);
-    auto target = body ? select_target(*body, selector)
-                       : Result<WsTarget>(std::unexpected(std::move(body.error())));
+    auto list = fetch_target_list(listener, stop);
+    auto target = list ? select_target(list->body, selector)
+                       : Result<WsTarget>(std::unexpected(std::move(list.error())));
     if (!target) {
         return std::unexpected(std::move(target.error()).with_context(discovery_context(listener)));
     }
-    return DebuggerTarget{std::move(*target), false};
+    return DebuggerTarget{std::move(*target), false, list->failed_attempts};
 }
 
 InspectorAddress listener_of(const InspectorAddress& address) {
@@ -30,8 +30,9 @@ InspectorAddress listener_of(const InspectorAddress& address) {
     return ListenerAddress{ws->address.substr(0, ws->address.find('/'))};
 }
 
-Result<WsTarget> discover_ws_target(const std::string& inspector_addr, const FetchClock& clock) {
-    auto target = discover_target(ListenerAddress{inspector_addr}, std::nullopt, clock);
+Result<WsTarget> discover_ws_target(const std::string& inspector_addr,
+                                    const std::stop_token& stop) {
+    auto target = discover_target(ListenerAddress{inspector_addr}, std::nullopt, stop);
     if (!target) {
         return std::unexpected(std::move(target.error()));
     }

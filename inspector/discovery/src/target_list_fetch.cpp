@@ -1,8 +1,9 @@
 #include "quelby/discovery/target_list_fetch.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
-#include <thread>
+#include <mutex>
 #include <vector>
 
 #include "quelby/discovery/http_reply.h"
@@ -14,8 +15,6 @@ namespace quelby {
 namespace {
 
 constexpr std::size_t RECEIVE_CHUNK = std::size_t{64} * 1024;
-// Far enough ahead that every deadline of a lookup already started has passed.
-constexpr std::chrono::hours PAST_EVERY_DEADLINE{24};
 
 using TimePoint = FetchClock::TimePoint;
 
@@ -26,25 +25,28 @@ std::chrono::milliseconds time_left(const FetchClock& clock, TimePoint end) {
 }
 
 // Resolves the address and connects to the first of its addresses that accepts, each try waiting
-// only for what is left until `connect_end`; with the address it was made to.
+// only for what is left until `connect_end`; with the address it was made to. Once `stop` is
+// stopped, no further address is tried.
 struct Connected {
     net::TcpConnection connection;
     net::SocketAddress peer;
 };
-Result<Connected> connect_to(const std::string& inspector_addr, const FetchClock& clock,
-                             TimePoint connect_end) {
+Result<Connected> connect_to(const std::string& inspector_addr, const std::stop_token& stop,
+                             const FetchClock& clock, TimePoint connect_end) {
     auto addresses = net::resolve_inspector_addr(inspector_addr);
     if (!addresses) {
         return std::unexpected(std::move(addresses.error()));
     }
     std::optional<ErrorChain> last_error;
     for (const net::SocketAddress& address : *addresses) {
-        auto connection =
-            net::TcpConnection::connect(address, time_left(clock, connect_end), clock.stopped);
+        auto connection = net::TcpConnection::connect(address, time_left(clock, connect_end), stop);
         if (connection) {
             return Connected{std::move(*connection), address};
         }
         last_error = std::move(connection.error());
+        if (stop.stop_requested()) {
+            break;
+        }
     }
     if (last_error) {
         return std::unexpected(std::move(*last_error));
@@ -52,19 +54,23 @@ Result<Connected> connect_to(const std::string& inspector_addr, const FetchClock
     return std::unexpected(ErrorChain::from_message(std::string(net::NO_ADDRESSES)));
 }
 
-// For a clock that can be stopped: waits for the next bytes in slices, reading the clock between
-// them, so that a stopped search does not wait out a whole receive time-out.
+// For a stop token that can be stopped: waits for the next bytes in slices, reading the token and
+// the clock between them, so that a stopped search does not wait out a whole receive time-out.
 enum class Waited : std::uint8_t {
     Bytes,    // something to receive
     Silence,  // the peer said nothing for the whole receive time-out
-    Over,     // the attempt's time is up, or the clock was stopped
+    Over,     // the attempt's time is up, or a stop was requested
 };
-Result<Waited> wait_for_bytes(net::TcpConnection& connection, const FetchClock& clock,
-                              TimePoint end, std::chrono::milliseconds silence_limit) {
+Result<Waited> wait_for_bytes(net::TcpConnection& connection, const std::stop_token& stop,
+                              const FetchClock& clock, TimePoint end,
+                              std::chrono::milliseconds silence_limit) {
     const auto silence_end = std::chrono::steady_clock::now() + silence_limit;
     while (true) {
+        if (stop.stop_requested()) {
+            return Waited::Over;
+        }
         const std::chrono::milliseconds left = time_left(clock, end);
-        if (left.count() == 0 || clock.stopped()) {
+        if (left.count() == 0) {
             return Waited::Over;
         }
         const auto silence_left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -85,8 +91,8 @@ Result<Waited> wait_for_bytes(net::TcpConnection& connection, const FetchClock& 
 // Reads the reply until the peer closes, or until the declared Content-Length has arrived, never
 // more than MAX_REPLY_BYTES, and never past `end`: a peer that trickles bytes would otherwise
 // restart the receive time-out forever.
-Result<std::string> receive_reply(net::TcpConnection& connection, const FetchClock& clock,
-                                  TimePoint end) {
+Result<std::string> receive_reply(net::TcpConnection& connection, const std::stop_token& stop,
+                                  const FetchClock& clock, TimePoint end) {
     std::string reply;
     http::ReplyProgress progress;
     std::chrono::milliseconds timeout_set{0};
@@ -97,8 +103,8 @@ Result<std::string> receive_reply(net::TcpConnection& connection, const FetchClo
         }
         // The system takes a zero time-out for none at all; `left` is at least 1 ms here.
         std::chrono::milliseconds timeout = std::min(RECEIVE_TIMEOUT, left);
-        if (clock.stopped) {
-            auto waited = wait_for_bytes(connection, clock, end, timeout);
+        if (stop.stop_possible()) {
+            auto waited = wait_for_bytes(connection, stop, clock, end, timeout);
             if (!waited) {
                 return std::unexpected(std::move(waited.error()));
             }
@@ -154,8 +160,9 @@ struct Exchanged {
 
 // One connection: connect, send, read the whole reply, close.
 Result<Exchanged> exchange(const std::string& inspector_addr, const Request& request,
-                           const FetchClock& clock, TimePoint deadline) {
-    auto connected = connect_to(inspector_addr, clock, deadline);
+                           const std::stop_token& stop, const FetchClock& clock,
+                           TimePoint deadline) {
+    auto connected = connect_to(inspector_addr, stop, clock, deadline);
     if (!connected) {
         return std::unexpected(
             std::move(connected.error())
@@ -165,7 +172,7 @@ Result<Exchanged> exchange(const std::string& inspector_addr, const Request& req
     if (auto sent = connected->connection.send_all(pieces); !sent) {
         return std::unexpected(std::move(sent.error()));
     }
-    auto reply = receive_reply(connected->connection, clock, deadline + RECEIVE_TIMEOUT);
+    auto reply = receive_reply(connected->connection, stop, clock, deadline + RECEIVE_TIMEOUT);
     connected->connection.close();
     if (!reply) {
         return std::unexpected(std::move(reply.error()));
@@ -203,32 +210,22 @@ std::string reply_too_large_message() {
 }
 
 FetchClock FetchClock::system() {
-    return {[] { return std::chrono::steady_clock::now(); },
-            [](std::chrono::milliseconds length) { std::this_thread::sleep_for(length); }};
-}
-
-FetchClock FetchClock::until(const std::function<bool()>& stopped) {
-    return {.now =
-                [stopped] {
-                    const auto time = std::chrono::steady_clock::now();
-                    return stopped() ? time + PAST_EVERY_DEADLINE : time;
-                },
+    return {.now = [] { return std::chrono::steady_clock::now(); },
             .pause =
-                [stopped](std::chrono::milliseconds length) {
-                    const auto end = std::chrono::steady_clock::now() + length;
-                    while (!stopped() && std::chrono::steady_clock::now() < end) {
-                        std::this_thread::sleep_for(
-                            std::min(net::WAIT_SLICE, std::chrono::ceil<std::chrono::milliseconds>(
-                                                          end - std::chrono::steady_clock::now())));
-                    }
-                },
-            .stopped = stopped};
+                [](std::chrono::milliseconds length, const std::stop_token& stop) {
+                    // Nothing but the stop token and the time ever wakes it.
+                    std::mutex mutex;
+                    std::condition_variable_any woken;
+                    std::unique_lock lock(mutex);
+                    static_cast<void>(woken.wait_for(lock, stop, length, [] { return false; }));
+                }};
 }
 
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path,
-                               const FetchClock& clock, TimePoint deadline) {
+                               const std::stop_token& stop, const FetchClock& clock,
+                               TimePoint deadline) {
     const Request first{path, without_port_sign(inspector_addr), http::Version::Http10};
-    auto got = exchange(inspector_addr, first, clock, deadline);
+    auto got = exchange(inspector_addr, first, stop, clock, deadline);
     if (!got) {
         return std::unexpected(std::move(got.error()));
     }
@@ -237,7 +234,7 @@ Result<std::string> fetch_once(const std::string& inspector_addr, std::string_vi
     if (got->reply.empty()) {
         // Chromium's inspector closes on an HTTP/1.0 request without a word.
         request.version = http::Version::Http11;
-        got = exchange(inspector_addr, request, clock, deadline);
+        got = exchange(inspector_addr, request, stop, clock, deadline);
         if (!got) {
             return std::unexpected(std::move(got.error()));
         }
@@ -257,7 +254,7 @@ Result<std::string> fetch_once(const std::string& inspector_addr, std::string_vi
         Request numeric = request;
         numeric.host = numeric_host(got->peer);
         if (numeric.host != request.host) {
-            auto again = exchange(inspector_addr, numeric, clock, deadline);
+            auto again = exchange(inspector_addr, numeric, stop, clock, deadline);
             if (auto accepted = again ? http::check_reply(again->reply) : body; accepted) {
                 return accepted;
             }
@@ -267,7 +264,7 @@ Result<std::string> fetch_once(const std::string& inspector_addr, std::string_vi
     if (code == 404 && path == TARGET_LIST_PATH) {
         Request version = request;
         version.path = VERSION_PATH;
-        auto probe = exchange(inspector_addr, version, clock, deadline);
+        auto probe = exchange(inspector_addr, version, stop, clock, deadline);
         auto about = probe ? http::check_reply(probe->reply) : body;
         if (about && about->find("Bun") != std::string::npos) {
             return std::unexpected(with_hint(body.error(), BUN_HINT));
@@ -276,12 +273,14 @@ Result<std::string> fetch_once(const std::string& inspector_addr, std::string_vi
     return body;
 }
 
-Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path) {
+Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path,
+                               const std::stop_token& stop) {
     const FetchClock clock = FetchClock::system();
-    return fetch_once(inspector_addr, path, clock, clock.now() + FETCH_DEADLINE);
+    return fetch_once(inspector_addr, path, stop, clock, clock.now() + FETCH_DEADLINE);
 }
 
-Result<std::string> fetch_target_list(const std::string& inspector_addr, const FetchClock& clock) {
+Result<FetchedTargetList> fetch_target_list(const std::string& inspector_addr,
+                                            const std::stop_token& stop, const FetchClock& clock) {
     // An address that does not parse never will: report it at once instead of after the retries.
     if (auto plan = net::plan_address(inspector_addr); !plan) {
         return std::unexpected(
@@ -289,17 +288,21 @@ Result<std::string> fetch_target_list(const std::string& inspector_addr, const F
                 .with_context(std::string(CONNECT_CONTEXT_PREFIX) + inspector_addr));
     }
     const TimePoint deadline = clock.now() + FETCH_DEADLINE;
+    unsigned failed_attempts = 0;
     while (true) {
-        auto body = fetch_once(inspector_addr, TARGET_LIST_PATH, clock, deadline);
-        if (body || clock.now() >= deadline) {
-            return body;
+        auto body = fetch_once(inspector_addr, TARGET_LIST_PATH, stop, clock, deadline);
+        if (body) {
+            return FetchedTargetList{std::move(*body), failed_attempts};
         }
-        clock.pause(RETRY_PAUSE);
+        ++failed_attempts;
+        if (stop.stop_requested() || clock.now() >= deadline) {
+            return std::unexpected(std::move(body.error()));
+        }
+        clock.pause(RETRY_PAUSE, stop);
+        if (stop.stop_requested()) {
+            return std::unexpected(std::move(body.error()));
+        }
     }
-}
-
-Result<std::string> fetch_target_list(const std::string& inspector_addr) {
-    return fetch_target_list(inspector_addr, FetchClock::system());
 }
 
 }  // namespace quelby

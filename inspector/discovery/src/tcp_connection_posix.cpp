@@ -62,18 +62,22 @@ int poll_until(int fd, short events, Clock::time_point end) {
     }
 }
 
-// Waits until the connect under way on `fd` has an outcome or `timeout` has passed (or, between
-// slices, `give_up` holds); the outcome as an errno value (0: connected).
-int wait_for_connect(int fd, std::chrono::milliseconds timeout, const GiveUp& give_up) {
+// Waits until the connect under way on `fd` has an outcome or `timeout` has passed (or, read
+// before each slice, `stop` was stopped); the outcome as an errno value (0: connected).
+int wait_for_connect(int fd, std::chrono::milliseconds timeout, const std::stop_token& stop) {
     const auto end = Clock::now() + timeout;
+    const bool sliced = stop.stop_possible();
     while (true) {
-        const auto slice_end = give_up ? std::min(end, Clock::now() + WAIT_SLICE) : end;
+        if (stop.stop_requested()) {
+            return ETIMEDOUT;
+        }
+        const auto slice_end = sliced ? std::min(end, Clock::now() + WAIT_SLICE) : end;
         const int ready = poll_until(fd, POLLOUT, slice_end);
         if (ready < 0) {
             return errno;
         }
         if (ready == 0) {
-            if (slice_end == end || give_up()) {
+            if (slice_end == end) {
                 return ETIMEDOUT;
             }
             continue;
@@ -106,7 +110,7 @@ Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::ui
 
 Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
                                              std::chrono::milliseconds timeout,
-                                             const GiveUp& give_up) {
+                                             const std::stop_token& stop) {
     sockaddr_storage storage{};
     const auto length = static_cast<socklen_t>(to_sockaddr(address, storage));
     int type = SOCK_STREAM;
@@ -127,7 +131,7 @@ Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
     int error = 0;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
         error =
-            errno == EINPROGRESS || errno == EINTR ? wait_for_connect(fd, timeout, give_up) : errno;
+            errno == EINPROGRESS || errno == EINTR ? wait_for_connect(fd, timeout, stop) : errno;
     }
     if (error == 0 && ::fcntl(fd, F_SETFL, flags) != 0) {
         error = errno;

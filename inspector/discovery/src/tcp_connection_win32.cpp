@@ -53,14 +53,19 @@ std::chrono::milliseconds time_until(std::chrono::steady_clock::time_point end) 
         std::chrono::milliseconds{0});
 }
 
-// Waits until the connect under way on `socket` has an outcome or `timeout` has passed (or, between
-// slices, `give_up` holds); the outcome as a Winsock error code (0: connected). select, not
-// WSAPoll: WSAPoll does not report a refused connect before Windows 10 2004.
-int wait_for_connect(SOCKET socket, std::chrono::milliseconds timeout, const GiveUp& give_up) {
+// Waits until the connect under way on `socket` has an outcome or `timeout` has passed (or, read
+// before each slice, `stop` was stopped); the outcome as a Winsock error code (0: connected).
+// select, not WSAPoll: WSAPoll does not report a refused connect before Windows 10 2004.
+int wait_for_connect(SOCKET socket, std::chrono::milliseconds timeout,
+                     const std::stop_token& stop) {
     const auto end = std::chrono::steady_clock::now() + timeout;
+    const bool sliced = stop.stop_possible();
     while (true) {
+        if (stop.stop_requested()) {
+            return WSAETIMEDOUT;
+        }
         const auto left = time_until(end);
-        const auto wait = give_up ? std::min(left, WAIT_SLICE) : left;
+        const auto wait = sliced ? std::min(left, WAIT_SLICE) : left;
         fd_set writable;
         fd_set failed;
         FD_ZERO(&writable);
@@ -73,7 +78,7 @@ int wait_for_connect(SOCKET socket, std::chrono::milliseconds timeout, const Giv
             return WSAGetLastError();
         }
         if (ready == 0) {
-            if (wait == left || give_up()) {
+            if (wait == left) {
                 return WSAETIMEDOUT;
             }
             continue;
@@ -112,7 +117,7 @@ Result<std::vector<SocketAddress>> resolve_host(const std::string& host, std::ui
 
 Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
                                              std::chrono::milliseconds timeout,
-                                             const GiveUp& give_up) {
+                                             const std::stop_token& stop) {
     if (auto started = ensure_winsock(); !started) {
         return std::unexpected(std::move(started).error());
     }
@@ -136,7 +141,7 @@ Result<TcpConnection> TcpConnection::connect(const SocketAddress& address,
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
         error = WSAGetLastError();
         if (error == WSAEWOULDBLOCK) {
-            error = wait_for_connect(socket, timeout, give_up);
+            error = wait_for_connect(socket, timeout, stop);
         }
     }
     non_blocking = 0;

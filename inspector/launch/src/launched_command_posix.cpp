@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "launch_environment.h"
 #include "quelby/launch/launched_command.h"
-#include "quelby/launch/node_options.h"
 #include "quelby/resources/random_token.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX declares it nowhere
@@ -29,8 +29,6 @@ namespace {
 
 // The interrupts the launcher forwards to the command instead of dying of them.
 constexpr std::array INTERRUPTS = {SIGINT, SIGTERM, SIGHUP};
-// A report line longer than this is not one: what was read of it is dropped.
-constexpr std::size_t MAX_REPORT_LINE = std::size_t{64} * 1024;
 constexpr std::string_view CHANNEL_FILE_NAME = "channel";
 
 // A descriptor closed with its owner.
@@ -132,32 +130,12 @@ Status write_private_file(const std::filesystem::path& path, std::string_view te
 std::vector<std::string> command_environment(const std::filesystem::path& channel,
                                              const std::filesystem::path& bootloader,
                                              const std::string& secret, bool hold) {
-    std::optional<std::string> node_options;
-    std::vector<std::string> entries;
-    const auto ours = [](std::string_view entry) {
-        for (const std::string_view name : {CHANNEL_ENV, SECRET_ENV, HOLD_ENV, NODE_OPTIONS_ENV}) {
-            if (entry.size() > name.size() && entry.starts_with(name) &&
-                entry[name.size()] == '=') {
-                return true;
-            }
-        }
-        return false;
-    };
+    std::vector<std::string> inherited;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view text(*entry);
-        if (text.starts_with(std::string(NODE_OPTIONS_ENV) + "=")) {
-            node_options = std::string(text.substr(NODE_OPTIONS_ENV.size() + 1));
-        }
-        if (!ours(text)) {
-            entries.emplace_back(text);
-        }
+        inherited.emplace_back(*entry);
     }
-    entries.push_back(std::string(CHANNEL_ENV) + "=" + channel.string());
-    entries.push_back(std::string(SECRET_ENV) + "=" + secret);
-    entries.push_back(std::string(HOLD_ENV) + "=" + (hold ? "1" : "0"));
-    entries.push_back(std::string(NODE_OPTIONS_ENV) + "=" +
-                      node_options_with_require(node_options, bootloader.string()));
-    return entries;
+    return launch_environment(inherited, channel.string(), bootloader.string(), secret, hold,
+                              NameCase::Exact);
 }
 
 std::vector<char*> c_strings(std::vector<std::string>& texts) {
@@ -196,7 +174,7 @@ struct LaunchedCommand::State {
     Fd signals;
     Fd wake;
     std::map<int, Fd> reported;  // pid -> pidfd of each reported process still running
-    std::string pending;         // the channel's bytes after the last complete line
+    ReportLines lines;
     int interrupts = 0;
     std::jthread thread;
 
@@ -408,17 +386,8 @@ void LaunchedCommand::State::read_channel() {
         if (got <= 0) {
             return;  // drained (EAGAIN); the channel never ends, we hold it open for writing
         }
-        pending.append(buffer.data(), static_cast<std::size_t>(got));
-        std::size_t start = 0;
-        for (std::size_t end = pending.find('\n'); end != std::string::npos;
-             end = pending.find('\n', start)) {
-            on_line(std::string_view(pending).substr(start, end - start));
-            start = end + 1;
-        }
-        pending.erase(0, start);
-        if (pending.size() > MAX_REPORT_LINE) {
-            pending.clear();
-        }
+        lines.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)),
+                   [this](std::string_view line) { on_line(line); });
     }
 }
 

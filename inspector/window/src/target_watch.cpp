@@ -6,25 +6,24 @@
 namespace quelby {
 
 TargetWatch::TargetWatch(TargetDiscovery discovery, TargetFound found)
-    : discovery_(std::move(discovery)), found_(std::move(found)), thread_([this] { run(); }) {}
+    : discovery_(std::move(discovery)),
+      found_(std::move(found)),
+      thread_([this](const std::stop_token& stop) { run(stop); }) {}
 
-TargetWatch::~TargetWatch() {
-    stop();
-    thread_.join();
-}
+// The thread is the last member: its own destructor requests the stop and joins, before the rest
+// goes.
+TargetWatch::~TargetWatch() = default;
 
 void TargetWatch::stop() {
-    {
-        const std::scoped_lock lock(mutex_);
-        stopped_ = true;
-    }
-    changed_.notify_all();
+    // Wakes the thread wherever it waits: its condition variable waits, the lookup's pauses and
+    // its socket waits all read this stop token.
+    thread_.request_stop();
 }
 
 void TargetWatch::connection_lost(WsTarget lost) {
     {
         const std::scoped_lock lock(mutex_);
-        if (stopped_ || searching_ || lost_) {
+        if (thread_.get_stop_token().stop_requested() || searching_ || lost_) {
             return;
         }
         lost_ = std::move(lost);
@@ -32,38 +31,27 @@ void TargetWatch::connection_lost(WsTarget lost) {
     changed_.notify_all();
 }
 
-bool TargetWatch::pause(std::chrono::milliseconds length) {
+bool TargetWatch::pause(std::chrono::milliseconds length, const std::stop_token& stop) {
     std::unique_lock lock(mutex_);
-    return !changed_.wait_for(lock, length, [this] { return stopped_; });
+    // Only the stop ends it early: a loss reported meanwhile is ignored anyway.
+    static_cast<void>(changed_.wait_for(lock, stop, length, [] { return false; }));
+    return !stop.stop_requested();
 }
 
-void TargetWatch::run() {
-    // The lookup's own deadline, pauses and socket waits follow the watch: once stopped, time is
-    // up, pauses end at once and an attempt waiting on the socket ends within a slice, so the
-    // lookup returns without another attempt.
-    FetchClock clock = FetchClock::until([this] {
-        const std::scoped_lock lock(mutex_);
-        return stopped_;
-    });
-    // The lookup pauses only after a failed attempt; the watch's own pause wakes the moment it is
-    // stopped.
-    clock.pause = [this](std::chrono::milliseconds length) {
-        attempt_failed_ = true;
-        static_cast<void>(pause(length));
-    };
+void TargetWatch::run(const std::stop_token& stop) {
     while (true) {
         WsTarget lost{};
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return stopped_ || lost_; });
-            if (stopped_ || !lost_) {
+            static_cast<void>(changed_.wait(lock, stop, [this] { return lost_.has_value(); }));
+            if (stop.stop_requested() || !lost_) {
                 return;
             }
             lost = std::move(*lost_);
             lost_.reset();
             searching_ = true;
         }
-        std::optional<WsTarget> found = search(lost, clock);
+        std::optional<WsTarget> found = search(lost, stop);
         {
             // Done before the target is handed on: the new page may lose its connection as soon
             // as it is navigated to, and that loss must start the next search, not be taken for
@@ -77,22 +65,21 @@ void TargetWatch::run() {
     }
 }
 
-std::optional<WsTarget> TargetWatch::search(const WsTarget& lost, const FetchClock& clock) {
+std::optional<WsTarget> TargetWatch::search(const WsTarget& lost, const std::stop_token& stop) {
     bool seen_gone = false;
     while (true) {
-        attempt_failed_ = false;
-        Result<WsTarget> target = discovery_(clock);
-        {
-            const std::scoped_lock lock(mutex_);
-            if (stopped_) {
-                return std::nullopt;
-            }
+        // The lookup's own pauses and socket waits end on the same stop: it then returns without
+        // another attempt.
+        Result<DebuggerTarget> found = discovery_(stop);
+        if (stop.stop_requested()) {
+            return std::nullopt;
         }
-        if (target && (*target != lost || seen_gone)) {
-            return std::move(*target);
+        if (found && (found->target != lost || seen_gone)) {
+            return std::move(found->target);
         }
-        seen_gone = seen_gone || !target || attempt_failed_;
-        if (!pause(target ? LIVE_TARGET_PAUSE : RETRY_PAUSE)) {
+        // Seen gone: the lookup failed, or found the inspector only after failed attempts.
+        seen_gone = seen_gone || !found || found->failed_attempts > 0;
+        if (!pause(found ? LIVE_TARGET_PAUSE : RETRY_PAUSE, stop)) {
             return std::nullopt;
         }
     }

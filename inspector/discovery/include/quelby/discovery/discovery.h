@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -20,15 +21,17 @@ std::string discovery_context(std::string_view inspector_addr);
 struct DebuggerTarget {
     WsTarget target;
     bool direct = false;  // the address named the WebSocket itself: no target list was read
+    // The attempts of the list's fetch that failed before the one that read it (0 when direct):
+    // more than none means the inspector was seen gone (or not up yet) during the lookup.
+    unsigned failed_attempts = 0;
 };
 
 // The whole discovery: a WebSocket address is the target as it stands; a listener's target list
-// is fetched (fetch_target_list) and the target chosen (select_target), any error under
-// discovery_context. The fetch's retries run on `clock` (a watch that must stop promptly gives its
-// own).
+// is fetched (fetch_target_list, which `stop` ends early: a watch that must stop promptly gives
+// its own) and the target chosen (select_target), any error under discovery_context.
 Result<DebuggerTarget> discover_target(const InspectorAddress& address,
                                        const std::optional<std::string>& selector,
-                                       const FetchClock& clock = FetchClock::system());
+                                       const std::stop_token& stop = {});
 
 // The listener a WebSocket address belongs to: its "host:port" (the text before the first '/');
 // a listener's address is its own.
@@ -36,6 +39,6 @@ InspectorAddress listener_of(const InspectorAddress& address);
 
 // discover_target for a listener's address as typed, with the first target.
 Result<WsTarget> discover_ws_target(const std::string& inspector_addr,
-                                    const FetchClock& clock = FetchClock::system());
+                                    const std::stop_token& stop = {});
 
 }  // namespace quelby

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -91,19 +92,19 @@ std::string reply_too_large_message();
 struct FetchClock {
     using TimePoint = std::chrono::steady_clock::time_point;
     std::function<TimePoint()> now;
-    std::function<void(std::chrono::milliseconds)> pause;
-    // For a caller that may lose interest while an attempt waits on the socket (a search the user
-    // ended by closing the window): when set, connecting and receiving wait in slices of
-    // net::WAIT_SLICE and end the attempt (ATTEMPT_OVERTIME) once this holds. Unset, each wait is
-    // whole: the connect until the deadline, each receive its own time-out.
-    std::function<bool()> stopped = {};
+    // Waits `length`, or less once `stop` is stopped.
+    std::function<void(std::chrono::milliseconds length, const std::stop_token& stop)> pause;
 
-    // The monotonic clock and a real sleep.
+    // The monotonic clock, and a real wait that a stop ends at once.
     static FetchClock system();
-    // The same for a lookup that must end promptly once `stopped()` holds: time is then up, and a
-    // pause or a wait on the socket ends within net::WAIT_SLICE.
-    static FetchClock until(const std::function<bool()>& stopped);
 };
+
+// Cancellation: every fetch takes a `stop` token, for a caller that may lose interest while it runs
+// (a search the user ended by closing the window). A token that can be stopped makes connecting
+// and receiving wait in slices of net::WAIT_SLICE; once it is stopped, a wait on the socket ends
+// within a slice (connecting with the system's time-out error, receiving with ATTEMPT_OVERTIME), a
+// pause at once, and no attempt follows. A token that cannot be stopped (the default) leaves each
+// wait whole: the connect until the deadline, each receive its own time-out.
 
 // One attempt: resolve, connect, send the request for `path`, read the reply, check it. The body
 // on success. The connection is closed before returning, whatever the outcome. The Host header is
@@ -116,15 +117,25 @@ struct FetchClock {
 // system's time-out error then), and the whole attempt ends by `deadline` + RECEIVE_TIMEOUT
 // (ATTEMPT_OVERTIME then); each receive still waits at most RECEIVE_TIMEOUT.
 Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path,
-                               const FetchClock& clock, FetchClock::TimePoint deadline);
+                               const std::stop_token& stop, const FetchClock& clock,
+                               FetchClock::TimePoint deadline);
 // The same with the system clock and a deadline FETCH_DEADLINE from now.
-Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path);
+Result<std::string> fetch_once(const std::string& inspector_addr, std::string_view path,
+                               const std::stop_token& stop = {});
+
+// A target list as read, and how many attempts failed before the one that read it: the inspector
+// was not up yet, or gone for a while (a debuggee that restarted).
+struct FetchedTargetList {
+    std::string body;
+    unsigned failed_attempts = 0;
+};
 
 // The whole fetch: an address that does not parse fails at once (it never will); otherwise
 // fetch_once for TARGET_LIST_PATH, retried RETRY_PAUSE after every failure while
-// the clock has not reached FETCH_DEADLINE past the start; the last error otherwise. It ends at
-// most RECEIVE_TIMEOUT after the deadline.
-Result<std::string> fetch_target_list(const std::string& inspector_addr, const FetchClock& clock);
-Result<std::string> fetch_target_list(const std::string& inspector_addr);
+// the clock has not reached FETCH_DEADLINE past the start and `stop` is not stopped; the last error
+// otherwise. It ends at most RECEIVE_TIMEOUT after the deadline.
+Result<FetchedTargetList> fetch_target_list(const std::string& inspector_addr,
+                                            const std::stop_token& stop = {},
+                                            const FetchClock& clock = FetchClock::system());
 
 }  // namespace quelby

@@ -11,8 +11,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
+#include <stop_token>
 #include <string_view>
 
 #include "error_chain.h"
@@ -20,9 +20,8 @@
 
 namespace quelby::net {
 
-// Asked between short waits (at most WAIT_SLICE each) while connecting: true ends the wait as its
-// time limit would. Lets a caller that no longer needs the connection end it promptly.
-using GiveUp = std::function<bool()>;
+// The longest a wait on the socket goes on once its caller's stop token is stopped: waits that
+// can be stopped are made in slices of this length, the token read between them.
 inline constexpr std::chrono::milliseconds WAIT_SLICE{100};
 
 // Owns one connected stream socket; closed on destruction. Move-only.
@@ -36,11 +35,11 @@ class TcpConnection {
     // only a connection the system completes at once). A peer that does not accept in time gives
     // the system's time-out error (ETIMEDOUT, WSAETIMEDOUT). On failure the socket is closed and
     // the system error returned. The connection is blocking afterwards.
-    // With `give_up`, the wait is made in slices and ends early, with the same time-out error, once
-    // `give_up()` holds.
+    // With a `stop` that can be stopped, the wait is made in slices of WAIT_SLICE and ends early,
+    // with the same time-out error, once a stop is requested (at once if it already was).
     static Result<TcpConnection> connect(const SocketAddress& address,
                                          std::chrono::milliseconds timeout,
-                                         const GiveUp& give_up = {});
+                                         const std::stop_token& stop = {});
 
     TcpConnection(TcpConnection&& other) noexcept : handle_(other.handle_) {
         other.handle_ = INVALID_HANDLE;

@@ -8,17 +8,19 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 
 #include "error_chain.h"
-#include "quelby/discovery/target_list_fetch.h"
+#include "quelby/discovery/discovery.h"
 #include "quelby/discovery/ws_target.h"
 
 namespace quelby {
 
-// One lookup of the debugger's target, with its own retries on `clock`. The watch gives a clock
-// that ends the lookup early once it is stopped.
-using TargetDiscovery = std::function<Result<WsTarget>(const FetchClock& clock)>;
+// One lookup of the debugger's target, with its own retries, which `stop` ends early: the watch
+// gives its thread's stop token. Its DebuggerTarget::failed_attempts tells whether the inspector
+// was seen gone during a lookup that found a target.
+using TargetDiscovery = std::function<Result<DebuggerTarget>(const std::stop_token& stop)>;
 // The pause after a lookup that found the inspector up but still listing the lost target: nothing
 // failed, so the retry cadence does not apply, and polling a live inspector that fast for as long
 // as the window is open would be waste.
@@ -44,24 +46,24 @@ class TargetWatch {
     // Ignored while a search is under way.
     void connection_lost(WsTarget lost);
 
-    // Ends any search promptly; later losses are ignored.
+    // Ends any search promptly (a stop request to the watch's thread); later losses are ignored.
     void stop();
 
   private:
-    void run();
+    void run(const std::stop_token& stop);
     // The new target, or nullopt when the watch was stopped first.
-    std::optional<WsTarget> search(const WsTarget& lost, const FetchClock& clock);
-    bool pause(std::chrono::milliseconds length);
+    std::optional<WsTarget> search(const WsTarget& lost, const std::stop_token& stop);
+    // False when the watch was stopped, at once, before `length` passed.
+    bool pause(std::chrono::milliseconds length, const std::stop_token& stop);
 
     TargetDiscovery discovery_;
     TargetFound found_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable_any changed_;
     std::optional<WsTarget> lost_;  // the search asked for, until the thread takes it
-    bool attempt_failed_ = false;   // in the current lookup; only the watch's thread uses it
     bool searching_ = false;
-    bool stopped_ = false;
-    std::thread thread_;
+    // Last: started once the rest exists; destroyed first, which stops and joins it.
+    std::jthread thread_;
 };
 
 }  // namespace quelby
