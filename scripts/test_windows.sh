@@ -417,6 +417,22 @@ run_exe_at() {  # run_exe_at EXE ARGS...: run_exe with another copy of the progr
 }
 check "WebView2Loader.dll: beside the exe yes, current directory no (Xvfb)" check_loader_places
 
+# Launch mode with the real exe: a stand-in for node (there is no node for Windows here) reports
+# over the pipe; its addresses go to standard error, standard output stays the command's, and the
+# program ends with the command's status; a command that is not there gives 127.
+check_launch() {
+    run_exe --print-url -- "$build/tests_wine/fake_node_process.exe" 3
+    local status=$?
+    expect_status $status 3 && expect_contains "$work/out" "ran " &&
+        ! grep -q "quelby_inspector:" "$work/out" &&
+        expect_contains "$work/err" "quelby_inspector: ws target  = 127.0.0.1:" &&
+        expect_contains "$work/err" "quelby_inspector: devtools   = http://devtools.localhost/js_app.html?ws=127.0.0.1:" || return 1
+    run_exe -- quelby_no_such_command_here
+    status=$?
+    expect_status $status 127 && expect_contains "$work/err" "command not found: quelby_no_such_command_here"
+}
+check "launch mode: -- COMMAND with --print-url, and a command not found" check_launch
+
 # The unit suites (the host's pure parts, the Windows seams and the Win32 host) are ctest tests of
 # the windows preset, run under Wine in a session of their own (tests/wine, cmake/wine_session.sh).
 check "the Windows unit suites under Wine (ctest)" \

@@ -223,7 +223,7 @@ TEST_F(LaunchedCommandTest, EveryNodeProcessOfTheTreeReportsAndItsEndIsHeard) {
         EXPECT_TRUE(report.target.address.starts_with("127.0.0.1:")) << report.target.address;
     }
     const std::vector<std::string> entries = log_.entries();
-    EXPECT_EQ(entries.back(), "status 3");
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "status 3"), entries.end());
     for (const LaunchReport& report : reports) {
         EXPECT_NE(std::find(entries.begin(), entries.end(), "ended " + std::to_string(report.pid)),
                   entries.end())
@@ -269,7 +269,8 @@ TEST_F(LaunchedCommandTest, AHeldProcessCanBeLetGoWithoutADebugger) {
     const auto released = release_held_process(log_.reports().front().target);
     EXPECT_TRUE(released) << format_report(released.error());
     ASSERT_TRUE(log_.wait_for("status"));
-    EXPECT_EQ(log_.entries().back(), "status 0");
+    const auto entries = log_.entries();
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "status 0"), entries.end());
     EXPECT_TRUE(std::filesystem::exists(ran));
     // Nobody listens there any more: an error within the limit, not a wait.
     const auto start = std::chrono::steady_clock::now();

@@ -57,16 +57,26 @@
 
     // Synchronous, so that nothing of the program runs before the report is out. Non-blocking: a
     // channel nobody reads any more (the launcher is gone) must not hang the process.
+    // A Windows pipe serves one client at a time: a process that finds it busy, or between two
+    // instances, tries again for a while.
+    const attempts = process.platform === 'win32' ? 100 : 1;
+    const pause = new Int32Array(new SharedArrayBuffer(4));
     let reported = false;
-    try {
-        const fd = fs.openSync(channel, fs.constants.O_WRONLY | (fs.constants.O_NONBLOCK || 0));
+    for (let attempt = 0; attempt < attempts && !reported; attempt++) {
         try {
-            reported = fs.writeSync(fd, report) === Buffer.byteLength(report);
-        } finally {
-            fs.closeSync(fd);
+            const fd = fs.openSync(channel, fs.constants.O_WRONLY | (fs.constants.O_NONBLOCK || 0));
+            try {
+                reported = fs.writeSync(fd, report) === Buffer.byteLength(report);
+            } finally {
+                fs.closeSync(fd);
+            }
+        } catch (error) {
+            if (attempt + 1 < attempts && (error.code === 'EBUSY' || error.code === 'ENOENT')) {
+                Atomics.wait(pause, 0, 0, 20);
+            } else {
+                break;
+            }
         }
-    } catch (error) {
-        reported = false;
     }
     if (!reported) {
         return;
