@@ -28,7 +28,16 @@ def start(argv):
 
 
 def stop(*processes):
+    # Two interrupts end a launch with its clean-up (its private folder goes); a kill would not.
     for process in processes:
+        for _ in range(2):
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                time.sleep(0.2)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            pass
         try:
             os.killpg(process.pid, signal.SIGKILL)
         except ProcessLookupError:
