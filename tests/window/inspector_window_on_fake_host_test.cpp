@@ -193,3 +193,58 @@ TEST(RunSequence, AWindowFailureComesBackAsTheRunsError) {
 
 }  // namespace
 }  // namespace quelby
+
+namespace quelby {
+namespace {
+
+// Several windows on one loop, as launch mode opens them: each close request names its window, the
+// program releases that one only, and ends the loop itself once none is left.
+TEST(SeveralWindows, EachCloseRequestNamesItsWindowAndTheProgramEndsTheLoop) {
+    fake::reset({.window_failure = {},
+                 .webview_failure = {},
+                 .steps = {Step{.kind = Step::Kind::Event,
+                                .event = EventKind::CloseRequested,
+                                .window = 1,
+                                .scheme = {},
+                                .text = {}},
+                           Step{.kind = Step::Kind::Event,
+                                .event = EventKind::CloseRequested,
+                                .window = 0,
+                                .scheme = {},
+                                .text = {}},
+                           event(EventKind::Other)}});
+    webview_host::EventLoop loop = webview_host::create_event_loop();
+    std::vector<std::unique_ptr<InspectorWindow>> windows;
+    for (const char* title : {"first", "second"}) {
+        WindowOptions options;
+        options.title = title;
+        auto window = InspectorWindow::open(loop, FRONTEND_URL, options);
+        ASSERT_TRUE(window) << format_report(window.error());
+        windows.push_back(std::move(*window));
+    }
+    std::vector<std::string> closed;
+    const int status =
+        webview_host::run_event_loop(loop, [&](const webview_host::Event& event, LoopMode&) {
+            if (event.kind != EventKind::CloseRequested) {
+                return;
+            }
+            for (auto it = windows.begin(); it != windows.end(); ++it) {
+                if ((*it)->window_state() == event.window) {
+                    closed.push_back(it == windows.begin() ? "first" : "second");
+                    windows.erase(it);
+                    break;
+                }
+            }
+            if (windows.empty()) {
+                webview_host::end_event_loop(loop, 7);
+            }
+        });
+    EXPECT_EQ(status, 7);
+    EXPECT_EQ(closed, (std::vector<std::string>{"second", "first"}));
+    EXPECT_EQ(fake::record().titles, (std::vector<std::string>{"first", "second"}));
+    // The loop ended with the program's call: the last event was never delivered.
+    EXPECT_EQ(fake::record().modes.size(), 3U);
+}
+
+}  // namespace
+}  // namespace quelby
