@@ -8,7 +8,6 @@
 #include <mutex>
 #include <thread>
 
-#include "quelby/assets/asset_route.h"
 #include "quelby/assets/asset_table.h"
 #include "quelby/serve/serve_rules.h"
 #include "support/http_client.h"
@@ -58,73 +57,70 @@ class FrontendServerTest : public ::testing::Test {
     std::thread thread_;
 };
 
-TEST_F(FrontendServerTest, ServesEveryKindOfEmbeddedFileWithItsTypeAndExactBytes) {
+// What the answers are is serve_response_test's table; here, that the session sends each kind as
+// decided, from the head as it came over the wire.
+TEST_F(FrontendServerTest, SendsEachKindOfAnswerAsDecided) {
     EXPECT_EQ(server_->origin(), "http://127.0.0.1:" + std::to_string(port()));
-    // One file per extension the table holds (no css is embedded; its type is the route's rule).
-    const std::pair<std::string, std::string_view> cases[] = {
-        {"/entrypoints/js_app/js_app.js", "text/javascript; charset=utf-8"},
-        {"/Images/3d-center.svg", "image/svg+xml"},
-        {"/js_app.html?ws=x", "text/html; charset=utf-8"},
-        {"/core/i18n/locales/en-US.json", "application/json; charset=utf-8"},
-        {"/models/issues_manager/descriptions/CoepCorpNotSameOrigin.md",
-         "text/markdown; charset=utf-8"},
-        {"/Images/accelerometer-left.png", "image/png"},
-        {"/emulated_devices/optimized/MotoG4-portrait.avif", "image/avif"},
-        {"/" + std::string(LARGEST_FILE), "text/javascript; charset=utf-8"},
-    };
-    for (const auto& [target, type] : cases) {
-        const std::string path(path_of_uri(target).substr(1));
-        const AssetEntry* file = AssetTable::lookup(path);
-        if (file == nullptr) {
-            ADD_FAILURE() << "not embedded: " << path;
-            continue;
-        }
-        const auto reply = http_request(port(), "GET", target);
-        ASSERT_TRUE(reply.has_value()) << target;
-        EXPECT_EQ(reply->status, 200) << target;
-        EXPECT_EQ(reply->header("Content-Type"), type) << target;
-        EXPECT_EQ(reply->body, text_of(file->bytes)) << target;
-        EXPECT_EQ(reply->header("ETag"), serve::entity_tag(file->sha256)) << target;
-        EXPECT_EQ(reply->header("Last-Modified"), serve::http_date(*file->last_modified));
-        EXPECT_EQ(reply->header("Cache-Control"), "no-cache");
-        EXPECT_EQ(reply->header("X-Content-Type-Options"), "nosniff");
-    }
-}
 
-TEST_F(FrontendServerTest, AnswersConditionalRequestsWithNotModified) {
-    const AssetEntry& file = entry("Images/3d-center.svg");
-    const std::string etag = serve::entity_tag(file.sha256);
-    const std::string modified = serve::http_date(*file.last_modified);
-    const std::string earlier = serve::http_date(*file.last_modified - 1);
-    struct Case {
-        std::vector<std::string> headers;
-        int status;
-    };
-    const Case cases[] = {
-        {{"If-None-Match: " + etag}, 304},
-        {{"If-None-Match: W/" + etag}, 304},
-        {{"If-None-Match: \"other\", " + etag}, 304},
-        {{"If-None-Match: *"}, 304},
-        {{"If-None-Match: \"other\""}, 200},
-        {{"If-Modified-Since: " + modified}, 304},
-        {{"If-Modified-Since: " + serve::http_date(*file.last_modified + 86400)}, 304},
-        {{"If-Modified-Since: " + earlier}, 200},
-        {{"If-Modified-Since: yesterday"}, 200},
-        // The tag decides when both are sent: a changed file is never hidden behind its date.
-        {{"If-None-Match: \"other\"", "If-Modified-Since: " + modified}, 200},
-    };
-    for (const Case& c : cases) {
-        const auto reply = http_request(port(), "GET", "/Images/3d-center.svg", c.headers);
-        ASSERT_TRUE(reply.has_value()) << c.headers.front();
-        EXPECT_EQ(reply->status, c.status) << c.headers.front();
-        EXPECT_EQ(reply->header("ETag"), etag);
-        if (c.status == 304) {
-            EXPECT_EQ(reply->body, "");
-            EXPECT_EQ(reply->header("Content-Length"), std::nullopt);
-        } else {
-            EXPECT_EQ(reply->body, text_of(file.bytes));
-        }
+    // The largest file, byte for byte, with every field of a file.
+    const AssetEntry& largest = entry(LARGEST_FILE);
+    const auto file = http_request(port(), "GET", "/" + std::string(LARGEST_FILE));
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->status, 200);
+    EXPECT_EQ(file->body, text_of(largest.bytes));
+    EXPECT_EQ(file->header("Content-Length"), std::to_string(largest.bytes.size()));
+    EXPECT_EQ(file->header("Content-Type"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(file->header("ETag"), serve::entity_tag(largest.sha256));
+    EXPECT_EQ(file->header("Last-Modified"), serve::http_date(*largest.last_modified));
+    EXPECT_EQ(file->header("Cache-Control"), "no-cache");
+    EXPECT_EQ(file->header("X-Content-Type-Options"), "nosniff");
+    EXPECT_TRUE(serve::parse_http_date(file->header("Date").value_or(""))) << *file->header("Date");
+    EXPECT_EQ(file->header("Connection"), std::nullopt);
+
+    // A 304: no length, no body, whatever the file's.
+    const AssetEntry& svg = entry("Images/3d-center.svg");
+    const auto unchanged = http_request(port(), "GET", "/Images/3d-center.svg",
+                                        {"If-None-Match: " + serve::entity_tag(svg.sha256)});
+    ASSERT_TRUE(unchanged.has_value());
+    EXPECT_EQ(unchanged->status, 304);
+    EXPECT_EQ(unchanged->header("Content-Length"), std::nullopt);
+    EXPECT_EQ(unchanged->body, "");
+
+    const auto missing = http_request(port(), "GET", "/missing.js");
+    ASSERT_TRUE(missing.has_value());
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_EQ(missing->header("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_EQ(missing->body, "Not Found");
+
+    const auto root = http_request(port(), "GET", "/?x=1");
+    ASSERT_TRUE(root.has_value());
+    EXPECT_EQ(root->status, 302);
+    EXPECT_EQ(root->header("Location"), FRONT_END_TARGET);
+    EXPECT_EQ(root->header("Cache-Control"), "no-store");
+    EXPECT_EQ(root->header("Content-Length"), "0");
+
+    // The Host field and the target as sent.
+    for (const std::string_view request :
+         {"GET /js_app.html HTTP/1.1\r\nHost: evil.example\r\n\r\n",
+          "GET /js_app.html HTTP/1.1\r\nhost: evil.example\r\n\r\n",
+          "GET http://evil.example/js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}) {
+        HttpConnection connection(port());
+        ASSERT_TRUE(connection.send(request));
+        const auto reply = connection.read_reply();
+        ASSERT_TRUE(reply.has_value()) << request;
+        EXPECT_EQ(reply->status, 403) << request;
+        EXPECT_EQ(reply->body, "Forbidden") << request;
     }
+
+    // A refusal that ends the connection says so, and does.
+    HttpConnection refused(port());
+    ASSERT_TRUE(refused.send("BREW /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const auto brew = refused.read_reply();
+    ASSERT_TRUE(brew.has_value());
+    EXPECT_EQ(brew->status, 405);
+    EXPECT_EQ(brew->header("Allow"), "GET, HEAD");
+    EXPECT_EQ(brew->header("Connection"), "close");
+    EXPECT_TRUE(refused.closed_by_peer());
 }
 
 TEST_F(FrontendServerTest, HeadSendsTheHeadersOnlyAndTheConnectionCarriesOn) {
@@ -166,8 +162,20 @@ TEST_F(FrontendServerTest, AHeadOfAnErrorHasNoBodyAndTheConnectionStaysInStep) {
 }
 
 // A body framed by anything but chunked has no length the server can read: it is refused and the
-// connection ends, so that what follows is never answered as a request of its own.
+// connection ends, so that what follows is never answered as a request of its own. A chunked body
+// is a body like any other: the request is answered, and the connection ends (bodies are not read).
 TEST_F(FrontendServerTest, ATransferEncodingThatDoesNotEndInChunkedIsRefusedAndEndsTheConnection) {
+    HttpConnection chunked(port());
+    ASSERT_TRUE(
+        chunked.send("GET /Images/3d-center.svg HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                     "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"
+                     "GET /smuggled HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const auto answered = chunked.read_reply();
+    ASSERT_TRUE(answered.has_value());
+    EXPECT_EQ(answered->status, 200);
+    EXPECT_EQ(answered->header("Connection"), "close");
+    EXPECT_TRUE(chunked.closed_by_peer());
+
     for (const std::string_view coding : {"gzip", "identity", "chunked, gzip"}) {
         HttpConnection connection(port());
         ASSERT_TRUE(connection.send(
@@ -181,38 +189,9 @@ TEST_F(FrontendServerTest, ATransferEncodingThatDoesNotEndInChunkedIsRefusedAndE
     }
 }
 
-TEST_F(FrontendServerTest, RootRedirectsToTheFrontEndForTheTarget) {
-    for (const std::string_view target : {"/", "//", "/?x=1"}) {
-        const auto reply = http_request(port(), "GET", target);
-        ASSERT_TRUE(reply.has_value()) << target;
-        EXPECT_EQ(reply->status, 302) << target;
-        EXPECT_EQ(reply->header("Location"), FRONT_END_TARGET);
-        EXPECT_EQ(reply->header("Cache-Control"), "no-store");
-    }
-}
-
-TEST_F(FrontendServerTest, UnknownPathsDirectoriesAndTraversalAreNotFound) {
-    for (const std::string_view target :
-         {"/missing.js", "/Images/", "/Images", "/JS_APP.HTML", "/../js_app.html",
-          "/Images/../js_app.html", "/%2e%2e/js_app.html", "/%2E%2E/%2E%2E/etc/passwd",
-          "/..%2fjs_app.html", "/..\\js_app.html", "/Images\\..\\js_app.html", "/etc/passwd",
-          "/../../../../etc/passwd", "/js_app.html%00"}) {
-        const auto reply = http_request(port(), "GET", target);
-        ASSERT_TRUE(reply.has_value()) << target;
-        EXPECT_EQ(reply->status, 404) << target;
-        EXPECT_EQ(reply->header("Content-Type"), "text/plain; charset=utf-8");
-        EXPECT_EQ(reply->body, "Not Found");
-    }
-}
-
-TEST_F(FrontendServerTest, OnlyGetAndHeadAreAllowed) {
-    for (const std::string_view method : {"POST", "PUT", "DELETE", "OPTIONS", "PATCH", "BREW"}) {
-        const auto reply = http_request(port(), method, "/js_app.html");
-        ASSERT_TRUE(reply.has_value()) << method;
-        EXPECT_EQ(reply->status, 405) << method;
-        EXPECT_EQ(reply->header("Allow"), "GET, HEAD");
-    }
-    // A refused request with a body still gets its answer, then the connection ends.
+// A refused request with a body still gets its answer, not lost to a reset caused by the body left
+// unread; then the connection ends.
+TEST_F(FrontendServerTest, ARefusedRequestWithABodyIsAnsweredThenTheConnectionEnds) {
     HttpConnection connection(port());
     ASSERT_TRUE(connection.send(
         "POST /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\n" +
@@ -221,44 +200,13 @@ TEST_F(FrontendServerTest, OnlyGetAndHeadAreAllowed) {
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->status, 405);
     EXPECT_EQ(reply->header("Connection"), "close");
-    EXPECT_TRUE(connection.closed_by_peer());
+    // The server lingers, reading what is left of the body, rather than resetting the connection
+    // (which may take the answer with it on the way to the client).
+    EXPECT_TRUE(connection.closed_without_reset());
 }
 
-TEST_F(FrontendServerTest, RefusesForeignOrMissingHostNames) {
-    const std::pair<std::string_view, int> cases[] = {
-        {"Host: 127.0.0.1", 200},
-        {"Host: 127.0.0.1:1", 200},
-        {"Host: localhost:8080", 200},
-        {"Host: LocalHost", 200},
-        {"Host: [::1]:9000", 200},
-        {"Host: 10.1.2.3", 200},
-        {"Host: evil.example", 403},
-        {"Host: evil.example:80", 403},
-        {"Host: localhost.evil.example", 403},
-        {"Host: 127.0.0.1.evil.example", 403},
-        {"Host: a b", 400},
-        {"Host: [::1", 400},
-        {"Host: 127.0.0.1:x", 400},
-    };
-    for (const auto& [host, status] : cases) {
-        HttpConnection connection(port());
-        ASSERT_TRUE(
-            connection.send("GET /js_app.html HTTP/1.1\r\n" + std::string(host) + "\r\n\r\n"));
-        const auto reply = connection.read_reply();
-        ASSERT_TRUE(reply.has_value()) << host;
-        EXPECT_EQ(reply->status, status) << host;
-    }
-    for (const std::string_view request :
-         {"GET /js_app.html HTTP/1.1\r\n\r\n", "GET /js_app.html HTTP/1.0\r\n\r\n",
-          "GET /js_app.html HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n"}) {
-        HttpConnection connection(port());
-        ASSERT_TRUE(connection.send(request));
-        const auto reply = connection.read_reply();
-        ASSERT_TRUE(reply.has_value()) << request;
-        EXPECT_EQ(reply->status, 400) << request;
-    }
-}
-
+// The parser's limits, and the answers to heads it could not read (or, for too many fields, read
+// and refused), each on a connection that then ends.
 TEST_F(FrontendServerTest, OversizedOrMalformedRequestsGetAClientErrorAndTheServerCarriesOn) {
     const std::string long_line =
         "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
@@ -298,31 +246,6 @@ TEST_F(FrontendServerTest, OversizedOrMalformedRequestsGetAClientErrorAndTheServ
     const auto after = http_request(port(), "GET", "/js_app.html");
     ASSERT_TRUE(after.has_value());
     EXPECT_EQ(after->status, 200);
-}
-
-// A target in absolute form names a host of its own: a foreign one is refused as a foreign Host
-// is, however harmless the Host header beside it.
-TEST_F(FrontendServerTest, AnAbsoluteTargetsHostIsCheckedAsTheHostHeaderIs) {
-    const std::string own = "127.0.0.1:" + std::to_string(port());
-    const std::pair<std::string, int> cases[] = {
-        {"http://" + own + "/js_app.html", 200},
-        {"http://localhost/js_app.html", 200},
-        {"HTTP://[::1]:1/js_app.html?x=1", 200},
-        {"http://evil.example/js_app.html", 403},
-        {"http://evil.example", 403},
-        {"https://EVIL.example:443/", 403},
-        {"http://localhost.evil.example/js_app.html", 403},
-        {"http://evil.example?/js_app.html", 403},
-        {"http://user@127.0.0.1/js_app.html", 400},
-        {"http:///js_app.html", 400},
-    };
-    for (const auto& [target, status] : cases) {
-        HttpConnection connection(port());
-        ASSERT_TRUE(connection.send("GET " + target + " HTTP/1.1\r\nHost: " + own + "\r\n\r\n"));
-        const auto reply = connection.read_reply();
-        ASSERT_TRUE(reply.has_value()) << target;
-        EXPECT_EQ(reply->status, status) << target;
-    }
 }
 
 // A client may end what it sent before with a line break too many: one empty line before the
@@ -385,11 +308,24 @@ TEST_F(FrontendServerTest, KeepsConnectionsAliveAndAnswersPipelinedRequestsInOrd
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ(reply->status, status);
     }
+    // HTTP/1.0 asking for keep-alive: kept, and told so.
+    HttpConnection kept(port());
+    const std::string kept_alive =
+        "GET /js_app.html HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n";
+    ASSERT_TRUE(kept.send(kept_alive + kept_alive));
+    for (int i = 0; i < 2; ++i) {
+        const auto reply = kept.read_reply();
+        ASSERT_TRUE(reply.has_value()) << i;
+        EXPECT_EQ(reply->version, "HTTP/1.0") << i;
+        EXPECT_EQ(reply->status, 200) << i;
+        EXPECT_EQ(reply->header("Connection"), "keep-alive") << i;
+    }
     // HTTP/1.0 without keep-alive: answered, then closed.
     HttpConnection old(port());
     ASSERT_TRUE(old.send("GET /js_app.html HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
     const auto reply = old.read_reply();
     ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->version, "HTTP/1.0");
     EXPECT_EQ(reply->status, 200);
     EXPECT_TRUE(old.closed_by_peer());
 }
@@ -478,7 +414,7 @@ class RootLookup : public ::testing::Test {
 
 TEST_F(RootLookup, EachRequestOfRootLooksAgainAndAFailedLookupKeepsTheLastAnswer) {
     std::atomic<int> lookups{0};
-    start([&](const std::function<bool()>&) -> std::optional<std::string> {
+    start([&](std::stop_token) -> std::optional<std::string> {
         switch (++lookups) {
             case 1:
                 return "/js_app.html?ws=127.0.0.1:9229/second";
@@ -503,7 +439,7 @@ TEST_F(RootLookup, RequestsDuringALookupShareItsAnswerAndOtherFilesAreServedMean
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> lookups{0};
-    start([&](const std::function<bool()>&) -> std::optional<std::string> {
+    start([&](std::stop_token) -> std::optional<std::string> {
         ++lookups;
         released.wait();
         return "/js_app.html?ws=127.0.0.1:9229/new";
@@ -525,8 +461,8 @@ TEST_F(RootLookup, RequestsDuringALookupShareItsAnswerAndOtherFilesAreServedMean
 }
 
 TEST_F(RootLookup, StoppingTheServerEndsALookupUnderWay) {
-    start([](const std::function<bool()>& stopping) -> std::optional<std::string> {
-        while (!stopping()) {
+    start([](std::stop_token stop) -> std::optional<std::string> {
+        while (!stop.stop_requested()) {
             std::this_thread::sleep_for(5ms);
         }
         return std::nullopt;

@@ -115,6 +115,7 @@ std::optional<HttpReply> HttpConnection::read_reply(bool no_body) {
     if (!status_line.starts_with("HTTP/1.") || status_line.size() < 12) {
         return std::nullopt;
     }
+    reply.version = status_line.substr(0, 8);
     reply.status = std::stoi(status_line.substr(9, 3));
     while (line_end != std::string::npos) {
         const std::size_t start = line_end + 2;
@@ -141,21 +142,37 @@ std::optional<HttpReply> HttpConnection::read_reply(bool no_body) {
     return reply;
 }
 
-bool HttpConnection::closed_by_peer() {
+namespace {
+
+enum class PeerEnd : std::uint8_t { Closed, Reset, Open };
+
+// Reads and drops what the peer still sends until it ends the connection or the time-out passes.
+PeerEnd wait_for_peer_end(int fd) {
     while (true) {
-        pending_.clear();
         char buffer[65536];
-        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got == 0 || (got < 0 && errno == ECONNRESET)) {
-            return true;
+        if (got == 0) {
+            return PeerEnd::Closed;
         }
         if (got < 0) {
-            return false;  // time-out: still open
+            return errno == ECONNRESET ? PeerEnd::Reset : PeerEnd::Open;  // else a time-out
         }
     }
+}
+
+}  // namespace
+
+bool HttpConnection::closed_by_peer() {
+    pending_.clear();
+    return wait_for_peer_end(fd_) != PeerEnd::Open;
+}
+
+bool HttpConnection::closed_without_reset() {
+    pending_.clear();
+    return wait_for_peer_end(fd_) == PeerEnd::Closed;
 }
 
 std::optional<HttpReply> http_request(std::uint16_t port, std::string_view method,

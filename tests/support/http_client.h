@@ -13,6 +13,7 @@
 namespace quelby::test_support {
 
 struct HttpReply {
+    std::string version;  // of the status line: "HTTP/1.1"
     int status = 0;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
@@ -37,6 +38,9 @@ class HttpConnection {
     std::optional<HttpReply> read_reply(bool no_body = false);
     // True when the peer closes the connection (after any bytes still unread) within the time-out.
     bool closed_by_peer();
+    // The same, but only for an orderly close: a reset (the peer closed with bytes of ours unread)
+    // does not count.
+    bool closed_without_reset();
     // Shrinks the socket's receive buffer (a client that reads slowly).
     void set_receive_buffer(int bytes);
 

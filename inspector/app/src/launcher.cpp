@@ -1,11 +1,8 @@
 #include "quelby/app/launcher.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <stop_token>
-#include <thread>
 
 #include "environment.h"
 #include "host.h"
@@ -15,7 +12,6 @@
 #include "quelby/assets/asset_table.h"
 #include "quelby/assets/frontend_url.h"
 #include "quelby/discovery/discovery.h"
-#include "quelby/discovery/tcp_connection.h"
 #include "quelby/serve/frontend_server.h"
 #include "quelby/serve/serve_rules.h"
 #include "quelby/window/inspector_window.h"
@@ -63,28 +59,6 @@ TargetDiscovery rediscovery(const InspectorAddress& address,
     };
 }
 
-// An adapter until the server hands its lookup a std::stop_token itself: runs `discover` with a
-// token that is stopped within net::WAIT_SLICE of `stopping()` holding. A relay thread reads the
-// predicate once a slice and ends with the lookup.
-Result<DebuggerTarget> discover_until(const TargetDiscovery& discover,
-                                      const std::function<bool()>& stopping) {
-    std::stop_source source;
-    const std::jthread relay([&stopping, &source](const std::stop_token& lookup_over) {
-        std::mutex mutex;
-        std::condition_variable_any tick;
-        std::unique_lock lock(mutex);
-        while (!lookup_over.stop_requested()) {
-            if (stopping()) {
-                source.request_stop();
-                return;
-            }
-            static_cast<void>(
-                tick.wait_for(lock, lookup_over, net::WAIT_SLICE, [] { return false; }));
-        }
-    });
-    return discover(source.get_token());
-}
-
 // One line per target found after the start, as at the start; a lost line stops nothing.
 void write_new_target_line(const WsTarget& target) {
     static_cast<void>(console::write_line(std::string(LINE_WS_TARGET) + target.address));
@@ -96,8 +70,8 @@ FrontendServer::FrontEndLookup current_target_lookup(const InspectorAddress& add
                                                      std::string ws_address, std::string secret) {
     return [discover = rediscovery(address, selector), current = std::move(ws_address),
             secret = std::move(secret)](
-               const std::function<bool()>& stopping) mutable -> std::optional<std::string> {
-        auto found = discover_until(discover, stopping);
+               const std::stop_token& stop) mutable -> std::optional<std::string> {
+        auto found = discover(stop);
         if (!found) {
             return std::nullopt;
         }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -55,9 +56,9 @@ class FrontendServer {
     // Where "/" sends the browser now ("/js_app.html?ws=..."), looked up again for a request of
     // "/" (the debuggee may have restarted with a new target); nullopt keeps the last answer. Runs
     // on a thread of its own, one lookup at a time: requests of "/" that arrive meanwhile get its
-    // answer. `stopping()` holds once the server stops; the lookup should then end promptly.
-    using FrontEndLookup =
-        std::function<std::optional<std::string>(const std::function<bool()>& stopping)>;
+    // answer. A stop is requested on `stop` once the server stops; the lookup should then end
+    // promptly.
+    using FrontEndLookup = std::function<std::optional<std::string>(std::stop_token stop)>;
 
     // Serves on the calling thread until stopped; the listener is closed when it returns.
     // `front_end_target` ("/js_app.html?ws=...") is where "/" redirects, unless `lookup` finds
