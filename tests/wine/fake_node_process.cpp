@@ -7,9 +7,9 @@
 //     STATUS   the exit status once done
 //     spawn    also starts a copy of itself that sleeps, and writes that copy's pid to PID_FILE
 //     sleep    sleeps a minute after reporting (a process the launch must end)
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,12 +31,12 @@ std::optional<std::string> variable(const char* name) {
 
 bool report(const std::string& channel, const std::string& line) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const HANDLE pipe = CreateFileA(channel.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                        0, nullptr);
+        const HANDLE pipe =
+            CreateFileA(channel.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
-            const BOOL ok = WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), &written,
-                                      nullptr);
+            const BOOL ok =
+                WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
             CloseHandle(pipe);
             return ok != 0 && written == line.size();
         }
@@ -74,11 +74,10 @@ int main(int argc, char** argv) {
     }
     const DWORD pid = GetCurrentProcessId();
     if (channel && secret) {
-        const std::string line = "{\"secret\":\"" + *secret + "\",\"pid\":" + std::to_string(pid) +
-                                 ",\"url\":\"ws://127.0.0.1:" +
-                                 std::to_string(ntohs(address.sin_port)) + "/fake-" +
-                                 std::to_string(pid) + "\",\"title\":\"fake_node_process " +
-                                 argv[1] + "\"}\n";
+        const std::string line =
+            "{\"secret\":\"" + *secret + "\",\"pid\":" + std::to_string(pid) +
+            ",\"url\":\"ws://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/fake-" +
+            std::to_string(pid) + "\",\"title\":\"fake_node_process " + argv[1] + "\"}\n";
         if (!report(*channel, line)) {
             std::fputs("fake_node_process: no report\n", stderr);
             return 2;

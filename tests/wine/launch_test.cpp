@@ -32,10 +32,11 @@ std::string stand_in() {
 class Events {
   public:
     LaunchEvents events() {
-        return {.reported = [this](const LaunchReport& report) { add(report); },
-                .ended = [this](int pid) { add_text("ended " + std::to_string(pid)); },
-                .command_ended = [this](int status) { add_text("status " + std::to_string(status)); },
-                .gave_up = nullptr};
+        return {
+            .reported = [this](const LaunchReport& report) { add(report); },
+            .ended = [this](int pid) { add_text("ended " + std::to_string(pid)); },
+            .command_ended = [this](int status) { add_text("status " + std::to_string(status)); },
+            .gave_up = nullptr};
     }
     // Whether an entry reads exactly `text`.
     bool has(const std::string& text) {
@@ -106,8 +107,8 @@ bool ends_soon(int pid) {
 
 TEST(LaunchOnWindows, AProcessReportsOverThePipeAndItsStatusIsTheCommands) {
     Events log;
-    auto launched = LaunchedCommand::start(std::vector<std::string>{stand_in(), "3"}, false,
-                                           log.events());
+    auto launched =
+        LaunchedCommand::start(std::vector<std::string>{stand_in(), "3"}, false, log.events());
     ASSERT_TRUE(launched) << format_report(launched.error().error);
     ASSERT_TRUE(log.wait_for("status"));
     const auto reports = log.reports();
@@ -119,8 +120,8 @@ TEST(LaunchOnWindows, AProcessReportsOverThePipeAndItsStatusIsTheCommands) {
 
 TEST(LaunchOnWindows, AHeldProcessWaitsForItsDebuggerAndIsLetGo) {
     Events log;
-    auto launched = LaunchedCommand::start(std::vector<std::string>{stand_in(), "0"}, true,
-                                           log.events());
+    auto launched =
+        LaunchedCommand::start(std::vector<std::string>{stand_in(), "0"}, true, log.events());
     ASSERT_TRUE(launched) << format_report(launched.error().error);
     ASSERT_TRUE(log.wait_for("reported"));
     const LaunchReport report = log.reports().front();
@@ -145,8 +146,8 @@ TEST(LaunchOnWindows, ACommandNotFoundGetsTheShellsStatus) {
 // the private folder.
 TEST(LaunchOnWindows, NoProcessOfTheTreeOutlivesTheLaunch) {
     const std::filesystem::path pid_file =
-        std::filesystem::temp_directory_path() / ("quelby_launch_pid_" +
-                                                  std::to_string(GetCurrentProcessId()));
+        std::filesystem::temp_directory_path() /
+        ("quelby_launch_pid_" + std::to_string(GetCurrentProcessId()));
     std::filesystem::remove(pid_file);
     Events log;
     int grandchild = 0;

@@ -16,8 +16,7 @@ namespace quelby::launch {
 enum class NameCase { Exact, Ignored };
 std::vector<std::string> launch_environment(const std::vector<std::string>& inherited,
                                             std::string_view channel, std::string_view bootloader,
-                                            std::string_view secret, bool hold,
-                                            NameCase names);
+                                            std::string_view secret, bool hold, NameCase names);
 
 // The channel's bytes, as they come, cut into lines; a line longer than MAX_LINE is no report and
 // is dropped whole.

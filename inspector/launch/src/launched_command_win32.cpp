@@ -233,8 +233,9 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
     if (length == 0 || length > temporary.size()) {
         return failure(last_error("failed to find the temporary folder"));
     }
-    const std::filesystem::path folder = std::filesystem::path(std::wstring(temporary.data(), length)) /
-                                         (L"quelby_inspector." + utf8_to_wide(random_token()));
+    const std::filesystem::path folder =
+        std::filesystem::path(std::wstring(temporary.data(), length)) /
+        (L"quelby_inspector." + utf8_to_wide(random_token()));
     if (CreateDirectoryW(folder.c_str(), nullptr) == 0) {
         return failure(last_error("failed to make a private folder in " +
                                   wide_to_utf8(std::wstring(temporary.data(), length))));
@@ -265,8 +266,7 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
     // Every process of the tree goes with the job: when the launcher ends, however it ends.
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(s.job.get(), JobObjectExtendedLimitInformation, &limits,
-                            sizeof limits);
+    SetInformationJobObject(s.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
     if (const HANDLE signalled = interrupt_event.load(); signalled != nullptr) {
         HANDLE copy = nullptr;
         DuplicateHandle(GetCurrentProcess(), signalled, GetCurrentProcess(), &copy, 0, FALSE,
@@ -396,8 +396,8 @@ void LaunchedCommand::State::serve_pipe(const std::stop_token& stop, HANDLE inst
             waits.push_back(handle.get());
             pids.push_back(pid);
         }
-        const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(),
-                                                  FALSE, INFINITE);
+        const DWORD woke =
+            WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, INFINITE);
         if (woke == WAIT_FAILED || woke == WAIT_OBJECT_0) {
             CancelIo(instance);
             return;
