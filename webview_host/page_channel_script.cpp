@@ -1,4 +1,4 @@
-#include "page_channel_script.h"
+#include "quelby/webview_host/page_channel_script.h"
 
 namespace quelby::webview_host {
 

@@ -1,6 +1,6 @@
-#include "page_diagnostics_script.h"
+#include "quelby/webview_host/page_diagnostics_script.h"
 
-#include "script_call.h"
+#include "quelby/core/script_call.h"
 
 namespace quelby {
 // page_diagnostics.js, embedded by the build.

@@ -1,4 +1,4 @@
-#include "post_queue.h"
+#include "quelby/webview_host/post_queue.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "response_header_rules.h"
+#include "quelby/webview_host/response_header_rules.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "scheme_rules.h"
+#include "quelby/webview_host/scheme_rules.h"
 
 #include <algorithm>
 #include <array>

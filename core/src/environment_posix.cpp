@@ -1,7 +1,7 @@
 #include <cstdlib>
 
-#include "environment.h"
-#include "utf8.h"
+#include "quelby/core/environment.h"
+#include "quelby/core/utf8.h"
 
 namespace quelby {
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "environment.h"
-#include "wide_text_win32.h"
+#include "quelby/core/environment.h"
+#include "quelby/core/wide_text_win32.h"
 
 namespace quelby {
 

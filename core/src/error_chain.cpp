@@ -1,10 +1,10 @@
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 
 #include <mutex>
 
-#include "environment.h"
-#include "os_error.h"
-#include "stack_trace.h"
+#include "quelby/core/environment.h"
+#include "quelby/core/os_error.h"
+#include "quelby/core/stack_trace.h"
 
 namespace quelby {
 namespace {

@@ -1,4 +1,4 @@
-#include "http_reason_phrase.h"
+#include "quelby/core/http_reason_phrase.h"
 
 namespace quelby {
 

@@ -1,7 +1,7 @@
 #include <cstring>
 #include <string>
 
-#include "os_error.h"
+#include "quelby/core/os_error.h"
 
 namespace quelby {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "os_error.h"
-#include "wide_text_win32.h"
+#include "quelby/core/os_error.h"
+#include "quelby/core/wide_text_win32.h"
 
 namespace quelby {
 namespace {

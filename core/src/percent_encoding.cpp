@@ -1,4 +1,4 @@
-#include "percent_encoding.h"
+#include "quelby/core/percent_encoding.h"
 
 namespace quelby {
 

@@ -1,9 +1,9 @@
-#include "quoted_text.h"
+#include "quelby/core/quoted_text.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "utf8.h"
+#include "quelby/core/utf8.h"
 
 namespace quelby {
 

@@ -3,7 +3,7 @@
 #define BOOST_STACKTRACE_LINK
 #include <boost/stacktrace.hpp>
 
-#include "stack_trace.h"
+#include "quelby/core/stack_trace.h"
 
 namespace quelby {
 

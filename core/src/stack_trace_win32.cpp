@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "stack_trace.h"
+#include "quelby/core/stack_trace.h"
 
 namespace quelby {
 namespace {

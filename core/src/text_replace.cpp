@@ -1,4 +1,4 @@
-#include "text_replace.h"
+#include "quelby/core/text_replace.h"
 
 namespace quelby {
 

@@ -1,8 +1,8 @@
-#include "utf16.h"
+#include "quelby/core/utf16.h"
 
 #include <cstdint>
 
-#include "utf8.h"
+#include "quelby/core/utf8.h"
 
 namespace quelby {
 namespace {

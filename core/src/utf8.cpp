@@ -1,4 +1,4 @@
-#include "utf8.h"
+#include "quelby/core/utf8.h"
 
 #include <cstdint>
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <csignal>
 
-#include "host.h"
 #include "quelby/assets/asset_table.h"
+#include "quelby/webview_host/host.h"
 
 #include "support/child_process.h"
 #include "support/fake_inspector.h"

@@ -1,5 +1,5 @@
 // The ASCII text rules that protocol parsers share: blanks and bounded decimal numbers.
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Peer text as reports quote it: escaped control characters, valid UTF-8, a bounded size.
-#include "quoted_text.h"
+#include "quelby/core/quoted_text.h"
 
 #include <gtest/gtest.h>
 
-#include "utf8.h"
+#include "quelby/core/utf8.h"
 
 namespace quelby {
 namespace {

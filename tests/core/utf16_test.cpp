@@ -1,7 +1,7 @@
 // UTF-16 <-> UTF-8 at the Windows API boundary: wide command lines, environment and texts.
 #include <gtest/gtest.h>
 
-#include "utf16.h"
+#include "quelby/core/utf16.h"
 
 namespace quelby {
 namespace {

@@ -4,12 +4,12 @@
 
 #include "quelby/app/launcher.h"
 #include "quelby/assets/frontend_url.h"
+#include "quelby/core/quoted_text.h"
+#include "quelby/core/utf8.h"
 #include "quelby/discovery/discovery.h"
 #include "quelby/discovery/target_list_fetch.h"
-#include "quoted_text.h"
 #include "support/child_process.h"
 #include "support/fake_inspector.h"
-#include "utf8.h"
 
 namespace quelby {
 namespace {

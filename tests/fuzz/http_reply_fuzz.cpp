@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "quelby/core/quoted_text.h"
+#include "quelby/core/utf8.h"
 #include "quelby/discovery/http_reply.h"
-#include "quoted_text.h"
 #include "reference_utf8.h"
-#include "utf8.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "host.h"
 #include "quelby/assets/asset_table.h"
 #include "quelby/assets/devtools_scheme.h"
+#include "quelby/webview_host/host.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "fuzz_check.h"
 #include "quelby/assets/frontend_url.h"
-#include "quoted_text.h"
+#include "quelby/core/quoted_text.h"
+#include "quelby/core/utf16.h"
+#include "quelby/core/utf8.h"
 #include "reference_utf8.h"
-#include "utf16.h"
-#include "utf8.h"
 
 namespace {
 

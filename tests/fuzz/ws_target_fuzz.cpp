@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "quelby/core/quoted_text.h"
 #include "quelby/discovery/discovery.h"
-#include "quoted_text.h"
 #include "reference_utf8.h"
 
 namespace {

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "quelby/core/utf8.h"
 #include "quelby/resources/file_url.h"
 #include "support/fake_inspector.h"
 #include "support/temporary_folder.h"
-#include "utf8.h"
 
 namespace quelby {
 namespace {

@@ -9,8 +9,8 @@
 #include "gtk_api.h"
 #include "gtk_scheme.h"
 #include "language_tag.h"
-#include "response_header_rules.h"
-#include "scheme_rules.h"
+#include "quelby/webview_host/response_header_rules.h"
+#include "quelby/webview_host/scheme_rules.h"
 
 namespace quelby::webview_host::gtk {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "gtk_api.h"
-#include "host.h"
+#include "quelby/webview_host/host.h"
 #include "x11/gtk_loop.h"
 #include "x11/x_display.h"
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 #include "support/child_process.h"
 #include "x11/desktop_session.h"
 #include "x11/gtk_loop.h"

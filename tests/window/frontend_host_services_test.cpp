@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "fake_host.h"
 #include "quelby/resources/file_url.h"
+#include "quelby/webview_host/fake_host.h"
 #include "support/temporary_folder.h"
 
 namespace quelby {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_host.h"
 #include "quelby/app/launcher.h"
+#include "quelby/webview_host/fake_host.h"
 #include "quelby/window/inspector_window.h"
 #include "support/fake_inspector.h"
 

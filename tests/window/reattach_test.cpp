@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "fake_host.h"
 #include "quelby/app/launcher.h"
 #include "quelby/assets/frontend_url.h"
 #include "quelby/discovery/discovery.h"
+#include "quelby/webview_host/fake_host.h"
 #include "quelby/window/inspector_window.h"
 #include "quelby/window/target_watch.h"
 #include "support/fake_inspector.h"

@@ -24,8 +24,8 @@
 #include "com_object.h"
 #include "quelby/assets/asset_table.h"
 #include "quelby/assets/devtools_scheme.h"
+#include "quelby/core/wide_text_win32.h"
 #include "webview2_api.h"
-#include "wide_text_win32.h"
 
 namespace {
 

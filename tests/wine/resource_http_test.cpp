@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "quelby/core/utf8.h"
 #include "quelby/resources/resource_load.h"
-#include "utf8.h"
 
 namespace quelby {
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "error_chain.h"
-#include "os_error.h"
+#include "quelby/core/error_chain.h"
+#include "quelby/core/os_error.h"
 #include "quelby/discovery/tcp_connection.h"
 #include "span_stream.h"
 #include "webview2_api.h"

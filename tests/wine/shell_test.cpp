@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "host.h"
+#include "quelby/core/wide_text_win32.h"
+#include "quelby/webview_host/host.h"
 #include "shell_open_rules.h"
-#include "wide_text_win32.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "wide_text_win32.h"
+#include "quelby/core/wide_text_win32.h"
 
 int main() {
     int count = 0;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "quelby/core/wide_text_win32.h"
+#include "quelby/webview_host/host.h"
 #include "webview2_page_channel.h"
-#include "wide_text_win32.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

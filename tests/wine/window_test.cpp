@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

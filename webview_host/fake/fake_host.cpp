@@ -1,11 +1,11 @@
-#include "fake_host.h"
+#include "quelby/webview_host/fake_host.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
-#include "host_handle_definitions.h"
-#include "post_queue.h"
+#include "quelby/webview_host/host_handle_definitions.h"
+#include "quelby/webview_host/post_queue.h"
 
 namespace quelby::webview_host {
 

@@ -9,7 +9,7 @@
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 
 namespace quelby::webview_host::gtk {
 

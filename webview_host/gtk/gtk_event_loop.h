@@ -1,7 +1,7 @@
 // How the backend's signal handlers hand events to the program's event handler.
 #pragma once
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host::gtk {
 

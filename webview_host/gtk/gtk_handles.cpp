@@ -1,5 +1,5 @@
 #include "gtk_state.h"
-#include "host_handle_definitions.h"
+#include "quelby/webview_host/host_handle_definitions.h"
 
 namespace quelby::webview_host {
 

@@ -4,9 +4,9 @@
 #include <array>
 #include <string_view>
 
-#include "ascii_text.h"
 #include "gtk_state.h"
-#include "response_header_rules.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/webview_host/response_header_rules.h"
 
 namespace quelby::webview_host::gtk {
 

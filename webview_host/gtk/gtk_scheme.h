@@ -4,7 +4,7 @@
 #include <string>
 
 #include "gtk_api.h"
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host::gtk {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "gtk_api.h"
-#include "host.h"
-#include "post_queue.h"
+#include "quelby/webview_host/host.h"
+#include "quelby/webview_host/post_queue.h"
 
 namespace quelby::webview_host {
 

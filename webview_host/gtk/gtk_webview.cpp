@@ -6,10 +6,10 @@
 #include "gtk_scheme.h"
 #include "gtk_state.h"
 #include "language_tag.h"
-#include "page_channel_script.h"
-#include "page_diagnostics_script.h"
 #include "page_scripts.h"
-#include "scheme_rules.h"
+#include "quelby/webview_host/page_channel_script.h"
+#include "quelby/webview_host/page_diagnostics_script.h"
+#include "quelby/webview_host/scheme_rules.h"
 
 namespace quelby::webview_host {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
 
 namespace quelby::webview_host::gtk {
 

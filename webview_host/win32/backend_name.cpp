@@ -1,4 +1,4 @@
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host {
 

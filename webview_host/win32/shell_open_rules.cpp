@@ -1,7 +1,7 @@
 #include "shell_open_rules.h"
 
-#include "ascii_text.h"
-#include "quoted_text.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/quoted_text.h"
 
 namespace quelby::webview_host {
 namespace {

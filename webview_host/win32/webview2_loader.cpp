@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "quelby/core/wide_text_win32.h"
 #include "webview2_environment_rules.h"
-#include "wide_text_win32.h"
 
 namespace quelby::webview_host {
 namespace {

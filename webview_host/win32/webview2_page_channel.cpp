@@ -1,6 +1,6 @@
 #include "webview2_page_channel.h"
 
-#include "page_channel_script.h"
+#include "quelby/webview_host/page_channel_script.h"
 
 namespace quelby::webview_host::webview2 {
 

@@ -1,8 +1,8 @@
 #include "webview2_scheme_rules.h"
 
-#include "http_reason_phrase.h"
-#include "response_header_rules.h"
-#include "text_replace.h"
+#include "quelby/core/http_reason_phrase.h"
+#include "quelby/core/text_replace.h"
+#include "quelby/webview_host/response_header_rules.h"
 
 namespace quelby::webview_host::webview2 {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host::webview2 {
 

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "host_handle_definitions.h"
+#include "quelby/webview_host/host_handle_definitions.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

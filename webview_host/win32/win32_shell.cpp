@@ -9,10 +9,10 @@
 #include <cstdio>
 
 #include "com_object.h"
-#include "os_error.h"
-#include "quoted_text.h"
+#include "quelby/core/os_error.h"
+#include "quelby/core/quoted_text.h"
+#include "quelby/core/wide_text_win32.h"
 #include "shell_open_rules.h"
-#include "wide_text_win32.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

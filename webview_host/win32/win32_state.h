@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
-#include "post_queue.h"
+#include "quelby/webview_host/host.h"
+#include "quelby/webview_host/post_queue.h"
 #include "webview2_api.h"
 
 namespace quelby::webview_host {

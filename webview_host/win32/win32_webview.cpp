@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "com_object.h"
-#include "os_error.h"
-#include "page_diagnostics_script.h"
-#include "scheme_rules.h"
+#include "quelby/core/os_error.h"
+#include "quelby/core/wide_text_win32.h"
+#include "quelby/webview_host/page_diagnostics_script.h"
+#include "quelby/webview_host/scheme_rules.h"
 #include "span_stream.h"
 #include "webview2_environment_rules.h"
 #include "webview2_loader.h"
 #include "webview2_options.h"
 #include "webview2_page_channel.h"
 #include "webview2_scheme_rules.h"
-#include "wide_text_win32.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

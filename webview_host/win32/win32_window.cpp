@@ -2,7 +2,7 @@
 // pixels, shown on creation. Closing only reports the request; the window is never destroyed by it.
 #include <windows.h>
 
-#include "wide_text_win32.h"
+#include "quelby/core/wide_text_win32.h"
 #include "win32_state.h"
 
 namespace quelby::webview_host {

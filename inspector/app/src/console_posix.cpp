@@ -6,7 +6,7 @@
 #include <csignal>
 
 #include "quelby/app/console.h"
-#include "utf8.h"
+#include "quelby/core/utf8.h"
 
 namespace quelby::console {
 namespace {

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "quelby/app/console.h"
-#include "wide_text_win32.h"
+#include "quelby/core/wide_text_win32.h"
 
 namespace quelby::console {
 namespace {

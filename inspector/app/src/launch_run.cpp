@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "host.h"
 #include "quelby/app/console.h"
 #include "quelby/app/launcher.h"
 #include "quelby/assets/frontend_url.h"
 #include "quelby/launch/held_process_release.h"
 #include "quelby/launch/launched_command.h"
+#include "quelby/webview_host/host.h"
 #include "quelby/window/inspector_window.h"
 #include "user_window_options.h"
 

@@ -4,16 +4,16 @@
 #include <cstdlib>
 #include <stop_token>
 
-#include "environment.h"
-#include "host.h"
 #include "quelby/app/build_info.h"
 #include "quelby/app/console.h"
 #include "quelby/app/launch_run.h"
 #include "quelby/assets/asset_table.h"
 #include "quelby/assets/frontend_url.h"
+#include "quelby/core/environment.h"
 #include "quelby/discovery/discovery.h"
 #include "quelby/serve/frontend_server.h"
 #include "quelby/serve/serve_rules.h"
+#include "quelby/webview_host/host.h"
 #include "quelby/window/inspector_window.h"
 #include "quelby/window/page_diagnostics.h"
 #include "quelby/window/settings_store.h"

@@ -1,9 +1,9 @@
 // quelby_inspector: opens a DevTools window on a running V8 inspector.
 #include <exception>
 
-#include "error_chain.h"
 #include "quelby/app/console.h"
 #include "quelby/app/launcher.h"
+#include "quelby/core/error_chain.h"
 
 int main(int argc, char** argv) {
     quelby::console::prepare_process();

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "ascii_text.h"
-#include "quoted_text.h"
-#include "utf8.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/quoted_text.h"
+#include "quelby/core/utf8.h"
 
 namespace quelby::http {
 

@@ -2,10 +2,10 @@
 
 #include <array>
 
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/quoted_text.h"
 #include "quelby/discovery/socket_address.h"
 #include "quelby/discovery/ws_target.h"
-#include "quoted_text.h"
 
 namespace quelby {
 namespace {

@@ -1,7 +1,7 @@
 #include "quelby/discovery/socket_address.h"
 
-#include "ascii_text.h"
-#include "percent_encoding.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/percent_encoding.h"
 
 #include <algorithm>
 #include <charconv>

@@ -5,9 +5,9 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/quoted_text.h"
 #include "quelby/discovery/ws_target.h"
-#include "quoted_text.h"
 
 namespace quelby {
 namespace {

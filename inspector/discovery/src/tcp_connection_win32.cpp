@@ -7,9 +7,9 @@
 #include <limits>
 #include <vector>
 
+#include "quelby/core/wide_text_win32.h"
 #include "quelby/discovery/tcp_connection.h"
 #include "sockaddr_conversion.h"
-#include "wide_text_win32.h"
 
 namespace quelby::net {
 namespace {

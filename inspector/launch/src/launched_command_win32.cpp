@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "launch_environment.h"
+#include "quelby/core/wide_text_win32.h"
 #include "quelby/launch/launched_command.h"
 #include "quelby/resources/random_token.h"
-#include "wide_text_win32.h"
 
 namespace quelby::launch {
 namespace {

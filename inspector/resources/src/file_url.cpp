@@ -1,7 +1,7 @@
 #include "quelby/resources/file_url.h"
 
-#include "ascii_text.h"
-#include "percent_encoding.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/percent_encoding.h"
 
 namespace quelby {
 

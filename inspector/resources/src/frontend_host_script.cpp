@@ -1,6 +1,6 @@
 #include "quelby/resources/frontend_host_script.h"
 
-#include "script_call.h"
+#include "quelby/core/script_call.h"
 
 namespace quelby {
 

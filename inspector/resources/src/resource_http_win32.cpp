@@ -23,9 +23,9 @@
 #include <variant>
 #include <vector>
 
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/wide_text_win32.h"
 #include "quelby/resources/resource_load.h"
-#include "wide_text_win32.h"
 
 namespace quelby {
 

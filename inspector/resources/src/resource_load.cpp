@@ -3,7 +3,7 @@
 #include <fstream>
 #include <vector>
 
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
 #include "quelby/resources/file_url.h"
 
 namespace quelby {

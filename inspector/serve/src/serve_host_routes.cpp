@@ -1,6 +1,6 @@
 #include "serve_host_routes.h"
 
-#include "percent_encoding.h"
+#include "quelby/core/percent_encoding.h"
 #include "quelby/resources/frontend_host_script.h"
 
 namespace quelby::serve {

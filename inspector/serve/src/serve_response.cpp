@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "ascii_text.h"
-#include "http_reason_phrase.h"
 #include "quelby/assets/asset_route.h"
 #include "quelby/assets/asset_table.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/http_reason_phrase.h"
 #include "quelby/serve/frontend_server.h"
 #include "quelby/serve/serve_rules.h"
 #include "serve_host_routes.h"

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "ascii_text.h"
 #include "quelby/assets/frontend_url.h"
+#include "quelby/core/ascii_text.h"
 
 namespace quelby::serve {
 namespace {

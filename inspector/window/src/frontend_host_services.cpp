@@ -5,10 +5,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/utf8_path.h"
 #include "quelby/resources/file_url.h"
 #include "quelby/resources/frontend_host_script.h"
-#include "utf8_path.h"
 
 namespace quelby {
 

@@ -2,13 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host.h"
 #include "quelby/assets/devtools_scheme.h"
 #include "quelby/assets/frontend_url.h"
+#include "quelby/core/script_call.h"
 #include "quelby/discovery/ws_target.h"
 #include "quelby/resources/random_token.h"
+#include "quelby/webview_host/host.h"
 #include "quelby/window/frontend_host_services.h"
-#include "script_call.h"
 
 namespace quelby {
 

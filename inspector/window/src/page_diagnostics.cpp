@@ -1,6 +1,6 @@
 #include "quelby/window/page_diagnostics.h"
 
-#include "quoted_text.h"
+#include "quelby/core/quoted_text.h"
 
 namespace quelby {
 

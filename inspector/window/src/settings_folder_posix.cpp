@@ -1,4 +1,4 @@
-#include "environment.h"
+#include "quelby/core/environment.h"
 #include "quelby/window/settings_store.h"
 
 namespace quelby {

@@ -5,9 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "environment.h"
+#include "quelby/core/environment.h"
+#include "quelby/core/utf8_path.h"
 #include "quelby/resources/random_token.h"
-#include "utf8_path.h"
 
 namespace quelby {
 

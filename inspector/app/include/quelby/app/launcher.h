@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 
 namespace quelby {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/inspector_address.h"
 #include "quelby/discovery/target_list_fetch.h"
 #include "quelby/discovery/target_list_json.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/ws_target.h"
 
 namespace quelby {

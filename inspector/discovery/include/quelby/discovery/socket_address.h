@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 
 namespace quelby::net {
 

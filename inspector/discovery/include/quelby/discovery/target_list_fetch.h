@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/socket_address.h"
 
 namespace quelby {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/ws_target.h"
 
 namespace quelby {

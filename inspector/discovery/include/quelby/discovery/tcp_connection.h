@@ -15,7 +15,7 @@
 #include <stop_token>
 #include <string_view>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/socket_address.h"
 
 namespace quelby::net {

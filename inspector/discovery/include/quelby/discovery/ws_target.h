@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "ascii_text.h"
+#include "quelby/core/ascii_text.h"
 
 namespace quelby {
 

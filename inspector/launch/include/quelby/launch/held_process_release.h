@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/ws_target.h"
 
 namespace quelby::launch {

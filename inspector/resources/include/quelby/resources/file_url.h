@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 
 namespace quelby {
 

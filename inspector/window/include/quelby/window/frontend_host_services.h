@@ -13,8 +13,8 @@
 #include <string_view>
 #include <thread>
 
-#include "host.h"
 #include "quelby/resources/resource_load.h"
+#include "quelby/webview_host/host.h"
 #include "quelby/window/page_diagnostics.h"
 #include "quelby/window/settings_store.h"
 

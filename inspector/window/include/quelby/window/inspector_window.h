@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "error_chain.h"
-#include "host.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/ws_target.h"
+#include "quelby/webview_host/host.h"
 #include "quelby/window/page_diagnostics.h"
 #include "quelby/window/target_watch.h"
 

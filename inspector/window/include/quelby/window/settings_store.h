@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/window/page_diagnostics.h"
 
 namespace quelby {

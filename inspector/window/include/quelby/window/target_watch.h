@@ -11,7 +11,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 #include "quelby/discovery/discovery.h"
 #include "quelby/discovery/ws_target.h"
 

@@ -2,11 +2,11 @@
 
 #include <limits>
 
-#include "ascii_text.h"
-#include "environment.h"
-#include "percent_encoding.h"
 #include "quelby/assets/devtools_scheme_name.h"
-#include "text_replace.h"
+#include "quelby/core/ascii_text.h"
+#include "quelby/core/environment.h"
+#include "quelby/core/percent_encoding.h"
+#include "quelby/core/text_replace.h"
 
 namespace quelby {
 namespace {

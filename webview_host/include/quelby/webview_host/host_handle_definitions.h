@@ -2,7 +2,7 @@
 // WindowState and WebViewState, since destroying a handle needs the complete state type.
 #pragma once
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 #define QUELBY_DEFINE_HOST_HANDLE(Handle, State)                               \
     Handle::Handle(std::unique_ptr<State> state) : state_(std::move(state)) {} \

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host {
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host {
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "error_chain.h"
+#include "quelby/core/error_chain.h"
 
 namespace quelby::webview_host {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <string_view>
 
-#include "host.h"
 #include "quelby/assets/asset_route.h"
 #include "quelby/assets/devtools_scheme_name.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "utf16.h"
+#include "quelby/core/utf16.h"
 
 namespace quelby {
 

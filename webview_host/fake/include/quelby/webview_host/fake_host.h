@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "quelby/webview_host/host.h"
 
 namespace quelby::webview_host::fake {
 
