@@ -9,6 +9,10 @@
 
 namespace quelby::http {
 
+constexpr std::string_view MALFORMED_REPLY = "malformed HTTP response from inspector";
+
+constexpr std::string_view HEAD_END = "\r\n\r\n";
+
 std::array<std::string_view, 5> request_pieces(std::string_view path, std::string_view host,
                                                Version version) {
     return {"GET ", path,

@@ -10,6 +10,8 @@
 namespace quelby {
 namespace {
 
+constexpr std::string_view INVALID_WS_ADDRESS_PREFIX = "invalid WebSocket address ";
+
 // Paths under which a listener's own pages live: pasting them means the listener, not a target.
 constexpr std::array<std::string_view, 4> LISTENER_PATHS = {"", "/", "/json", "/json/list"};
 

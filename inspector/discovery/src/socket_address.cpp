@@ -10,6 +10,8 @@
 namespace quelby::net {
 namespace {
 
+constexpr std::string_view INVALID_PORT_VALUE = "invalid port value";
+
 // Parses one hexadecimal group of one to four digits.
 std::optional<std::uint16_t> parse_group(std::string_view text) {
     if (text.empty() || text.size() > 4) {

@@ -14,6 +14,11 @@
 namespace quelby {
 namespace {
 
+// Asked for when /json is not found, to tell an inspector of another protocol.
+constexpr std::string_view VERSION_PATH = "/json/version";
+
+constexpr std::string_view CONNECT_CONTEXT_PREFIX = "connect to inspector at ";
+
 constexpr std::size_t RECEIVE_CHUNK = std::size_t{64} * 1024;
 
 using TimePoint = FetchClock::TimePoint;

@@ -4,6 +4,8 @@
 
 namespace quelby {
 
+constexpr std::string_view PAGE_DIAGNOSTIC_PREFIX = "quelby_inspector: page: ";
+
 PageDiagnostics page_diagnostics_level(const std::optional<std::string>& value) {
     if (!value || value->empty() || *value == "0") {
         return PageDiagnostics::Off;

@@ -11,6 +11,8 @@
 namespace quelby {
 namespace {
 
+constexpr std::string_view WS_PLACEHOLDER = "{ws}";
+
 // Pages reach the private scheme as http://devtools.HOST/: the form that is printed and that
 // another browser could be given.
 std::string http_form_prefix() {

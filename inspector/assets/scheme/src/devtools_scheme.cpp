@@ -6,6 +6,9 @@
 
 namespace quelby {
 
+// The one header of every answer.
+constexpr std::string_view CONTENT_TYPE_HEADER = "content-type";
+
 DevtoolsResponse devtools_response_for_uri(std::string_view uri) {
     const AssetRoute route = route_asset_uri(uri);
     if (route.entry != nullptr) {

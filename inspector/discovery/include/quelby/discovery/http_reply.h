@@ -13,9 +13,7 @@
 
 namespace quelby::http {
 
-inline constexpr std::string_view HEAD_END = "\r\n\r\n";
 inline constexpr std::string_view NOT_UTF8 = "stream did not contain valid UTF-8";
-inline constexpr std::string_view MALFORMED_REPLY = "malformed HTTP response from inspector";
 inline constexpr std::string_view NON_200_PREFIX = "inspector returned non-200: ";
 
 // HTTP/1.0 is the request's version; HTTP/1.1 is the second try for a peer that closes on 1.0
@@ -59,7 +57,7 @@ class ReplyProgress {
     bool complete(std::string_view reply);
 
   private:
-    std::size_t scanned_ = 0;  // bytes searched for HEAD_END so far
+    std::size_t scanned_ = 0;  // bytes searched for the blank line ending the head so far
     std::optional<std::size_t> body_start_;
     std::optional<std::size_t> expected_size_;
 };

@@ -23,8 +23,6 @@ struct ListenerAddress {
 // number).
 using InspectorAddress = std::variant<ListenerAddress, WsTarget>;
 
-inline constexpr std::string_view INVALID_WS_ADDRESS_PREFIX = "invalid WebSocket address ";
-
 // Classifies the address argument. Only the WebSocket forms are checked here (they are never
 // fetched from, so nothing later would find their faults); a listener's address is checked by the
 // fetch, which reports it as it always has.

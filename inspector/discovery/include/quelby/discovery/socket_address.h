@@ -36,7 +36,6 @@ std::string to_string(const SocketAddress& address);
 SocketAddress loopback_if_unspecified(SocketAddress address);
 
 inline constexpr std::string_view INVALID_SOCKET_ADDRESS = "invalid socket address";
-inline constexpr std::string_view INVALID_PORT_VALUE = "invalid port value";
 inline constexpr std::string_view NO_ADDRESSES = "could not resolve to any addresses";
 
 // An IPv4 dotted quad ("127.0.0.1": four decimal parts of at most three digits, no leading zero).
@@ -65,7 +64,7 @@ struct HostAndPort {
 using AddressPlan = std::variant<SocketAddress, HostAndPort>;
 
 // Splits `inspector_addr` into host and port; fails with INVALID_SOCKET_ADDRESS (no
-// ':') or INVALID_PORT_VALUE. Touches no system service.
+// ':') or "invalid port value". Touches no system service.
 Result<AddressPlan> plan_address(std::string_view inspector_addr);
 
 // The addresses to try: the plan, then, for a host, the system resolver (backend-specific). The

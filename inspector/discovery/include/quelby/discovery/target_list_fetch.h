@@ -23,8 +23,6 @@ inline constexpr std::chrono::milliseconds RECEIVE_TIMEOUT{3000};
 // The bound on one reply, head and body (16 MiB). A longer reply fails the attempt.
 inline constexpr std::size_t MAX_REPLY_BYTES = std::size_t{16} * 1024 * 1024;
 
-inline constexpr std::string_view CONNECT_CONTEXT_PREFIX = "connect to inspector at ";
-
 namespace detail {
 
 // Text built at compile time in a fixed buffer (no allocation, which not every compiler that
@@ -70,8 +68,6 @@ inline constexpr FixedText ATTEMPT_OVERTIME_TEXT = [] {
 inline constexpr std::string_view ATTEMPT_OVERTIME{detail::ATTEMPT_OVERTIME_TEXT.chars.data(),
                                                    detail::ATTEMPT_OVERTIME_TEXT.size};
 
-// Asked for when /json is not found, to tell an inspector of another protocol.
-inline constexpr std::string_view VERSION_PATH = "/json/version";
 inline constexpr std::string_view CLOSED_WITHOUT_REPLY_HINT =
     "hint: the peer closed the connection without a reply, to HTTP/1.0 and to HTTP/1.1";
 inline constexpr std::string_view BUN_HINT =
@@ -111,7 +107,7 @@ struct FetchClock {
 // the address with a "+port" written as a plain number. Within the attempt, one more exchange each:
 // a peer that closes without a reply is asked again in HTTP/1.1; a 400 is asked again with the
 // numeric address connected to as the Host (else a hint is added); a 404 for TARGET_LIST_PATH
-// asks VERSION_PATH and adds BUN_HINT when the answer names Bun.
+// asks /json/version and adds BUN_HINT when the answer names Bun.
 //
 // The attempt is bounded whatever the peer does: connecting waits at most until `deadline` (the
 // system's time-out error then), and the whole attempt ends by `deadline` + RECEIVE_TIMEOUT

@@ -12,7 +12,6 @@
 namespace quelby {
 
 inline constexpr std::string_view PAGE_DIAGNOSTICS_ENV = "QUELBY_INSPECTOR_PAGE_DIAGNOSTICS";
-inline constexpr std::string_view PAGE_DIAGNOSTIC_PREFIX = "quelby_inspector: page: ";
 
 // Receives one diagnostic text at a time.
 using DiagnosticSink = std::function<void(std::string_view)>;

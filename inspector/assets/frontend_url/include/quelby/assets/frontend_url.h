@@ -15,7 +15,6 @@
 namespace quelby {
 
 inline constexpr std::string_view FRONTEND_ENV = "QUELBY_INSPECTOR_FRONTEND";
-inline constexpr std::string_view WS_PLACEHOLDER = "{ws}";
 // The front end's start document: what the window opens, what --serve leads to, and what an empty
 // request path serves.
 inline constexpr std::string_view START_DOCUMENT = "js_app.html";

@@ -12,9 +12,6 @@
 
 namespace quelby {
 
-// The one header of every answer.
-inline constexpr std::string_view CONTENT_TYPE_HEADER = "content-type";
-
 // One answer. Both views refer to data that lives as long as the process: nothing is copied.
 struct DevtoolsResponse {
     int status = 200;
