@@ -22,7 +22,10 @@ bool tracing_on() {
     return on;
 }
 
-// Continuation lines of a cause are indented to line up under its first line.
+// Continuation lines of a cause are indented to line up under its first line; so are its hints.
+void append_link(std::string& out, const ErrorChain& error, std::size_t index,
+                 std::string_view indent);
+
 void append_indented(std::string& out, std::string_view message, std::string_view indent) {
     std::size_t start = 0;
     while (true) {
@@ -35,6 +38,16 @@ void append_indented(std::string& out, std::string_view message, std::string_vie
         out.push_back('\n');
         out.append(indent);
         start = newline + 1;
+    }
+}
+
+void append_link(std::string& out, const ErrorChain& error, std::size_t index,
+                 std::string_view indent) {
+    append_indented(out, error.messages()[index], indent);
+    for (const std::string_view hint : error.hints_of(index)) {
+        out.push_back('\n');
+        out.append(indent);
+        append_indented(out, hint, indent);
     }
 }
 
@@ -65,15 +78,30 @@ ErrorChain ErrorChain::with_context(std::string message) && {
     return std::move(*this);
 }
 
+ErrorChain ErrorChain::with_hint(std::string hint) && {
+    hints_.push_back(Hint{.link_from_deepest = messages_.size() - 1, .text = std::move(hint)});
+    return std::move(*this);
+}
+
+std::vector<std::string_view> ErrorChain::hints_of(std::size_t index) const {
+    std::vector<std::string_view> found;
+    for (const Hint& hint : hints_) {
+        if (index < messages_.size() && hint.link_from_deepest == messages_.size() - 1 - index) {
+            found.emplace_back(hint.text);
+        }
+    }
+    return found;
+}
+
 std::string format_report(const ErrorChain& error) {
     const auto& messages = error.messages();
     std::string out = "Error: ";
     if (!messages.empty()) {
-        out += messages.front();
+        append_link(out, error, 0, "");
     }
     if (messages.size() == 2) {
         out += "\n\nCaused by:\n    ";
-        append_indented(out, messages[1], "    ");
+        append_link(out, error, 1, "    ");
     } else if (messages.size() > 2) {
         out += "\n\nCaused by:";
         for (std::size_t i = 1; i < messages.size(); ++i) {
@@ -82,7 +110,7 @@ std::string format_report(const ErrorChain& error) {
             out.append(number.size() < 5 ? 5 - number.size() : 0, ' ');
             out += number;
             out += ": ";
-            append_indented(out, messages[i], "       ");
+            append_link(out, error, i, "       ");
         }
     }
     if (const auto& trace = error.stack_trace()) {

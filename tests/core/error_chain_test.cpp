@@ -59,6 +59,35 @@ TEST(ErrorChainReport, NumbersPastNineStayRightAligned) {
     EXPECT_NE(report.find("\n    9: link 0\n   10: deepest\n"), std::string::npos) << report;
 }
 
+// A hint stays with the link it was given to, however many contexts come on top, and lines up
+// under that link's message.
+TEST(ErrorChainReport, AHintStaysUnderItsLink) {
+    const ErrorChain alone = ErrorChain::from_message("refused").with_hint("hint: try again");
+    EXPECT_EQ(format_report(alone), "Error: refused\nhint: try again\n");
+    EXPECT_EQ(alone.messages(), std::vector<std::string>{"refused"});
+
+    const ErrorChain deep = ErrorChain::from_message("refused")
+                                .with_hint("hint: try again")
+                                .with_context("connect to a:1")
+                                .with_context("failed to read a:1");
+    EXPECT_EQ(format_report(deep),
+              "Error: failed to read a:1\n\nCaused by:\n"
+              "    0: connect to a:1\n"
+              "    1: refused\n"
+              "       hint: try again\n");
+    EXPECT_TRUE(deep.hints_of(0).empty());
+    ASSERT_EQ(deep.hints_of(2).size(), 1U);
+    EXPECT_EQ(deep.hints_of(2)[0], "hint: try again");
+
+    const ErrorChain middle = ErrorChain::from_message("refused")
+                                  .with_context("connect to a:1")
+                                  .with_hint("hint: is it running?")
+                                  .with_context("failed");
+    EXPECT_EQ(format_report(middle),
+              "Error: failed\n\nCaused by:\n    0: connect to a:1\n       hint: is it running?\n"
+              "    1: refused\n");
+}
+
 TEST(ErrorChainOsError, AppendsTheCodeToTheSystemText) {
     const ErrorChain chain = ErrorChain::from_os_error(ECONNREFUSED);
     ASSERT_EQ(chain.messages().size(), 1U);

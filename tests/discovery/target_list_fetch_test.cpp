@@ -106,9 +106,9 @@ TEST(FetchOnce, AsksAPeerThatClosesWithoutAWordAgainInHttp11) {
     FakeInspector silent({{""}});
     const auto refused = fetch_once(silent.address(), TARGET_LIST_PATH);
     ASSERT_FALSE(refused.has_value());
-    EXPECT_EQ(refused.error().messages(),
-              std::vector<std::string>{"malformed HTTP response from inspector\n" +
-                                       std::string(CLOSED_WITHOUT_REPLY_HINT)});
+    // The hint goes with the message, on the report's next line.
+    EXPECT_EQ(format_report(refused.error()), "Error: malformed HTTP response from inspector\n" +
+                                                  std::string(CLOSED_WITHOUT_REPLY_HINT) + "\n");
     EXPECT_EQ(silent.requests().size(), 2U);
 }
 
@@ -140,9 +140,9 @@ TEST(FetchOnce, AnswersA400WithTheNumericAddressConnectedTo) {
     EXPECT_EQ(always.requests().size(), 1U);
     const auto hinted = fetch_once("localhost:" + std::to_string(always.port()), TARGET_LIST_PATH);
     ASSERT_FALSE(hinted.has_value());
-    EXPECT_EQ(hinted.error().messages(),
-              std::vector<std::string>{"inspector returned non-200: HTTP/1.0 400 Bad Request\n" +
-                                       numeric_host_hint(always.address())});
+    EXPECT_EQ(format_report(hinted.error()),
+              "Error: inspector returned non-200: HTTP/1.0 400 Bad Request\n" +
+                  numeric_host_hint(always.address()) + "\n");
     EXPECT_EQ(always.requests().size(), 3U);
 }
 
@@ -159,8 +159,9 @@ TEST(FetchOnce, NamesBunWhenTheListIsMissingAndTheVersionSaysSo) {
         const auto body = fetch_once(fake.address(), TARGET_LIST_PATH);
         ASSERT_FALSE(body.has_value());
         const std::string status = "inspector returned non-200: HTTP/1.1 404 Not Found";
-        EXPECT_EQ(body.error().messages(),
-                  std::vector<std::string>{bun ? status + "\n" + std::string(BUN_HINT) : status});
+        EXPECT_EQ(body.error().messages(), std::vector<std::string>{status});
+        EXPECT_EQ(format_report(body.error()),
+                  "Error: " + status + (bun ? "\n" + std::string(BUN_HINT) : "") + "\n");
         ASSERT_EQ(fake.requests().size(), 2U);
         EXPECT_TRUE(fake.requests()[1].starts_with("GET /json/version HTTP/1.0\r\n"));
     }

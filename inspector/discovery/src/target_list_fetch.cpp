@@ -190,9 +190,9 @@ std::optional<int> reply_status_code(std::string_view reply) {
     return split ? http::status_code(http::status_line(split->head)) : std::nullopt;
 }
 
-// The reply check's one-link error with the hint as one more line of it.
+// The reply check's one-link error, with what the user may do about it.
 ErrorChain with_hint(const ErrorChain& error, std::string_view hint) {
-    return ErrorChain::from_message(error.messages().front() + "\n" + std::string(hint));
+    return ErrorChain::from_message(error.messages().front()).with_hint(std::string(hint));
 }
 
 }  // namespace

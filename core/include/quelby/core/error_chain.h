@@ -19,15 +19,27 @@ class ErrorChain {
 
     // Puts `message` on top of this chain; the previous links become its causes.
     [[nodiscard]] ErrorChain with_context(std::string message) &&;
+    // Adds what the user may do about the outermost link ("hint: ..."), kept with that link: the
+    // report prints it on the line after the link's message, lined up under it, whatever
+    // contexts are put on top later.
+    [[nodiscard]] ErrorChain with_hint(std::string hint) &&;
 
     // Outermost first: the error itself, then its causes from the nearest to the deepest.
     [[nodiscard]] const std::vector<std::string>& messages() const noexcept { return messages_; }
+    // The hints of the link messages()[index], in the order added.
+    [[nodiscard]] std::vector<std::string_view> hints_of(std::size_t index) const;
     [[nodiscard]] const std::optional<std::string>& stack_trace() const noexcept { return trace_; }
 
   private:
     explicit ErrorChain(std::string message);
 
+    struct Hint {
+        std::size_t link_from_deepest = 0;  // stable while contexts are added on top
+        std::string text;
+    };
+
     std::vector<std::string> messages_;
+    std::vector<Hint> hints_;
     std::optional<std::string> trace_;
 };
 
