@@ -73,6 +73,10 @@ TEST(LaunchEndToEnd, TheCommandsStatusIsTheProgramsAndNoWindowOpensWithoutNode) 
     EXPECT_EQ(served.exit_code, 1);
     EXPECT_NE(served.err.find("--serve cannot be combined"), std::string::npos) << served.err;
 
+    const auto targeted = run_process({inspector_binary(), "--target=1", "--", "true"});
+    EXPECT_EQ(targeted.exit_code, 1);
+    EXPECT_NE(targeted.err.find("--target cannot be combined"), std::string::npos) << targeted.err;
+
     // The command's own flags are its own, even the program's names.
     const auto flags = run_process({inspector_binary(), "--", "sh", "-c", "echo \"$@\"", "sh",
                                     "--print-url", "--serve", "--help"});

@@ -84,6 +84,10 @@ constexpr std::string_view SERVE_AND_COMMAND =
     "--serve cannot be combined with a command to launch: use --print-url to get each process's "
     "address, or --serve with one process's address";
 
+constexpr std::string_view TARGET_AND_COMMAND =
+    "--target cannot be combined with a command to launch: every node process of the command "
+    "gets a window of its own";
+
 constexpr std::string_view NO_COMMAND = "no command after --";
 
 constexpr std::string_view ADDRESS_AND_COMMAND =
@@ -256,6 +260,9 @@ Result<int> run(std::span<const std::string> arguments) {
         }
         if (serve_address(own_arguments(arguments))) {
             return std::unexpected(ErrorChain::from_message(std::string(SERVE_AND_COMMAND)));
+        }
+        if (command_line.target) {
+            return std::unexpected(ErrorChain::from_message(std::string(TARGET_AND_COMMAND)));
         }
         if (command_line.command->empty()) {
             return std::unexpected(ErrorChain::from_message(std::string(NO_COMMAND)));
