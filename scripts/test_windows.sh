@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The Windows build, cross-built with MinGW-w64 and checked under Wine: configures and builds the
-# "windows" preset, then runs the real quelby_inspector.exe (console behaviour against node and a
-# fake inspector, the window step without a WebView2 runtime on Xvfb, the host against a runtime
-# double), runs the host's document-start scripts in node as the runtime would, then the unit
-# suites through ctest, and ends with "N passed, M failed". Everything runs in private Wine
+# "windows" preset, then runs the real quelby_inspector.exe (the console behaviour of the program
+# cases in tests/cases/program, read by the case runner built for Windows; runs against node; the
+# window step without a WebView2 runtime on Xvfb; the host against a runtime double), runs the
+# host's document-start scripts in node as the runtime would, then the unit suites and table cases
+# through ctest, and ends with "N passed, M failed". Everything runs in private Wine
 # prefixes, with their own wineservers and X displays, which are stopped at the end.
-# What ctest can run (the GoogleTest suites) is a ctest test of the windows preset
+# What ctest can run (the GoogleTest suites, the table cases) is a ctest test of the windows preset
 # (`cmake --workflow --preset windows`); this script keeps what needs the real exe and peers.
 #
 #   QUELBY_WINDOWS_BUILD_DIR   build folder (default: build/windows, the preset's)
@@ -74,25 +75,7 @@ expect_file() {  # expect_file FILE TEXT: the file is exactly TEXT
 }
 expect_contains() { grep -aqF -- "$2" "$1" || { echo "  no \"$2\" in:"; sed 's/^/    /' "$1"; return 1; }; }
 
-usage="Error: usage: quelby_inspector [--print-url] <inspector-http-addr e.g. 127.0.0.1:9229>"
-
-check_usage() {
-    run_exe "$@"
-    local status=$?
-    expect_status $status 1 && expect_file "$work/out" "" && expect_file "$work/err" "$usage"$'\n'
-}
-check "no arguments: usage report, status 1" check_usage
-check "only --print-url: usage report, status 1" check_usage --print-url
-
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
-check_help() {
-    run_exe --help 127.0.0.1:1
-    local status=$?
-    expect_status $status 0 && expect_file "$work/err" "" &&
-        [ "$(head -n 1 "$work/out")" = "Usage: ${usage#Error: usage: }" ] ||
-        { echo "  first line: $(head -n 1 "$work/out")"; return 1; }
-}
-check "--help: the help text, status 0, no connection tried" check_help
 check_version() {  # check_version EXE
     exe="$1" run_exe --version
     local status=$?
@@ -100,7 +83,6 @@ check_version() {  # check_version EXE
         [ "$(head -n 1 "$work/out")" = "quelby_inspector $version" ] &&
         expect_contains "$work/out" "  web view   Win32 + WebView2"
 }
-check "--version: the project's version and the WebView2 backend" check_version "$exe"
 
 # The zip a Windows user downloads: the exe with its notices, and the exe runs from there.
 check_zip() {
@@ -113,41 +95,30 @@ check_zip() {
 }
 check "zip package: exe and notices; the packaged exe runs" check_zip
 
-check_invalid() {  # check_invalid ADDR MESSAGE: reported at once, without the 5 s of retries
-    local start elapsed status
-    start=$(date +%s%N)
-    run_exe "$1"
-    status=$?
-    elapsed=$((($(date +%s%N) - start) / 1000000))
-    echo "  reported after $elapsed ms"
-    [ "$elapsed" -lt 3000 ] && expect_status $status 1 && expect_file "$work/out" "" &&
-        expect_file "$work/err" "Error: failed to read inspector targets from http://$1/json
-
-Caused by:
-    0: connect to inspector at $1
-    1: $2
-"
+# The console behaviour against scripted inspectors (usage, address forms, --target, peers that
+# fail, stall or lie, what a run prints): the program cases, run by the case runner built for
+# Windows against the exe, each case one check. Upper bounds on time get 2 s more for the start
+# of a process under Wine.
+check_cases() {
+    local log="$work/cases.log" line status
+    (cd "$root" && wine "$build/tests_wine/quelby_case_runner.exe" --program "$(winepath -w "$exe")" \
+        --time-slack 2000 tests/cases/program/*.md) 2>&1 | tr -d '\r' >"$log"
+    status=${PIPESTATUS[0]}
+    while IFS= read -r line; do
+        case "$line" in
+        "PASS "*) passed=$((passed + 1)) ;;
+        "FAIL "* | "ERROR "*) failed=$((failed + 1)) ;;
+        esac
+        echo "$line"
+    done <"$log"
+    # A runner that stopped short of its totals (a crash, a case file it could not read) is a
+    # failure of its own.
+    if ! grep -qE '^[0-9]+ passed, 0 failed$' "$log" && ! grep -qE '^(FAIL|ERROR) ' "$log"; then
+        failed=$((failed + 1))
+        echo "FAIL the case runner ended with status $status before its totals"
+    fi
 }
-check "\"9229\": invalid socket address" check_invalid 9229 "invalid socket address"
-check "\"127.0.0.1:70000\": invalid port value" check_invalid 127.0.0.1:70000 "invalid port value"
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-
-check_refused() {
-    local port start elapsed status
-    port="$(free_port)"
-    start=$(date +%s%N)
-    run_exe "127.0.0.1:$port"
-    status=$?
-    elapsed=$((($(date +%s%N) - start) / 1000000))
-    echo "  refused after $elapsed ms"
-    expect_status $status 1 && expect_file "$work/out" "" &&
-        expect_contains "$work/err" "Error: failed to read inspector targets from http://127.0.0.1:$port/json" &&
-        expect_contains "$work/err" "    0: connect to inspector at 127.0.0.1:$port" &&
-        grep -aqE '^    1: .+ \(os error 10061\)$' "$work/err" &&
-        [ "$elapsed" -ge 5000 ]
-}
-check "refused connection: os error 10061 after the 5 s of retries" check_refused
+check_cases
 
 # A real V8 inspector on Linux; the exe under Wine reaches it over loopback.
 echo 'setInterval(() => {}, 1000);' >"$work/target.js"
@@ -220,27 +191,13 @@ start_answering fake "b'Content-Type: application/json\\r\\n'" \
     "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/fake-target\"}]'"
 fake_addr="127.0.0.1:$(head -n 1 "$work/fake.port")"
 
-check_print_url_fake() {
-    run_exe "$fake_addr" --print-url
-    local status=$?
-    expect_status $status 0 && expect_file "$work/err" "" &&
-        expect_file "$work/out" "$(three_lines 127.0.0.1:4000/fake-target "http://devtools.localhost/js_app.html?ws=127.0.0.1:4000/fake-target&experiments=true&v8only=true")"$'\n'
-}
-check "--print-url (after the address) against a fake inspector" check_print_url_fake
-
-check_template() {
-    QUELBY_INSPECTOR_FRONTEND='https://example.test/inspector.html?ws={ws}&again={ws}' run_exe --print-url "$fake_addr"
-    local status=$?
-    expect_status $status 0 &&
-        expect_file "$work/out" "$(three_lines 127.0.0.1:4000/fake-target "https://example.test/inspector.html?ws=127.0.0.1:4000/fake-target&again=127.0.0.1:4000/fake-target")"$'\n'
-}
-check "QUELBY_INSPECTOR_FRONTEND template" check_template
-
 # --serve: the exe serves the embedded front end over loopback; curl on Linux fetches the start page
 # (which loads the embedder, then the front end) and js_app.html, which must be exactly the bytes of
-# the front-end build.
+# the front-end build: the pinned one unpacked in the build folder, or QUELBY_FRONTEND_DIR.
+frontend_dir="$(sed -n 's/^QUELBY_FRONTEND_DIR:PATH=//p' "$build/CMakeCache.txt")"
+[ -z "$frontend_dir" ] && frontend_dir="$build/frontend/front_end"
 check_serve() {
-    local serve_pid url expected="$build/frontend/front_end/js_app.html"
+    local serve_pid url expected="$frontend_dir/js_app.html"
     wine "$exe" --serve "$fake_addr" >"$work/serve.out" 2>"$work/serve.err" &
     serve_pid=$!
     pids+=("$serve_pid")
@@ -261,65 +218,6 @@ check_serve() {
     [ "$ok" -eq 1 ] || { echo "  output:"; tr -d '\r' <"$work/serve.out" | sed 's/^/    /'; return 1; }
 }
 check "--serve: the start page, and js_app.html with its exact bytes" check_serve
-
-# A peer that never accepts (its accept queue full): the connect gives up at the deadline with
-# Winsock's time-out, instead of waiting for the system's own minutes.
-cat >"$work/stuck.py" <<'PY'
-import socket, time
-server = socket.socket()
-server.bind(("127.0.0.1", 0))
-server.listen(0)
-held = []
-for _ in range(64):
-    filler = socket.socket()
-    filler.settimeout(0.2)
-    try:
-        filler.connect(server.getsockname())
-        held.append(filler)
-    except OSError:
-        held.append(filler)
-        break
-print(server.getsockname()[1], flush=True)
-time.sleep(600)
-PY
-python3 "$work/stuck.py" >"$work/stuck.port" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/stuck.port" ] && break; sleep 0.1; done
-
-check_stuck() {
-    local addr="127.0.0.1:$(head -n 1 "$work/stuck.port")" start elapsed status
-    start=$(date +%s%N)
-    run_exe --print-url "$addr"
-    status=$?
-    elapsed=$((($(date +%s%N) - start) / 1000000))
-    echo "  gave up after $elapsed ms"
-    expect_status $status 1 && expect_contains "$work/err" "    0: connect to inspector at $addr" &&
-        grep -aqE '^    1: .*\(os error 10060\)$' "$work/err" &&
-        [ "$elapsed" -ge 4900 ] && [ "$elapsed" -lt 8000 ]
-}
-check "a listener that never accepts: os error 10060 at the deadline" check_stuck
-
-# Peer text that would forge a console line is refused, and --print-url with a standard output
-# that cannot be written is an error.
-start_answering hostile "b''" \
-    "b'[{\"webSocketDebuggerUrl\": \"ws://127.0.0.1:4000/x\\\\nquelby_inspector: devtools   = http://evil.example/\"}]'"
-
-check_forged_line() {
-    run_exe --print-url "127.0.0.1:$(head -n 1 "$work/hostile.port")"
-    local status=$?
-    expect_status $status 1 && expect_file "$work/out" "" &&
-        expect_contains "$work/err" "contains the control character U+000A at byte 21 and cannot be a WebSocket address: ws://127.0.0.1:4000/x<U+000A>quelby_inspector: devtools   = http://evil.example/"
-}
-check "a ws target with a line feed is refused" check_forged_line
-
-check_lost_output() {
-    wine "$exe" --print-url "$fake_addr" >&- 2>"$work/err.raw"
-    local status=$?
-    tr -d '\r' <"$work/err.raw" >"$work/err"
-    expect_status $status 1 &&
-        expect_contains "$work/err" "Error: could not write the addresses to standard output"
-}
-check "--print-url with standard output closed: status 1" check_lost_output
 
 # The window step without a WebView2 runtime: the three lines, then the report; Wine's traces of
 # window creation (+win) and of the debugger output (+debugstr) prove the window was created and

@@ -14,10 +14,5 @@ TEST(ListenerOf, AWebSocketAddressIsLookedUpAgainAtItsHostAndPort) {
               InspectorAddress(ListenerAddress{"localhost:9229"}));
 }
 
-TEST(DiscoveryContext, NamesTheAddressVerbatim) {
-    EXPECT_EQ(discovery_context("localhost:9229"),
-              "failed to read inspector targets from http://localhost:9229/json");
-}
-
 }  // namespace
 }  // namespace quelby

@@ -1,8 +1,9 @@
-// The window step and the run sequence in-process, over the recording fake backend: what is asked
-// of the host, in which order, what each event does to the loop, what the registered scheme
-// answers, what reaches the diagnostics, and what every failure becomes.
+// The window step and the run sequence in-process, over the recording fake backend: what the host
+// is given, what each event does to the loop, what the registered scheme answers, what reaches the
+// diagnostics, and what every failure becomes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,7 @@ Step page_says(std::string text) {
         .kind = Step::Kind::PageDiagnostic, .event = {}, .scheme = {}, .text = std::move(text)};
 }
 
-const std::vector<std::string> FULL_RUN = {
-    "create_event_loop", "create_window",     "build", "run_event_loop", "release web view",
-    "release window",    "release event loop"};
-
-TEST(WindowStep, AsksTheHostInOrderAndEndsWithTheCloseRequest) {
+TEST(WindowStep, OpensTheTitledWebViewOnTheSchemesFormAndEndsWithTheCloseRequest) {
     fake::reset({.window_failure = {},
                  .webview_failure = {},
                  .steps = {event(EventKind::Other), event(EventKind::Other),
@@ -47,7 +44,6 @@ TEST(WindowStep, AsksTheHostInOrderAndEndsWithTheCloseRequest) {
     ASSERT_TRUE(status) << status.error().messages().front();
     EXPECT_EQ(*status, 0);
     const fake::Record& record = fake::record();
-    EXPECT_EQ(record.calls, FULL_RUN);
     EXPECT_EQ(record.title, "quelby \xe2\x80\x94 script inspector");
     EXPECT_EQ(record.schemes, std::vector<std::string>{"devtools"});
     // The web view gets the scheme's own form of the address.
@@ -83,20 +79,16 @@ TEST(WindowStep, AWindowFailureIsReportedUnderItsContextAndBuildsNoWebView) {
     EXPECT_EQ(status.error().messages(),
               (std::vector<std::string>{"failed to create inspector window",
                                         "cannot open display: :99"}));
-    EXPECT_EQ(fake::record().calls, (std::vector<std::string>{"create_event_loop", "create_window",
-                                                              "release event loop"}));
+    EXPECT_EQ(std::ranges::count(fake::record().calls, "build"), 0);
 }
 
-TEST(WindowStep, AWebViewFailureNamesTheEngineAndReleasesTheWindowThenTheLoop) {
+TEST(WindowStep, AWebViewFailureIsReportedUnderItsContextNamingTheEngine) {
     fake::reset({.window_failure = {}, .webview_failure = "no engine here", .steps = {}});
     const Result<int> status = run_inspector_window(FRONTEND_URL);
     ASSERT_FALSE(status);
     EXPECT_EQ(status.error().messages(),
               (std::vector<std::string>{"failed to create webview (is the fake engine installed?)",
                                         "no engine here"}));
-    EXPECT_EQ(fake::record().calls,
-              (std::vector<std::string>{"create_event_loop", "create_window", "build",
-                                        "release window", "release event loop"}));
 }
 
 TEST(WindowStep, TheRegisteredSchemeServesTheEmbeddedFrontEnd) {
@@ -155,7 +147,6 @@ TEST(RunSequence, OpensTheWindowOnTheDiscoveredTargetAndEndsWithTheLoopsStatus) 
     const Result<int> status = run(arguments);
     ASSERT_TRUE(status) << status.error().messages().front();
     EXPECT_EQ(*status, 0);
-    EXPECT_EQ(fake::record().calls, FULL_RUN);
     EXPECT_EQ(
         fake::record().url,
         "devtools://localhost/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true");
