@@ -231,5 +231,15 @@ TEST_F(LaunchInterrupts, TerminationLeavesNoFileBehind) {
     EXPECT_FALSE(std::filesystem::exists(channel.parent_path()));
 }
 
+// Even a launcher killed outright (nothing of it runs any more) leaves no process of the command.
+TEST_F(LaunchInterrupts, AKilledLauncherTakesTheCommandAlong) {
+    ChildProcess program(
+        {inspector_binary(), "--print-url", "--", "node", (folder_.path() / "trap.js").string()});
+    const auto [pid, channel] = start(program);
+    ASSERT_GT(pid, 0);
+    program.send_signal(SIGKILL);
+    EXPECT_TRUE(gone_soon(pid));
+}
+
 }  // namespace
 }  // namespace quelby

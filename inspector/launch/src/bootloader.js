@@ -55,6 +55,18 @@
     const title = words.join(' ').slice(0, 300);
     const report = JSON.stringify({ secret: secret, pid: process.pid, url: url, title: title }) + '\n';
 
+    // At its end node would wait for the debugger to go away; the process ends instead, and the
+    // launcher closes its window. Set before the report: between the report and the wait below
+    // nothing may take time, since a debugger that attached in between would find the process
+    // not yet waiting.
+    process.on('exit', () => {
+        try {
+            inspector.close();
+        } catch (error) {
+            // nothing left to close
+        }
+    });
+
     // Synchronous, so that nothing of the program runs before the report is out. Non-blocking: a
     // channel nobody reads any more (the launcher is gone) must not hang the process.
     // A Windows pipe serves one client at a time: a process that finds it busy, or between two
@@ -81,15 +93,6 @@
     if (!reported) {
         return;
     }
-    // At its end node would wait for the debugger to go away; the process ends instead, and the
-    // launcher closes its window.
-    process.on('exit', () => {
-        try {
-            inspector.close();
-        } catch (error) {
-            // nothing left to close
-        }
-    });
     if (env.QUELBY_INSPECTOR_LAUNCH_HOLD === '1') {
         inspector.waitForDebugger();
     }

@@ -7,6 +7,7 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
@@ -21,17 +22,50 @@ using tcp = asio::ip::tcp;
 
 constexpr std::string_view RUN_REQUEST = R"({"id":1,"method":"Runtime.runIfWaitingForDebugger"})";
 
+// Asked twice, a moment apart: a process reports its inspector just before it starts to wait, and a
+// request that arrives in between is lost; the second one then finds it waiting.
+constexpr int RUN_REQUESTS = 2;
+constexpr std::chrono::milliseconds BETWEEN_REQUESTS{100};
+
 // One exchange, each step started by the one before; `outcome` is set when it ends either way.
 struct Exchange {
-    explicit Exchange(asio::io_context& io) : resolver(io), socket(io) {}
+    explicit Exchange(asio::io_context& io) : resolver(io), socket(io), pause(io) {}
     tcp::resolver resolver;
     websocket::stream<beast::tcp_stream> socket;
+    asio::steady_timer pause;
     beast::flat_buffer answer;
     std::string host;
     std::string port;
     std::string path;
     std::optional<beast::error_code> outcome;
+    bool answered = false;  // once, at least: a process that ran and ended since is let go
 };
+
+void ask_to_run(Exchange& ex, int left) {
+    ex.socket.async_write(
+        asio::buffer(RUN_REQUEST.data(), RUN_REQUEST.size()),
+        [&ex, left](beast::error_code write_error, std::size_t) {
+            if (write_error) {
+                ex.outcome = ex.answered ? beast::error_code{} : write_error;
+                return;
+            }
+            // The answer: the request was handled before we go on.
+            ex.socket.async_read(ex.answer, [&ex, left](beast::error_code read_error, std::size_t) {
+                ex.answer.clear();
+                ex.answered = ex.answered || !read_error;
+                if (read_error || left <= 1) {
+                    ex.outcome = ex.answered ? beast::error_code{} : read_error;
+                    if (!read_error) {
+                        ex.socket.async_close(websocket::close_code::normal,
+                                              [](beast::error_code) {});
+                    }
+                    return;
+                }
+                ex.pause.expires_after(BETWEEN_REQUESTS);
+                ex.pause.async_wait([&ex, left](beast::error_code) { ask_to_run(ex, left - 1); });
+            });
+        });
+}
 
 void start(Exchange& ex) {
     ex.resolver.async_resolve(
@@ -46,31 +80,14 @@ void start(Exchange& ex) {
                         ex.outcome = connect_error;
                         return;
                     }
-                    ex.socket.async_handshake(
-                        ex.host + ":" + ex.port, ex.path, [&ex](beast::error_code handshake_error) {
-                            if (handshake_error) {
-                                ex.outcome = handshake_error;
-                                return;
-                            }
-                            ex.socket.async_write(
-                                asio::buffer(RUN_REQUEST.data(), RUN_REQUEST.size()),
-                                [&ex](beast::error_code write_error, std::size_t) {
-                                    if (write_error) {
-                                        ex.outcome = write_error;
-                                        return;
-                                    }
-                                    // The answer: the request was handled before we go.
-                                    ex.socket.async_read(
-                                        ex.answer,
-                                        [&ex](beast::error_code read_error, std::size_t) {
-                                            ex.outcome = read_error;
-                                            if (!read_error) {
-                                                ex.socket.async_close(websocket::close_code::normal,
-                                                                      [](beast::error_code) {});
-                                            }
-                                        });
-                                });
-                        });
+                    ex.socket.async_handshake(ex.host + ":" + ex.port, ex.path,
+                                              [&ex](beast::error_code handshake_error) {
+                                                  if (handshake_error) {
+                                                      ex.outcome = handshake_error;
+                                                      return;
+                                                  }
+                                                  ask_to_run(ex, RUN_REQUESTS);
+                                              });
                 });
         });
 }
@@ -95,6 +112,9 @@ Status release_held_process(const WsTarget& target, std::chrono::milliseconds li
     ex.path = address.substr(slash);
     start(ex);
     io.run_for(limit);
+    if (!ex.outcome && ex.answered) {
+        return {};
+    }
     if (!ex.outcome) {
         return std::unexpected(ErrorChain::from_message("no answer from the inspector at " +
                                                         address + " within " +

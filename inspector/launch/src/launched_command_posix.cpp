@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -160,6 +161,59 @@ void hand_terminal_to(pid_t group) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// The most processes the watchdog keeps track of besides the command's group.
+constexpr std::size_t WATCHED_LIMIT = 1024;
+// What the launcher writes to its watchdog last when it has ended the tree itself.
+constexpr std::int32_t ALL_ENDED = 0;
+
+// A process of its own, in a process group of its own, that ends the command's tree should the
+// launcher die without doing so (killed with SIGKILL, say): it reads the command's process group,
+// then each reported pid, from `watch`, and when the pipe ends without ALL_ENDED it kills them
+// all. Forked from a process that may have threads: only system calls from here on.
+[[noreturn]] void run_watchdog(int watch) {
+    ::setpgid(0, 0);
+    const int null = ::open("/dev/null", O_RDWR);
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        ::dup2(null, stream);
+    }
+    // Nothing of the launcher's stays open here (a pipe a caller waits on to end, for one) but
+    // the watch, moved to descriptor 3.
+    ::dup2(watch, 3);
+    watch = 3;
+    ::syscall(SYS_close_range, 4U, ~0U, 0U);
+    std::array<int, WATCHED_LIMIT> pidfds{};
+    std::size_t count = 0;
+    pid_t group = 0;
+    while (true) {
+        std::int32_t value = 0;
+        const ssize_t got = ::read(watch, &value, sizeof value);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got != sizeof value) {
+            break;  // the launcher is gone
+        }
+        if (value == ALL_ENDED) {
+            ::_exit(0);
+        }
+        if (group == 0) {
+            group = value;
+        } else if (count < pidfds.size()) {
+            const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, value, 0U));
+            if (pidfd >= 0) {
+                pidfds.at(count++) = pidfd;
+            }
+        }
+    }
+    if (group > 0) {
+        ::killpg(group, SIGKILL);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        ::syscall(SYS_pidfd_send_signal, pidfds.at(i), SIGKILL, nullptr, 0U);
+    }
+    ::_exit(0);
+}
+
 }  // namespace
 
 struct LaunchedCommand::State {
@@ -174,6 +228,8 @@ struct LaunchedCommand::State {
     Fd signals;
     Fd wake;
     std::map<int, Fd> reported;  // pid -> pidfd of each reported process still running
+    pid_t watchdog = -1;
+    Fd watch;  // the watchdog's pipe: the command's group, then each reported pid
     ReportLines lines;
     int interrupts = 0;
     std::jthread thread;
@@ -189,6 +245,11 @@ struct LaunchedCommand::State {
         }
     }
     // SIGKILL to the command's process group and to every reported process, wherever it is.
+    void tell_watchdog(std::int32_t value) const {
+        if (watch.valid()) {
+            static_cast<void>(::write(watch.get(), &value, sizeof value));
+        }
+    }
     void end_everything() {
         if (!reaped) {
             ::killpg(pid, SIGKILL);
@@ -292,6 +353,22 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
         return failure(errno_error("cannot run " + command.front()), COMMAND_NOT_EXECUTABLE_STATUS);
     }
     s.main_pidfd = Fd(open_pidfd(pid));
+    std::array<int, 2> watch{};
+    if (::pipe2(watch.data(), O_CLOEXEC) == 0) {
+        const pid_t watchdog = ::fork();
+        if (watchdog == 0) {
+            ::close(watch[1]);
+            run_watchdog(watch[0]);
+        }
+        ::close(watch[0]);
+        s.watch = Fd(watch[1]);
+        if (watchdog > 0) {
+            s.watchdog = watchdog;
+            s.tell_watchdog(pid);
+        } else {
+            s.watch.reset();
+        }
+    }
     if (!s.main_pidfd.valid()) {
         return failure(errno_error("failed to watch " + command.front()));
     }
@@ -320,6 +397,13 @@ LaunchedCommand::~LaunchedCommand() {
             int ignored = 0;
             while (::waitpid(s.pid, &ignored, 0) < 0 && errno == EINTR) {
             }
+        }
+    }
+    if (s.watchdog > 0) {
+        s.tell_watchdog(ALL_ENDED);
+        s.watch.reset();
+        int ignored_status = 0;
+        while (::waitpid(s.watchdog, &ignored_status, 0) < 0 && errno == EINTR) {
         }
     }
     s.take_terminal_back();
@@ -401,6 +485,7 @@ void LaunchedCommand::State::on_line(std::string_view line) {
         events.reported(*report);
     }
     if (pidfd.valid()) {
+        tell_watchdog(report->pid);
         reported.emplace(report->pid, std::move(pidfd));
     } else if (events.ended) {
         events.ended(report->pid);  // gone already
