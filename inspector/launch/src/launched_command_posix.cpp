@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdint>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
