@@ -18,6 +18,7 @@ namespace quelby::webview_host::gtk {
     X(glib, g_main_loop_new)                               \
     X(glib, g_main_loop_run)                               \
     X(glib, g_main_loop_quit)                              \
+    X(glib, g_main_loop_unref)                             \
     X(glib, g_main_context_iteration)                      \
     X(glib, g_timeout_add)                                 \
     X(glib, g_idle_add)                                    \

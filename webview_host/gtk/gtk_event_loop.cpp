@@ -90,6 +90,8 @@ int run_event_loop(EventLoop& loop, EventHandler handler) {
         api.g_main_loop_run(state.main_loop);
     }
     state.handler = nullptr;
+    api.g_main_loop_unref(state.main_loop);
+    state.main_loop = nullptr;
     // Tasks refer to what the loop served; none runs once it has ended.
     state.posts->queue().close();
     return state.mode.exit_status;
