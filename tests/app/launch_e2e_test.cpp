@@ -231,7 +231,8 @@ TEST_F(LaunchInterrupts, TerminationLeavesNoFileBehind) {
     EXPECT_FALSE(std::filesystem::exists(channel.parent_path()));
 }
 
-// Even a launcher killed outright (nothing of it runs any more) leaves no process of the command.
+// Even a launcher killed outright (nothing of it runs any more) leaves no process of the command
+// and no file behind.
 TEST_F(LaunchInterrupts, AKilledLauncherTakesTheCommandAlong) {
     ChildProcess program(
         {inspector_binary(), "--print-url", "--", "node", (folder_.path() / "trap.js").string()});
@@ -239,6 +240,11 @@ TEST_F(LaunchInterrupts, AKilledLauncherTakesTheCommandAlong) {
     ASSERT_GT(pid, 0);
     program.send_signal(SIGKILL);
     EXPECT_TRUE(gone_soon(pid));
+    // Its private folder too.
+    for (int i = 0; i < 40 && std::filesystem::exists(channel.parent_path()); ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_FALSE(std::filesystem::exists(channel.parent_path()));
 }
 
 }  // namespace

@@ -169,8 +169,16 @@ constexpr std::int32_t ALL_ENDED = 0;
 // A process of its own, in a process group of its own, that ends the command's tree should the
 // launcher die without doing so (killed with SIGKILL, say): it reads the command's process group,
 // then each reported pid, from `watch`, and when the pipe ends without ALL_ENDED it kills them
-// all. Forked from a process that may have threads: only system calls from here on.
-[[noreturn]] void run_watchdog(int watch) {
+// all and removes the run's private files. Forked from a process that may have threads: only
+// system calls from here on.
+// The run's private files, which the watchdog removes in the launcher's place.
+struct PrivateFiles {
+    const char* bootloader;
+    const char* channel;
+    const char* folder;
+};
+
+[[noreturn]] void run_watchdog(int watch, const PrivateFiles& files) {
     ::setpgid(0, 0);
     const int null = ::open("/dev/null", O_RDWR);
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
@@ -211,6 +219,9 @@ constexpr std::int32_t ALL_ENDED = 0;
     for (std::size_t i = 0; i < count; ++i) {
         ::syscall(SYS_pidfd_send_signal, pidfds.at(i), SIGKILL, nullptr, 0U);
     }
+    ::unlink(files.bootloader);
+    ::unlink(files.channel);
+    ::rmdir(files.folder);
     ::_exit(0);
 }
 
@@ -354,11 +365,17 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
     }
     s.main_pidfd = Fd(open_pidfd(pid));
     std::array<int, 2> watch{};
+    const std::string folder_text = s.folder.string();
+    const std::string bootloader_text = bootloader.string();
+    const std::string channel_text = channel.string();
+    const PrivateFiles files{.bootloader = bootloader_text.c_str(),
+                             .channel = channel_text.c_str(),
+                             .folder = folder_text.c_str()};
     if (::pipe2(watch.data(), O_CLOEXEC) == 0) {
         const pid_t watchdog = ::fork();
         if (watchdog == 0) {
             ::close(watch[1]);
-            run_watchdog(watch[0]);
+            run_watchdog(watch[0], files);
         }
         ::close(watch[0]);
         s.watch = Fd(watch[1]);
