@@ -18,6 +18,8 @@ runs="${2:-3}"
 shift $(( $# > 2 ? 2 : $# ))
 sizes=("${@:-1 5 20}")
 [ -x "$binary" ] || { echo "bench: no program at $binary (build the release preset first)" >&2; exit 1; }
+# shellcheck source=bench/bench_npm_tools.sh
+source "$root/bench/bench_npm_tools.sh"
 # shellcheck source=bench/bench_display.sh
 source "$root/bench/bench_display.sh"
 

@@ -20,11 +20,9 @@ for tool in node python3 Xvfb; do
 done
 [ "$runs" -ge 5 ] || { echo "bench: at least 5 runs for a median" >&2; exit 1; }
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
-xvfb_pid=$!
-home="$(mktemp -d)"
-trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$home"' EXIT
-read -r -t 20 display_number <&3 || { echo "bench: Xvfb did not start" >&2; exit 1; }
+# shellcheck source=bench/bench_display.sh
+source "$root/bench/bench_display.sh"
+home="$bench_home"
 
 DISPLAY=":$display_number" HOME="$home" XDG_CACHE_HOME="$home/.cache" \
     XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" LANG=C.UTF-8 \

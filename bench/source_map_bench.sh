@@ -17,6 +17,8 @@ binary="${1:-$root/build/release/inspector/quelby_inspector}"
 runs="${2:-5}"
 megabytes="${3:-10}"
 [ -x "$binary" ] || { echo "bench: no program at $binary (build the release preset first)" >&2; exit 1; }
+# shellcheck source=bench/bench_npm_tools.sh
+source "$root/bench/bench_npm_tools.sh"
 # shellcheck source=bench/bench_display.sh
 source "$root/bench/bench_display.sh"
 

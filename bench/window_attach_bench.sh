@@ -32,9 +32,7 @@ for tool in node chromium python3 Xvfb; do
     command -v "$tool" >/dev/null || { echo "bench: $tool is not installed (scripts/install_dependencies.sh --benchmarks)" >&2; exit 1; }
 done
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
-xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-read -r -t 20 display_number <&3 || { echo "bench: Xvfb did not start" >&2; exit 1; }
+# shellcheck source=bench/bench_display.sh
+source "$root/bench/bench_display.sh"
 
 python3 "$root/bench/window_attach_bench.py" "$binary" "$tarball" ":$display_number" "$runs" ${baseline:+"$baseline"}
