@@ -1,5 +1,6 @@
 // The table as generated from the pinned front-end build, checked against that build on disk.
 #include "quelby/assets/asset_table.h"
+#include "quelby/core/byte_text.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -25,10 +26,6 @@ std::array<std::uint8_t, SHA256_SIZE> sha256_of(std::span<const std::uint8_t> by
               1);
     EXPECT_EQ(length, SHA256_SIZE);
     return digest;
-}
-
-std::string text_of(const AssetEntry& entry) {
-    return {reinterpret_cast<const char*>(entry.bytes.data()), entry.bytes.size()};
 }
 
 TEST(AssetTableContents, HoldsTheFrontEndInStrictByteWiseOrder) {
@@ -87,7 +84,7 @@ TEST(AssetTableContents, EveryFileOfTheFrontEndDirectoryIsEmbeddedVerbatim) {
         std::ifstream in(file, std::ios::binary);
         const std::string content{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
-        EXPECT_EQ(text_of(*entry), content);
+        EXPECT_EQ(as_text(entry->bytes), content);
         const auto modified = std::chrono::floor<std::chrono::seconds>(
             std::chrono::file_clock::to_sys(fs::last_write_time(file)));
         EXPECT_EQ(entry->last_modified,

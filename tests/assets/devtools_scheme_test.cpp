@@ -1,5 +1,6 @@
 #include "quelby/assets/devtools_scheme.h"
 #include "quelby/assets/frontend_url.h"
+#include "quelby/core/byte_text.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,6 @@ constexpr std::string_view HTML = "text/html; charset=utf-8";
 constexpr std::string_view JS = "text/javascript; charset=utf-8";
 constexpr std::string_view OCTET = "application/octet-stream";
 constexpr std::string_view NOT_FOUND_TYPE = "text/plain; charset=utf-8";
-
-std::string text_of(std::span<const std::uint8_t> body) {
-    return {reinterpret_cast<const char*>(body.data()), body.size()};
-}
 
 TEST(ContentTypeForPath, UsesTheTextAfterTheLastDotAnywhereInThePath) {
     const std::pair<std::string_view, std::string_view> cases[] = {
@@ -121,7 +118,7 @@ TEST(DevtoolsResponse, AnswersNotFoundForEverythingElse) {
         const DevtoolsResponse response = devtools_response_for_uri(uri);
         EXPECT_EQ(response.status, 404);
         EXPECT_EQ(response.content_type, NOT_FOUND_TYPE);
-        EXPECT_EQ(text_of(response.body), "Not Found");
+        EXPECT_EQ(as_text(response.body), "Not Found");
     }
 }
 
@@ -185,7 +182,7 @@ TEST(DevtoolsSchemeHandler, RespondsOnceBeforeReturningWithOneContentTypeHeader)
     ASSERT_EQ(missing.headers.size(), 1u);
     EXPECT_EQ(missing.headers[0].name, "content-type");
     EXPECT_EQ(missing.headers[0].value, NOT_FOUND_TYPE);
-    EXPECT_EQ(text_of(missing.response->body), "Not Found");
+    EXPECT_EQ(as_text(missing.response->body), "Not Found");
 }
 
 TEST(DevtoolsSchemeHandler, MethodHeadersAndBodyChangeNothing) {

@@ -1,5 +1,6 @@
 // The --serve HTTP server in process, on a free loopback port, against a real socket client.
 #include "quelby/serve/frontend_server.h"
+#include "quelby/core/byte_text.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +23,6 @@ using test_support::HttpConnection;
 constexpr std::string_view FRONT_END_TARGET =
     "/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true";
 constexpr std::string_view LARGEST_FILE = "third_party/lighthouse/lighthouse-dt-bundle.js";
-
-std::string text_of(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 
 const AssetEntry& entry(std::string_view path) {
     const AssetEntry* found = AssetTable::lookup(path);
@@ -67,7 +64,7 @@ TEST_F(FrontendServerTest, SendsEachKindOfAnswerAsDecided) {
     const auto file = http_request(port(), "GET", "/" + std::string(LARGEST_FILE));
     ASSERT_TRUE(file.has_value());
     EXPECT_EQ(file->status, 200);
-    EXPECT_EQ(file->body, text_of(largest.bytes));
+    EXPECT_EQ(file->body, as_text(largest.bytes));
     EXPECT_EQ(file->header("Content-Length"), std::to_string(largest.bytes.size()));
     EXPECT_EQ(file->header("Content-Type"), "text/javascript; charset=utf-8");
     EXPECT_EQ(file->header("ETag"), serve::entity_tag(largest.sha256));
@@ -138,7 +135,7 @@ TEST_F(FrontendServerTest, HeadSendsTheHeadersOnlyAndTheConnectionCarriesOn) {
     const auto next = connection.read_reply();
     ASSERT_TRUE(next.has_value());
     EXPECT_EQ(next->status, 200);
-    EXPECT_EQ(next->body, text_of(entry("Images/3d-center.svg").bytes));
+    EXPECT_EQ(next->body, as_text(entry("Images/3d-center.svg").bytes));
 }
 
 // An error answered to a HEAD has no body either: a client reading the next reply on the same
@@ -157,7 +154,7 @@ TEST_F(FrontendServerTest, AHeadOfAnErrorHasNoBodyAndTheConnectionStaysInStep) {
         const auto next = connection.read_reply();
         ASSERT_TRUE(next.has_value()) << refused;
         EXPECT_EQ(next->status, 200) << refused;
-        EXPECT_EQ(next->body, text_of(entry("Images/3d-center.svg").bytes)) << refused;
+        EXPECT_EQ(next->body, as_text(entry("Images/3d-center.svg").bytes)) << refused;
     }
 }
 
@@ -252,7 +249,7 @@ TEST_F(FrontendServerTest, OversizedOrMalformedRequestsGetAClientErrorAndTheServ
 // request line is skipped, on a new connection and between kept-alive requests, but no more.
 TEST_F(FrontendServerTest, OneEmptyLineBeforeTheRequestLineIsIgnored) {
     const std::string request = "GET /Images/3d-center.svg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    const std::string svg = text_of(entry("Images/3d-center.svg").bytes);
+    const std::string svg(as_text(entry("Images/3d-center.svg").bytes));
     HttpConnection connection(port());
     ASSERT_TRUE(connection.send("\r\n" + request + "\r\n" + request + request));
     for (int i = 0; i < 3; ++i) {

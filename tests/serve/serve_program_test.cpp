@@ -15,6 +15,7 @@
 
 #include "quelby/app/launcher.h"
 #include "quelby/assets/asset_table.h"
+#include "quelby/core/byte_text.h"
 #include "support/child_process.h"
 #include "support/fake_inspector.h"
 #include "support/http_client.h"
@@ -139,8 +140,7 @@ TEST_P(ServeSignal, PrintsTheServedUrlServesUntilTheSignalThenExitsZeroAndFreesT
     // js_app.html is still served byte for byte at its own path.
     const AssetEntry* front_end_page = AssetTable::lookup("js_app.html");
     ASSERT_NE(front_end_page, nullptr);
-    const std::string js_app(reinterpret_cast<const char*>(front_end_page->bytes.data()),
-                             front_end_page->bytes.size());
+    const std::string js_app(as_text(front_end_page->bytes));
     const std::string start_target = served.url.substr(origin.size());
     const auto page = http_request(served.port, "GET", start_target);
     ASSERT_TRUE(page.has_value());

@@ -1,6 +1,7 @@
 // The --serve server's decision without sockets: each row is a request head and what must be sent
 // for it (status, fields present or absent, the body or none, whether the connection ends).
 #include "quelby/serve/serve_response.h"
+#include "quelby/core/byte_text.h"
 
 #include <gtest/gtest.h>
 
@@ -23,10 +24,6 @@ constexpr std::string_view ROOT_LOCATION =
     "/js_app.html?ws=127.0.0.1:9229/abc&experiments=true&v8only=true";
 constexpr std::string_view LARGEST_FILE = "third_party/lighthouse/lighthouse-dt-bundle.js";
 constexpr std::string_view PLAIN_TEXT = "text/plain; charset=utf-8";
-
-std::string text_of(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 
 const AssetEntry& entry(std::string_view path) {
     const AssetEntry* found = AssetTable::lookup(path);
@@ -203,7 +200,7 @@ Expected refusal(int status, bool closes, bool head = false) {
 Expected served_file(std::string_view path, bool closes = false) {
     return {.status = 200,
             .fields = {{"ETag", entity_tag(entry(path).sha256)}},
-            .body = text_of(entry(path).bytes),
+            .body = std::string(as_text(entry(path).bytes)),
             .closes = closes};
 }
 
@@ -238,7 +235,7 @@ TEST(Respond, ServesEveryKindOfEmbeddedFileWithItsTypeAndValidators) {
                                               {"ETag", entity_tag(file->sha256)},
                                               {"Last-Modified", http_date(*file->last_modified)},
                                               {"Cache-Control", "no-cache"}},
-                                   .body = text_of(file->bytes)});
+                                   .body = std::string(as_text(file->bytes))});
         const auto& response = std::get<Response>(decision);
         EXPECT_EQ(response.content_length, file->bytes.size());
         // The file is the table's own bytes, never a copy.

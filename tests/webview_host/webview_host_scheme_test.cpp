@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gtk_api.h"
+#include "quelby/core/byte_text.h"
 #include "quelby/webview_host/host.h"
 #include "x11/gtk_loop.h"
 #include "x11/x_display.h"
@@ -27,10 +28,6 @@ namespace {
 
 using x11_testing::Clock;
 using x11_testing::pump_until;
-
-std::span<const std::uint8_t> bytes(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 constexpr std::string_view PAGE = R"(<!doctype html><html><head><script type="module">
 import { value } from './module.js';
@@ -140,7 +137,7 @@ Observed observed;
 
 void answer(Responder& responder, int status, std::string_view type, std::string_view body) {
     const ResponseHeader headers[] = {{"content-type", type}};
-    responder.respond(Response{.status = status, .headers = headers, .body = bytes(body)});
+    responder.respond(Response{.status = status, .headers = headers, .body = text_bytes(body)});
 }
 
 void test_handler(std::string_view webview_id, const Request& request, Responder responder) {
@@ -171,7 +168,7 @@ void test_handler(std::string_view webview_id, const Request& request, Responder
         const ResponseHeader headers[] = {{"content-type", "text/plain"},
                                           {"x-good", "fine"},
                                           {"x-bad", "split\r\nx-injected: 1"}};
-        responder.respond(Response{.status = 200, .headers = headers, .body = bytes("h")});
+        responder.respond(Response{.status = 200, .headers = headers, .body = text_bytes("h")});
     } else if (path == "devtools://localhost/download.html") {
         answer(responder, 200, "text/html; charset=utf-8", DOWNLOAD_PAGE);
     } else if (path == "devtools://localhost/page-checks.html") {

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "quelby/core/byte_text.h"
 #include "quelby/webview_host/host.h"
 #include "support/child_process.h"
 #include "x11/desktop_session.h"
@@ -57,16 +58,13 @@ Served& served() {
     return files;
 }
 
-std::span<const std::uint8_t> bytes(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 void serve(std::string_view /*webview_id*/, const host::Request& request,
            host::Responder responder) {
     const std::string path = request.uri.substr(0, request.uri.find('?'));
     const auto answer = [&](std::string_view type, const std::string& body) {
         const host::ResponseHeader headers[] = {{"content-type", type}};
-        responder.respond(host::Response{.status = 200, .headers = headers, .body = bytes(body)});
+        responder.respond(
+            host::Response{.status = 200, .headers = headers, .body = text_bytes(body)});
     };
     if (path == "devtools://localhost/probe.html") {
         answer("text/html; charset=utf-8", served().page);
@@ -78,7 +76,7 @@ void serve(std::string_view /*webview_id*/, const host::Request& request,
         static const std::string not_found = "Not Found";
         const host::ResponseHeader headers[] = {{"content-type", "text/plain"}};
         responder.respond(
-            host::Response{.status = 404, .headers = headers, .body = bytes(not_found)});
+            host::Response{.status = 404, .headers = headers, .body = text_bytes(not_found)});
     }
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "quelby/core/byte_text.h"
 #include "quelby/core/error_chain.h"
 #include "quelby/core/os_error.h"
 #include "quelby/discovery/tcp_connection.h"
@@ -288,8 +289,7 @@ TEST(SpanStream, ReadsTheBytesInPlaceWithoutCopying) {
 
 TEST(SpanStream, SeeksStatsAndClones) {
     const std::string bytes = "0123456789";
-    Stream stream(webview_host::make_span_stream(
-        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
+    Stream stream(webview_host::make_span_stream(text_bytes(bytes)));
     LARGE_INTEGER move{};
     ULARGE_INTEGER position{};
     move.QuadPart = -3;

@@ -1,4 +1,5 @@
 #include "quelby/serve/frontend_server.h"
+#include "quelby/core/byte_text.h"
 
 #include <optional>
 #include <utility>
@@ -27,9 +28,7 @@ using tcp = asio::ip::tcp;
 // The front end's start page, as embedded.
 std::string_view js_app_html() {
     const AssetEntry* entry = AssetTable::lookup(START_DOCUMENT);
-    return entry == nullptr ? std::string_view{}
-                            : std::string_view(reinterpret_cast<const char*>(entry->bytes.data()),
-                                               entry->bytes.size());
+    return entry == nullptr ? std::string_view{} : as_text(entry->bytes);
 }
 
 ErrorChain os_error(const boost::system::error_code& error) {

@@ -1,4 +1,5 @@
 #include "quelby/serve/serve_response.h"
+#include "quelby/core/byte_text.h"
 
 #include <algorithm>
 #include <utility>
@@ -36,14 +37,10 @@ constexpr int PAYLOAD_TOO_LARGE = 413;
 constexpr int URI_TOO_LONG = 414;
 constexpr int HEADER_FIELDS_TOO_LARGE = 431;
 
-std::string_view text_of(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 // A refusal's body.
 std::string_view reason_text(int status) {
     if (status == NOT_FOUND) {
-        return text_of(NOT_FOUND_BODY);  // the scheme handler's 404 body
+        return as_text(NOT_FOUND_BODY);  // the scheme handler's 404 body
     }
     return http_reason_phrase(status);
 }
@@ -140,7 +137,7 @@ Response file_response(const RequestHead& request, const AssetEntry& entry,
     response.headers.push_back({"Cache-Control", FILE_CACHE_CONTROL});
     if (!not_modified) {
         response.headers.push_back({"Content-Type", content_type});
-        response.body = text_of(entry.bytes);
+        response.body = as_text(entry.bytes);
         response.content_length = entry.bytes.size();
     }
     return response;
