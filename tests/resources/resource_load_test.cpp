@@ -2,6 +2,7 @@
 // streamed in chunks that never cut a UTF-8 sequence, and every way a load can end in the numbers
 // the front end reports.
 #include "quelby/resources/resource_load.h"
+#include "support/http_text.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -243,21 +244,8 @@ TEST(Utf8Chunker, BytesAddedInPiecesComeOutInWholeSequences) {
 // --- http: against a scripted server on 127.0.0.1
 // -------------------------------------------------
 
-std::string reply(std::string_view status_line, std::string_view body,
-                  std::string_view extra_headers = {}, bool with_length = true) {
-    std::string text(status_line);
-    text += "\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\n";
-    text += extra_headers;
-    if (with_length) {
-        text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    }
-    return text + "\r\n" + std::string(body);
-}
-
-std::string path_of(const std::string& request) {
-    const std::size_t start = request.find(' ') + 1;
-    return request.substr(start, request.find(' ', start) - start);
-}
+using test_support::path_of;
+using test_support::plain_text_reply;
 
 constexpr LoadLimits SMALL_LIMITS{.max_bytes = 1U << 20U, .chunk_bytes = 4096};
 
@@ -265,7 +253,7 @@ TEST(HttpLoad, BodiesArriveIntactWithOrWithoutALengthAndTheFrontEndsHeadersAreSe
     const std::string body = mixed_text(2000);
     FakeInspector server([&](const std::string& request) {
         const bool with_length = path_of(request) != "/no-length.js.map";
-        return FakeAnswer{.bytes = reply("HTTP/1.1 200 OK", body, {}, with_length)};
+        return FakeAnswer{.bytes = plain_text_reply("HTTP/1.1 200 OK", body, {}, with_length)};
     });
     const std::string origin = "http://" + server.address();
     for (const char* path : {"/app.js.map", "/no-length.js.map"}) {
@@ -284,9 +272,10 @@ TEST(HttpLoad, BodiesArriveIntactWithOrWithoutALengthAndTheFrontEndsHeadersAreSe
 TEST(HttpLoad, ARedirectIsFollowedToItsTarget) {
     FakeInspector server([](const std::string& request) {
         if (path_of(request) == "/old.map") {
-            return FakeAnswer{.bytes = reply("HTTP/1.1 302 Found", "", "Location: /new.map\r\n")};
+            return FakeAnswer{
+                .bytes = plain_text_reply("HTTP/1.1 302 Found", "", "Location: /new.map\r\n")};
         }
-        return FakeAnswer{.bytes = reply("HTTP/1.1 200 OK", "{\"version\":3}")};
+        return FakeAnswer{.bytes = plain_text_reply("HTTP/1.1 200 OK", "{\"version\":3}")};
     });
     const Loaded loaded = load("http://" + server.address() + "/old.map", SMALL_LIMITS);
     ASSERT_TRUE(loaded.outcome.succeeded()) << loaded.outcome.net_error_name;
@@ -299,7 +288,7 @@ TEST(HttpLoad, ARedirectIsFollowedToItsTarget) {
 TEST(HttpLoad, AnErrorStatusIsAResponseCodeFailureWithThatStatus) {
     for (const char* status_line : {"HTTP/1.1 404 Not Found", "HTTP/1.1 500 Server Error"}) {
         FakeInspector server([&](const std::string& /*request*/) {
-            return FakeAnswer{.bytes = reply(status_line, "nothing here")};
+            return FakeAnswer{.bytes = plain_text_reply(status_line, "nothing here")};
         });
         const Loaded loaded = load("http://" + server.address() + "/a.map", SMALL_LIMITS);
         EXPECT_EQ(loaded.outcome.status_code, std::stoi(std::string(status_line).substr(9, 3)));
@@ -312,7 +301,7 @@ TEST(HttpLoad, ABodyOverTheLimitIsTooBigWhetherAnnouncedOrNot) {
     const std::string body(5000, 'q');
     for (const bool with_length : {true, false}) {
         FakeInspector server([&](const std::string& /*request*/) {
-            return FakeAnswer{.bytes = reply("HTTP/1.1 200 OK", body, {}, with_length)};
+            return FakeAnswer{.bytes = plain_text_reply("HTTP/1.1 200 OK", body, {}, with_length)};
         });
         const Loaded loaded = load("http://" + server.address() + "/big.map",
                                    {.max_bytes = 4000, .chunk_bytes = 512});
@@ -334,7 +323,7 @@ TEST(HttpLoad, TheSinkOrAStopRequestEndsALoadAsAborted) {
         if (path_of(request) == "/silent") {
             return FakeAnswer{.bytes = {}, .close_after = false};  // accepts, never answers
         }
-        return FakeAnswer{.bytes = reply("HTTP/1.1 200 OK", std::string(100000, 'w'))};
+        return FakeAnswer{.bytes = plain_text_reply("HTTP/1.1 200 OK", std::string(100000, 'w'))};
     });
     const std::string origin = "http://" + server.address();
 

@@ -155,23 +155,8 @@ void FakeInspector::trickle(int client, const FakeAnswer& answer) const {
 }
 
 std::string http_reply(std::string_view status_line, std::string_view body, bool with_length) {
-    std::string reply(status_line);
-    reply += "\r\nContent-Type: application/json; charset=UTF-8\r\n";
-    if (with_length) {
-        reply += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    }
-    reply += "\r\n";
-    reply += body;
-    return reply;
-}
-
-std::string host_of(const std::string& request) {
-    const std::size_t start = request.find("\r\nHost: ");
-    if (start == std::string::npos) {
-        return "";
-    }
-    const std::size_t value = start + 8;
-    return request.substr(value, request.find("\r\n", value) - value);
+    return http_reply_with(status_line, "Content-Type: application/json; charset=UTF-8\r\n", body,
+                           with_length);
 }
 
 StuckListener::StuckListener() {

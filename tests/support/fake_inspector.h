@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/http_text.h"
+
 namespace quelby::test_support {
 
 struct FakeAnswer {
@@ -60,9 +62,6 @@ class FakeInspector {
 // The simplest well-formed reply: "HTTP/1.0 200 OK", Content-Type and Content-Length, the body.
 std::string http_reply(std::string_view status_line, std::string_view body,
                        bool with_length = true);
-
-// The value of the request's Host header; empty when it has none.
-std::string host_of(const std::string& request);
 
 // A 127.0.0.1 listener that never accepts, with its accept queue already full: the system drops
 // further connection requests, so a connect to it neither succeeds nor fails for minutes.

@@ -22,6 +22,7 @@
 
 #include "quelby/core/utf8.h"
 #include "quelby/resources/resource_load.h"
+#include "support/http_text.h"
 
 namespace quelby {
 namespace {
@@ -159,30 +160,9 @@ class LoopbackServer {
     std::thread thread_;
 };
 
-std::string reply(std::string_view status_line, std::string_view body,
-                  std::string_view extra_headers = {}, bool with_length = true) {
-    std::string text(status_line);
-    text += "\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\n";
-    text += extra_headers;
-    if (with_length) {
-        text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    }
-    return text + "\r\n" + std::string(body);
-}
-
-std::string host_of(const std::string& request) {
-    const std::size_t start = request.find("\r\nHost: ");
-    if (start == std::string::npos) {
-        return {};
-    }
-    const std::size_t value = start + 8;
-    return request.substr(value, request.find("\r\n", value) - value);
-}
-
-std::string path_of(const std::string& request) {
-    const std::size_t start = request.find(' ') + 1;
-    return request.substr(start, request.find(' ', start) - start);
-}
+using test_support::host_of;
+using test_support::path_of;
+using test_support::plain_text_reply;
 
 struct Loaded {
     LoadOutcome outcome;
@@ -235,7 +215,7 @@ TEST(WinHttpLoad, BodiesArriveIntactInWholeUtf8ChunksWithTheFrontEndsHeaders) {
     const std::string body = mixed_text(4000);  // over 100 KiB: several reads
     LoopbackServer server([&](const std::string& request) {
         const bool with_length = path_of(request) != "/no-length.js.map";
-        return Answer{.bytes = reply("HTTP/1.1 200 OK", body, {}, with_length)};
+        return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", body, {}, with_length)};
     });
     // Malformed lines are left out; none may smuggle in a header of its own.
     const std::string headers =
@@ -288,9 +268,10 @@ TEST(WinHttpLoad, ACompressedReplyIsDecodedWhereTheSystemAsksForOne) {
         const std::size_t asked = lower.find("\r\naccept-encoding:");
         if (asked != std::string::npos &&
             lower.find("gzip", asked) < lower.find("\r\n", asked + 2)) {
-            return Answer{.bytes = reply("HTTP/1.1 200 OK", gzipped, "Content-Encoding: gzip\r\n")};
+            return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", gzipped,
+                                                    "Content-Encoding: gzip\r\n")};
         }
-        return Answer{.bytes = reply("HTTP/1.1 200 OK", text)};
+        return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", text)};
     });
     const Loaded loaded =
         load(server.origin() + "/packed.js", {.max_bytes = 1U << 20U, .chunk_bytes = 64});
@@ -308,20 +289,21 @@ TEST(WinHttpLoad, RedirectsAreFollowedUpToFive) {
     LoopbackServer server([](const std::string& request) {
         const std::string path = path_of(request);
         if (path == "/old.map") {
-            return Answer{.bytes = reply("HTTP/1.1 302 Found", "", "Location: /new.map\r\n")};
+            return Answer{.bytes =
+                              plain_text_reply("HTTP/1.1 302 Found", "", "Location: /new.map\r\n")};
         }
         if (path == "/to-ftp.map") {
-            return Answer{.bytes = reply("HTTP/1.1 302 Found", "",
-                                         "Location: ftp://127.0.0.1/elsewhere.map\r\n")};
+            return Answer{.bytes = plain_text_reply("HTTP/1.1 302 Found", "",
+                                                    "Location: ftp://127.0.0.1/elsewhere.map\r\n")};
         }
         int hop = 0;
         int end = 0;
         if (std::sscanf(path.c_str(), "/hop/%d/%d", &hop, &end) == 2 && hop < end) {
             const std::string next = "/hop/" + std::to_string(hop + 1) + "/" + std::to_string(end);
-            return Answer{
-                .bytes = reply("HTTP/1.1 301 Moved Permanently", "", "Location: " + next + "\r\n")};
+            return Answer{.bytes = plain_text_reply("HTTP/1.1 301 Moved Permanently", "",
+                                                    "Location: " + next + "\r\n")};
         }
-        return Answer{.bytes = reply("HTTP/1.1 200 OK", "{\"version\":3}")};
+        return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", "{\"version\":3}")};
     });
 
     const Loaded moved = load(server.origin() + "/old.map");
@@ -350,8 +332,8 @@ TEST(WinHttpLoad, RedirectsAreFollowedUpToFive) {
 TEST(WinHttpLoad, AnErrorStatusIsAResponseCodeFailureWithThatStatus) {
     for (const int status : {404, 500}) {
         LoopbackServer server([&](const std::string& /*request*/) {
-            return Answer{
-                .bytes = reply("HTTP/1.1 " + std::to_string(status) + " Nope", "nothing here")};
+            return Answer{.bytes = plain_text_reply("HTTP/1.1 " + std::to_string(status) + " Nope",
+                                                    "nothing here")};
         });
         const Loaded loaded = load(server.origin() + "/a.map");
         expect_failure(loaded, status, -379, "net::ERR_HTTP_RESPONSE_CODE_FAILURE");
@@ -364,7 +346,7 @@ TEST(WinHttpLoad, ABodyOverTheLimitIsTooBigWhetherAnnouncedOrNot) {
     for (const bool with_length : {true, false}) {
         SCOPED_TRACE(with_length ? "announced" : "not announced");
         LoopbackServer server([&](const std::string& /*request*/) {
-            return Answer{.bytes = reply("HTTP/1.1 200 OK", body, {}, with_length)};
+            return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", body, {}, with_length)};
         });
         const Loaded loaded =
             load(server.origin() + "/big.map", {.max_bytes = 4000, .chunk_bytes = 512});
@@ -375,7 +357,7 @@ TEST(WinHttpLoad, ABodyOverTheLimitIsTooBigWhetherAnnouncedOrNot) {
         EXPECT_LE(loaded.joined().size(), 4000U);
     }
     LoopbackServer exact([&](const std::string& /*request*/) {
-        return Answer{.bytes = reply("HTTP/1.1 200 OK", body)};
+        return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", body)};
     });
     const Loaded at_limit =
         load(exact.origin() + "/big.map", {.max_bytes = 5000, .chunk_bytes = 0});
@@ -393,7 +375,7 @@ TEST(WinHttpLoad, ABodyCutShortIsAConnectionReset) {
 
 TEST(WinHttpLoad, AddressesReachTheirServerAndPath) {
     LoopbackServer server([](const std::string& request) {
-        return Answer{.bytes = reply("HTTP/1.1 200 OK", path_of(request))};
+        return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", path_of(request))};
     });
     const std::string authority = server.authority();
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -412,7 +394,7 @@ TEST(WinHttpLoad, AddressesReachTheirServerAndPath) {
 
     LoopbackServer v6(
         [](const std::string& request) {
-            return Answer{.bytes = reply("HTTP/1.1 200 OK", host_of(request))};
+            return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", host_of(request))};
         },
         AF_INET6);
     if (!v6.listening()) {
@@ -458,10 +440,11 @@ TEST(WinHttpLoad, TheSinkOrAStopRequestEndsALoadAsAborted) {
         }
         if (path == "/stalls") {  // a head and part of the body, then nothing
             return Answer{
-                .bytes = reply("HTTP/1.1 200 OK", std::string(100000, 's')).substr(0, 300),
+                .bytes =
+                    plain_text_reply("HTTP/1.1 200 OK", std::string(100000, 's')).substr(0, 300),
                 .close_after = false};
         }
-        return Answer{.bytes = reply("HTTP/1.1 200 OK", std::string(100000, 'w'))};
+        return Answer{.bytes = plain_text_reply("HTTP/1.1 200 OK", std::string(100000, 'w'))};
     });
 
     int calls = 0;
