@@ -46,10 +46,25 @@ void PostQueue::close() {
 }
 
 bool LoopPoster::post(LoopTask task) const {
-    if (!queue_) {
+    if (!queue_ || (bound_ && owner_.expired())) {
         return false;
     }
-    return queue_->push(std::move(task));
+    if (!bound_) {
+        return queue_->push(std::move(task));
+    }
+    // Checked again on the loop's thread, where the owner is released.
+    return queue_->push([owner = owner_, task = std::move(task)]() mutable {
+        if (!owner.expired()) {
+            task();
+        }
+    });
+}
+
+LoopPoster LoopPoster::bound_to(std::weak_ptr<const void> owner) const {
+    LoopPoster bound(queue_);
+    bound.owner_ = std::move(owner);
+    bound.bound_ = true;
+    return bound;
 }
 
 }  // namespace quelby::webview_host

@@ -370,6 +370,27 @@ TEST(ReattachingRun, TheNewFrontEndTakesTheNewTargetsScheme) {
 // ---- the host's queue from other threads, on the fake backend
 // ------------------------------------
 
+// One of several windows goes while the loop runs on: what it posted and had not run yet must not
+// run after it, and it can post nothing more.
+TEST(LoopPoster, ABoundTaskRunsOnlyWhileItsOwnerLives) {
+    fake::reset({.window_failure = {}, .webview_failure = {}, .steps = {}});
+    webview_host::EventLoop loop = webview_host::create_event_loop();
+    auto owner = std::make_shared<int>(0);
+    const webview_host::LoopPoster poster = webview_host::loop_poster(loop).bound_to(owner);
+    std::vector<std::string> ran;
+    ASSERT_TRUE(poster.post([&] { ran.emplace_back("while alive"); }));
+    ASSERT_TRUE(fake::run_posted_tasks_until(loop, [&] { return !ran.empty(); }));
+
+    ASSERT_TRUE(poster.post([&] { ran.emplace_back("queued, then its owner went"); }));
+    owner.reset();
+    EXPECT_FALSE(poster.post([&] { ran.emplace_back("after its owner went"); }));
+    // The unbound poster of the same loop still runs its tasks, after the dropped one.
+    bool unbound_ran = false;
+    ASSERT_TRUE(webview_host::loop_poster(loop).post([&] { unbound_ran = true; }));
+    ASSERT_TRUE(fake::run_posted_tasks_until(loop, [&] { return unbound_ran; }));
+    EXPECT_EQ(ran, std::vector<std::string>{"while alive"});
+}
+
 TEST(LoopPoster, TasksFromOtherThreadsRunOnTheLoopThreadAndNoneAfterTheLoopEnded) {
     fake::reset({.window_failure = {}, .webview_failure = {}, .steps = {await_navigation()}});
     webview_host::EventLoop loop = webview_host::create_event_loop();

@@ -114,27 +114,19 @@ Result<int> run_inspector_window(const std::string& frontend_url, PageDiagnostic
 
 // The parts of one window, released in the reverse order of their declaration: the web view, the
 // watch, the services, the window. The session and the options outlive them all: the watch's
-// tasks and the page's messages refer to them.
+// tasks and the page's messages refer to them. Their tasks are posted bound to the parts, so that
+// none runs once the window has gone while the loop runs on.
 struct InspectorWindow::Parts {
     WindowOptions options;
     Session session;
-    host::WebView* built_view = nullptr;
     std::optional<host::Window> window;
     std::optional<FrontendHostServices> services;
     std::unique_ptr<TargetWatch> watch;
     std::optional<host::WebView> web_view;
 };
 
-InspectorWindow::InspectorWindow(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
-InspectorWindow::~InspectorWindow() {
-    if (parts_) {
-        // Not left to the members' order alone: the web view must go before what its page uses.
-        parts_->web_view.reset();
-        parts_->watch.reset();
-        parts_->services.reset();
-        parts_->window.reset();
-    }
-}
+InspectorWindow::InspectorWindow(std::shared_ptr<Parts> parts) : parts_(std::move(parts)) {}
+InspectorWindow::~InspectorWindow() = default;
 
 const host::WindowState* InspectorWindow::window_state() const {
     return parts_->window ? &parts_->window->state() : nullptr;
@@ -143,7 +135,8 @@ const host::WindowState* InspectorWindow::window_state() const {
 Result<std::unique_ptr<InspectorWindow>> InspectorWindow::open(host::EventLoop& loop,
                                                                const std::string& frontend_url,
                                                                WindowOptions options) {
-    auto parts = std::make_unique<Parts>();
+    auto parts = std::make_shared<Parts>();
+    const host::LoopPoster poster = host::loop_poster(loop).bound_to(parts);
     parts->options = std::move(options);
     Parts& p = *parts;
     const WindowOptions& opts = p.options;
@@ -166,8 +159,8 @@ Result<std::unique_ptr<InspectorWindow>> InspectorWindow::open(host::EventLoop& 
     // The front end's embedder: its script in the top-level document, its services here. Released
     // after the web view; its loads are ended and joined then.
     const std::string token = random_token();
-    p.services.emplace(*p.window, host::loop_poster(loop),
-                       SettingsStore::open(opts.settings_file, diagnostics), token, diagnostics);
+    p.services.emplace(*p.window, poster, SettingsStore::open(opts.settings_file, diagnostics),
+                       token, diagnostics);
     FrontendHostServices& services = *p.services;
     services.report_every_load(level == PageDiagnostics::EveryRequest);
     builder.add_page_script(std::string(FRONTEND_COMPAT_SCRIPT));
@@ -180,13 +173,13 @@ Result<std::unique_ptr<InspectorWindow>> InspectorWindow::open(host::EventLoop& 
         const Reattach& reattach = *opts.reattach;
         p.session.target = reattach.target;
         // The watch's thread only hands each target over; the UI thread does the rest. A task
-        // posted after the loop ended is dropped unrun, so it never meets a released web view;
-        // one posted before the window is released runs before it (the watch is joined first).
+        // posted after the window or the loop has gone is dropped unrun, so it never meets a
+        // released web view.
         p.watch = std::make_unique<TargetWatch>(
-            reattach.discover, [poster = host::loop_poster(loop), &reattach, &p](WsTarget found) {
+            reattach.discover, [poster, &reattach, &p](WsTarget found) {
                 static_cast<void>(poster.post([&reattach, &p, target = std::move(found)] {
-                    if (p.built_view != nullptr) {
-                        go_to_target(reattach, p.session, *p.built_view, target);
+                    if (p.web_view) {
+                        go_to_target(reattach, p.session, *p.web_view, target);
                     }
                 }));
             });
@@ -206,7 +199,6 @@ Result<std::unique_ptr<InspectorWindow>> InspectorWindow::open(host::EventLoop& 
         return std::unexpected(std::move(webview).error().with_context(webview_failure_context()));
     }
     p.web_view.emplace(std::move(*webview));
-    p.built_view = &*p.web_view;
     services.attach(*p.web_view);
     return std::unique_ptr<InspectorWindow>(new InspectorWindow(std::move(parts)));
 }

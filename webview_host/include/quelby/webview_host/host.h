@@ -249,14 +249,25 @@ Result<std::optional<std::filesystem::path>> ask_save_path(Window& window,
 // its task destroyed at once on the posting thread; tasks still queued then are destroyed on the
 // main thread without running. So a task may refer to the window and the web view: it never runs
 // after the loop that could still use them has ended.
+//
+// A window that goes while the loop runs on (one of several) posts through a poster bound to
+// itself: its tasks then run only while it lives.
 class LoopPoster {
   public:
     explicit LoopPoster(std::shared_ptr<PostQueue> queue) : queue_(std::move(queue)) {}
-    // Thread-safe. False when the task was refused (see above).
+    // Thread-safe. False when the task was refused (see above), or when the owner the poster is
+    // bound to has gone.
     bool post(LoopTask task) const;
+
+    // The same queue, for tasks that refer to `owner`: a task whose owner has gone by the time it
+    // would run is destroyed unrun. The owner must be released on the loop's thread, so that it
+    // cannot go while one of its tasks runs.
+    [[nodiscard]] LoopPoster bound_to(std::weak_ptr<const void> owner) const;
 
   private:
     std::shared_ptr<PostQueue> queue_;
+    std::weak_ptr<const void> owner_;
+    bool bound_ = false;
 };
 
 // Only on the main thread.

@@ -78,8 +78,9 @@ class InspectorWindow {
 
   private:
     struct Parts;
-    explicit InspectorWindow(std::unique_ptr<Parts> parts);
-    std::unique_ptr<Parts> parts_;
+    explicit InspectorWindow(std::shared_ptr<Parts> parts);
+    // Shared only with the weak references its posted tasks hold.
+    std::shared_ptr<Parts> parts_;
 };
 
 // Opens the window and runs its event loop until the window is closed; then releases the web view,
