@@ -123,17 +123,24 @@ class LaunchWindows {
         end_when_done();
     }
 
+    // The process whose window an event names, while that window is open.
+    [[nodiscard]] std::optional<int> process_of(const host::WindowState* window) const {
+        for (const auto& [pid, opened] : windows_) {
+            if (opened.window->window_state() == window) {
+                return pid;
+            }
+        }
+        return std::nullopt;
+    }
+
     // The user closed a window: the process runs on without its debugger, also when the window
     // went before its front end had attached (the process would wait for it forever otherwise).
-    void close(const host::WindowState* window) {
-        for (auto it = windows_.begin(); it != windows_.end(); ++it) {
-            if (it->second.window->window_state() == window) {
-                releases_.emplace_back([target = it->second.target] {
-                    static_cast<void>(launch::release_held_process(target));
-                });
-                windows_.erase(it);
-                break;
-            }
+    void close(int pid) {
+        if (const auto it = windows_.find(pid); it != windows_.end()) {
+            releases_.emplace_back([target = it->second.target] {
+                static_cast<void>(launch::release_held_process(target));
+            });
+            windows_.erase(it);
         }
         end_when_done();
     }
@@ -198,10 +205,13 @@ Result<int> run_with_windows(std::span<const std::string> command) {
     }
     const int status =
         host::run_event_loop(loop, [&windows, poster](const host::Event& event, host::LoopMode&) {
-            if (event.kind == host::EventKind::CloseRequested && event.window != nullptr) {
-                // Not within the window's own signal: the window goes once it has returned.
-                static_cast<void>(
-                    poster.post([&windows, window = event.window] { windows.close(window); }));
+            if (event.kind != host::EventKind::CloseRequested) {
+                return;
+            }
+            // Not within the window's own signal: the window goes once it has returned. Named by
+            // its process, which a window opened meanwhile cannot take for its own.
+            if (const auto pid = windows.process_of(event.window)) {
+                static_cast<void>(poster.post([&windows, pid = *pid] { windows.close(pid); }));
             }
         });
     windows.release();
