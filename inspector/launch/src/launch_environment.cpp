@@ -1,26 +1,22 @@
 #include "launch_environment.h"
 
-#include <algorithm>
 #include <optional>
 
+#include "quelby/core/ascii_text.h"
 #include "quelby/launch/launched_command.h"
 #include "quelby/launch/node_options.h"
 
 namespace quelby::launch {
 namespace {
 
-char folded(char c, NameCase names) {
-    return names == NameCase::Ignored && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A')
-                                                              : c;
-}
-
 // Whether `entry` sets the variable `name`.
 bool sets(std::string_view entry, std::string_view name, NameCase names) {
     if (entry.size() <= name.size() || entry[name.size()] != '=') {
         return false;
     }
-    return std::equal(name.begin(), name.end(), entry.begin(),
-                      [names](char a, char b) { return folded(a, names) == folded(b, names); });
+    const std::string_view entry_name = entry.substr(0, name.size());
+    return names == NameCase::Ignored ? equals_ignoring_ascii_case(entry_name, name)
+                                      : entry_name == name;
 }
 
 }  // namespace
