@@ -27,13 +27,7 @@ bool node_installed() {
 }
 
 bool gone_soon(pid_t pid) {
-    for (int i = 0; i < 40; ++i) {
-        if (::kill(pid, 0) != 0 && errno == ESRCH) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return test_support::stops_within([pid] { return test_support::process_runs(pid); });
 }
 
 std::string quoted(const std::string& text) {

@@ -77,24 +77,9 @@ class EventLog {
     std::vector<LaunchReport> reports_;
 };
 
-bool process_exists(pid_t pid) {
-    return ::kill(pid, 0) == 0 || errno != ESRCH;
-}
-
-bool group_exists(pid_t group) {
-    return ::kill(-group, 0) == 0 || errno != ESRCH;
-}
-
-// An orphan that was killed is reaped by whoever adopted it, a moment later.
-bool gone_soon(const std::function<bool()>& exists) {
-    for (int i = 0; i < 40; ++i) {
-        if (!exists()) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
+using test_support::group_runs;
+using test_support::process_runs;
+using test_support::stops_within;
 
 bool node_installed() {
     return test_support::find_in_path("node").has_value();
@@ -190,11 +175,11 @@ TEST_F(LaunchedCommandTest, NoProcessOfTheTreeOutlivesTheLaunch) {
         std::istringstream(read_file(pids)) >> shell >> grandchild;
         ASSERT_GT(shell, 0);
         ASSERT_GT(grandchild, 0);
-        EXPECT_TRUE(process_exists(grandchild));
+        EXPECT_TRUE(process_runs(grandchild));
         EXPECT_EQ(::getpgid(grandchild), shell) << "the command leads a process group of its own";
     }
-    EXPECT_TRUE(gone_soon([&] { return process_exists(grandchild); }));
-    EXPECT_TRUE(gone_soon([&] { return group_exists(shell); }));
+    EXPECT_TRUE(stops_within([&] { return process_runs(grandchild); }));
+    EXPECT_TRUE(stops_within([&] { return group_runs(shell); }));
 }
 
 // Without holding, each node process reports and runs on; a child forked with an --inspect of
@@ -249,9 +234,9 @@ TEST_F(LaunchedCommandTest, AHeldProcessRunsNothingUntilAttachedAndIsEndedWithTh
         pid = log_.reports().front().pid;
         std::this_thread::sleep_for(1s);
         EXPECT_FALSE(std::filesystem::exists(ran)) << "the script ran before a debugger attached";
-        EXPECT_TRUE(process_exists(pid));
+        EXPECT_TRUE(process_runs(pid));
     }
-    EXPECT_TRUE(gone_soon([&] { return process_exists(pid); }));
+    EXPECT_TRUE(stops_within([&] { return process_runs(pid); }));
 }
 
 // A window closed before its front end attached: the process is let go, and runs its script. Asked

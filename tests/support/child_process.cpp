@@ -11,8 +11,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -281,6 +285,60 @@ std::optional<std::string> find_in_path(const std::string& name) {
         }
     }
     return std::nullopt;
+}
+
+namespace {
+
+// The state letter and the process group from /proc/PID/stat, or nullopt when there is no such
+// process. The command name (field 2) may hold blanks: the fields after it follow its last ')'.
+std::optional<std::pair<char, pid_t>> process_state(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return std::nullopt;
+    }
+    const std::size_t name_end = line.rfind(')');
+    if (name_end == std::string::npos) {
+        return std::nullopt;
+    }
+    std::istringstream fields(line.substr(name_end + 1));
+    char state = 0;
+    pid_t parent = 0;
+    pid_t group = 0;
+    fields >> state >> parent >> group;
+    return std::pair{state, group};
+}
+
+}  // namespace
+
+bool process_runs(pid_t pid) {
+    const auto state = process_state(pid);
+    return state && state->first != 'Z' && state->first != 'X';
+}
+
+bool group_runs(pid_t group) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const auto state = process_state(static_cast<pid_t>(std::stol(name)));
+        if (state && state->second == group && state->first != 'Z' && state->first != 'X') {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool stops_within(const std::function<bool()>& runs, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (runs()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds{50});
+    }
+    return true;
 }
 
 }  // namespace quelby::test_support

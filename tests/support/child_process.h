@@ -90,4 +90,13 @@ std::string inspector_binary();
 // `name` looked up in PATH; nullopt when absent.
 std::optional<std::string> find_in_path(const std::string& name);
 
+// Whether process `pid` still runs. One that has ended counts as gone even before it is reaped: a
+// killed orphan waits for whoever adopted it, which may take its time.
+bool process_runs(pid_t pid);
+// Whether any process of process group `group` still runs, in the same sense.
+bool group_runs(pid_t group);
+// Whether `runs()` stops holding within `limit`, looking every 50 ms.
+bool stops_within(const std::function<bool()>& runs,
+                  std::chrono::milliseconds limit = std::chrono::milliseconds{2000});
+
 }  // namespace quelby::test_support
