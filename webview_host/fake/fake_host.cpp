@@ -228,12 +228,6 @@ bool run_posted_until(EventLoopState& loop, const std::function<bool()>& done,
     return true;
 }
 
-std::size_t open_windows() {
-    const auto& windows = current().windows;
-    return static_cast<std::size_t>(
-        std::count_if(windows.begin(), windows.end(), [](const auto* window) { return window; }));
-}
-
 const WindowState* window_at(std::size_t index) {
     const auto& windows = current().windows;
     return index < windows.size() ? windows[index] : nullptr;
@@ -297,15 +291,6 @@ int run_event_loop(EventLoop& loop, EventHandler handler) {
                 break;
             case fake::Step::Kind::AwaitNavigation:
                 fake::await_navigation(loop.state());
-                break;
-            case fake::Step::Kind::AwaitWindows:
-                fake::run_posted_until(
-                    loop.state(),
-                    [&] {
-                        return fake::open_windows() == step.window ||
-                               mode.kind == LoopMode::Kind::Exit;
-                    },
-                    fake::AWAIT_LIMIT);
                 break;
         }
     }

@@ -27,13 +27,11 @@ struct Answer {
 // registered scheme (its answer is recorded), report a page diagnostic, post a page message
 // (window.ipc), or run the tasks posted from other threads until the web view has been navigated
 // once more (or until AWAIT_LIMIT has passed, which the record shows as a missing navigation).
-// AwaitWindows runs the posted tasks until `count` windows are open (or AWAIT_LIMIT has passed).
 struct Step {
-    enum class Kind { Event, Request, PageDiagnostic, PageMessage, AwaitNavigation, AwaitWindows };
+    enum class Kind { Event, Request, PageDiagnostic, PageMessage, AwaitNavigation };
     Kind kind = Kind::Event;
     EventKind event = EventKind::Other;
     // Event: the window it concerns, by order of creation (a released one gives no window).
-    // AwaitWindows: how many windows to wait for.
     std::size_t window = 0;
     std::string scheme;  // Request: the registered scheme's name
     std::string text;    // Request: the URI; PageDiagnostic, PageMessage: the page's text
