@@ -97,7 +97,9 @@ class LaunchWindows {
         }
         auto url = frontend_url(report.target);
         if (!url) {
+            // No window can show it: the process runs on without a debugger.
             write_error_report(url.error());
+            let_go(report.target);
             return;
         }
         write_error_line(std::string(LINE_WS_TARGET) + report.target.address);
@@ -137,9 +139,7 @@ class LaunchWindows {
     // went before its front end had attached (the process would wait for it forever otherwise).
     void close(int pid) {
         if (const auto it = windows_.find(pid); it != windows_.end()) {
-            releases_.emplace_back([target = it->second.target] {
-                static_cast<void>(launch::release_held_process(target));
-            });
+            let_go(it->second.target);
             windows_.erase(it);
         }
         end_when_done();
@@ -155,6 +155,12 @@ class LaunchWindows {
     void release() { windows_.clear(); }
 
   private:
+    // Lets a process that may still wait for its debugger run on, off the loop's thread.
+    void let_go(const WsTarget& target) {
+        releases_.emplace_back(
+            [target] { static_cast<void>(launch::release_held_process(target)); });
+    }
+
     void end_when_done() {
         if (command_status_ && windows_.empty()) {
             end(*command_status_);
