@@ -36,8 +36,8 @@ void write_error_report(const ErrorChain& error) {
 
 // Starts the command, or reports why it could not start: the shell's status then.
 std::expected<std::unique_ptr<LaunchedCommand>, int> start_command(
-    std::span<const std::string> command, bool hold, LaunchEvents events) {
-    auto launched = LaunchedCommand::start(command, hold, std::move(events));
+    std::span<const std::string> command, bool hold) {
+    auto launched = LaunchedCommand::start(command, hold);
     if (!launched) {
         write_error_report(launched.error().error);
         return std::unexpected(launched.error().status);
@@ -74,10 +74,11 @@ Result<int> run_printing(std::span<const std::string> command) {
         .command_ended = finish,
         .gave_up = finish,
     };
-    auto launched = start_command(command, false, std::move(events));
+    auto launched = start_command(command, false);
     if (!launched) {
         return launched.error();
     }
+    (*launched)->watch(std::move(events));
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return status.has_value(); });
     const int final_status = *status;
@@ -182,6 +183,11 @@ class LaunchWindows {
 };
 
 Result<int> run_with_windows(std::span<const std::string> command) {
+    // The command first: the GUI libraries load while it starts (its reports wait meanwhile).
+    auto launched = start_command(command, true);
+    if (!launched) {
+        return launched.error();
+    }
     host::EventLoop loop = host::create_event_loop();
     LaunchWindows windows(loop);
     const host::LoopPoster poster = host::loop_poster(loop);
@@ -205,10 +211,7 @@ Result<int> run_with_windows(std::span<const std::string> command) {
                 static_cast<void>(poster.post([&windows, status] { windows.end(status); }));
             },
     };
-    auto launched = start_command(command, true, std::move(events));
-    if (!launched) {
-        return launched.error();
-    }
+    (*launched)->watch(std::move(events));
     const int status =
         host::run_event_loop(loop, [&windows, poster](const host::Event& event, host::LoopMode&) {
             if (event.kind != host::EventKind::CloseRequested) {

@@ -277,7 +277,7 @@ void LaunchedCommand::take_interrupts() {
 }
 
 std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::start(
-    std::span<const std::string> command, bool hold, LaunchEvents events) {
+    std::span<const std::string> command, bool hold) {
     const auto failure = [](ErrorChain error, int status = 1) {
         return std::unexpected(StartFailure{.error = std::move(error), .status = status});
     };
@@ -285,7 +285,6 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
         return failure(ErrorChain::from_message("no command to launch"));
     }
     auto state = std::make_unique<State>();
-    state->events = std::move(events);
     state->secret = random_token();
     auto folder = make_private_folder();
     if (!folder) {
@@ -394,8 +393,13 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
         s.terminal_handed = true;
         hand_terminal_to(pid);
     }
-    s.thread = std::jthread([&s](const std::stop_token& stop) { s.run(stop); });
     return launched;
+}
+
+void LaunchedCommand::watch(LaunchEvents events) {
+    State& s = *state_;
+    s.events = std::move(events);
+    s.thread = std::jthread([&s](const std::stop_token& stop) { s.run(stop); });
 }
 
 LaunchedCommand::LaunchedCommand(std::unique_ptr<State> state) : state_(std::move(state)) {}

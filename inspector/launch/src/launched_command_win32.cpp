@@ -218,7 +218,7 @@ void LaunchedCommand::take_interrupts() {
 }
 
 std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::start(
-    std::span<const std::string> command, bool hold, LaunchEvents events) {
+    std::span<const std::string> command, bool hold) {
     const auto failure = [](ErrorChain error, int status = 1) {
         return std::unexpected(StartFailure{.error = std::move(error), .status = status});
     };
@@ -226,7 +226,6 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
         return failure(ErrorChain::from_message("no command to launch"));
     }
     auto state = std::make_unique<State>();
-    state->events = std::move(events);
     state->secret = random_token();
     std::array<wchar_t, MAX_PATH + 1> temporary{};
     const DWORD length = GetTempPathW(static_cast<DWORD>(temporary.size()), temporary.data());
@@ -321,8 +320,13 @@ std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> LaunchedCommand::s
         return failure(last_error("failed to watch " + command.front()));
     }
     ResumeThread(thread.get());
-    s.thread = std::jthread([&s](const std::stop_token& stop) { s.run(stop); });
     return launched;
+}
+
+void LaunchedCommand::watch(LaunchEvents events) {
+    State& s = *state_;
+    s.events = std::move(events);
+    s.thread = std::jthread([&s](const std::stop_token& stop) { s.run(stop); });
 }
 
 LaunchedCommand::LaunchedCommand(std::unique_ptr<State> state) : state_(std::move(state)) {}

@@ -61,9 +61,23 @@ class LaunchedCommand {
 
     // Starts `command` (its first word found on PATH as a shell does) in a process group of its
     // own, with the bootloader required by NODE_OPTIONS; each node process waits for its
-    // debugger when `hold`. The events start at once.
+    // debugger when `hold`. What happens is told from watch on: reports wait in the channel
+    // until then, so the caller can ready itself (load its GUI) while the command starts.
     static std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> start(
-        std::span<const std::string> command, bool hold, LaunchEvents events);
+        std::span<const std::string> command, bool hold);
+
+    // Starts the launcher's thread, which calls `events` from now on. Once.
+    void watch(LaunchEvents events);
+
+    // Both at once.
+    static std::expected<std::unique_ptr<LaunchedCommand>, StartFailure> start(
+        std::span<const std::string> command, bool hold, LaunchEvents events) {
+        auto launched = start(command, hold);
+        if (launched) {
+            (*launched)->watch(std::move(events));
+        }
+        return launched;
+    }
 
     LaunchedCommand(const LaunchedCommand&) = delete;
     LaunchedCommand& operator=(const LaunchedCommand&) = delete;
