@@ -50,6 +50,28 @@ TEST(LaunchReport, AnythingElseIsIgnored) {
     }
 }
 
+// A process at its end says so with its pid only; nothing else stands for it.
+TEST(LaunchReport, AnEndingProcessIsToldByItsPid) {
+    const auto ending = parse_launch_report(
+        R"({"secret":"0123456789abcdef0123456789abcdef","pid":31,"exiting":true})", SECRET);
+    ASSERT_TRUE(ending);
+    EXPECT_TRUE(ending->exiting);
+    EXPECT_EQ(ending->pid, 31);
+    for (const std::string& line : std::vector<std::string>{
+             R"({"secret":"0123456789abcdef0123456789abcdef","pid":31,"exiting":false})",
+             R"({"secret":"0123456789abcdef0123456789abcdef","pid":31,"exiting":"yes"})",
+             R"({"secret":"ffff","pid":31,"exiting":true})",
+             R"({"secret":"0123456789abcdef0123456789abcdef","pid":0,"exiting":true})",
+         }) {
+        EXPECT_FALSE(parse_launch_report(line, SECRET)) << line;
+    }
+    const auto report = parse_launch_report(
+        R"({"secret":"0123456789abcdef0123456789abcdef","pid":31,"url":"ws://127.0.0.1:2/y"})",
+        SECRET);
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(report->exiting);
+}
+
 TEST(LaunchReport, ATitleNeverBreaksTheWindowTitleLine) {
     const auto report = parse_launch_report(
         R"({"secret":"0123456789abcdef0123456789abcdef","pid":7,"url":"ws://127.0.0.1:2/y",)"

@@ -55,42 +55,41 @@
     const title = words.join(' ').slice(0, 300);
     const report = JSON.stringify({ secret: secret, pid: process.pid, url: url, title: title }) + '\n';
 
-    // At its end node would wait for the debugger to go away; the process ends instead, and the
-    // launcher closes its window. Set before the report: between the report and the wait below
-    // nothing may take time, since a debugger that attached in between would find the process
-    // not yet waiting.
-    process.on('exit', () => {
-        try {
-            inspector.close();
-        } catch (error) {
-            // nothing left to close
-        }
-    });
-
     // Synchronous, so that nothing of the program runs before the report is out. Non-blocking: a
     // channel nobody reads any more (the launcher is gone) must not hang the process.
     // A Windows pipe serves one client at a time: a process that finds it busy, or between two
     // instances, tries again for a while.
     const attempts = process.platform === 'win32' ? 100 : 1;
     const pause = new Int32Array(new SharedArrayBuffer(4));
-    let reported = false;
-    for (let attempt = 0; attempt < attempts && !reported; attempt++) {
-        try {
-            const fd = fs.openSync(channel, fs.constants.O_WRONLY | (fs.constants.O_NONBLOCK || 0));
+    const tell = (line) => {
+        for (let attempt = 0; attempt < attempts; attempt++) {
             try {
-                reported = fs.writeSync(fd, report) === Buffer.byteLength(report);
-            } finally {
-                fs.closeSync(fd);
-            }
-        } catch (error) {
-            if (attempt + 1 < attempts && (error.code === 'EBUSY' || error.code === 'ENOENT')) {
-                Atomics.wait(pause, 0, 0, 20);
-            } else {
-                break;
+                const fd = fs.openSync(channel, fs.constants.O_WRONLY | (fs.constants.O_NONBLOCK || 0));
+                try {
+                    return fs.writeSync(fd, line) === Buffer.byteLength(line);
+                } finally {
+                    fs.closeSync(fd);
+                }
+            } catch (error) {
+                if (attempt + 1 < attempts && (error.code === 'EBUSY' || error.code === 'ENOENT')) {
+                    Atomics.wait(pause, 0, 0, 20);
+                } else {
+                    return false;
+                }
             }
         }
-    }
-    if (!reported) {
+        return false;
+    };
+
+    // At its end node waits for its debuggers to go away: the launcher is told, and closes the
+    // process's window. Set before the report: between the report and the wait below nothing may
+    // take time, since a debugger that attached in between would find the process not yet waiting.
+    const exiting = JSON.stringify({ secret: secret, pid: process.pid, exiting: true }) + '\n';
+    process.on('exit', () => {
+        tell(exiting);
+    });
+
+    if (!tell(report)) {
         return;
     }
     if (env.QUELBY_INSPECTOR_LAUNCH_HOLD === '1') {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,19 @@ enum class NameCase { Exact, Ignored };
 std::vector<std::string> launch_environment(const std::vector<std::string>& inherited,
                                             std::string_view channel, std::string_view bootloader,
                                             std::string_view secret, bool hold, NameCase names);
+
+// Each process's end is told once: when it says it is ending (it then waits for its debugger to
+// go), or when it has ended, whichever comes first.
+class EndNotices {
+  public:
+    // True for the first notice of `pid`.
+    bool first(int pid) { return told_.insert(pid).second; }
+    // The process is gone: a later one with its number starts afresh.
+    void forget(int pid) { told_.erase(pid); }
+
+  private:
+    std::set<int> told_;
+};
 
 // The channel's bytes, as they come, cut into lines; a line longer than MAX_LINE is no report and
 // is dropped whole.

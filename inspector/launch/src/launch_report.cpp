@@ -22,12 +22,22 @@ std::optional<LaunchReport> parse_launch_report(std::string_view line, std::stri
     const auto url = text("url");
     const auto title = text("title");
     const auto pid = report.find("pid");
-    if (!given_secret || *given_secret != secret || !url || pid == report.end() ||
+    if (!given_secret || *given_secret != secret || pid == report.end() ||
         !pid->is_number_integer()) {
         return std::nullopt;
     }
     const auto pid_value = pid->get<std::int64_t>();
     if (pid_value <= 0 || pid_value > std::numeric_limits<int>::max()) {
+        return std::nullopt;
+    }
+    if (const auto exiting = report.find("exiting"); exiting != report.end()) {
+        if (!exiting->is_boolean() || !exiting->get<bool>()) {
+            return std::nullopt;
+        }
+        return LaunchReport{
+            .pid = static_cast<int>(pid_value), .target = {}, .title = {}, .exiting = true};
+    }
+    if (!url) {
         return std::nullopt;
     }
     auto target = split_ws_url(*url, SchemeLetters::AnyCase);
@@ -36,7 +46,8 @@ std::optional<LaunchReport> parse_launch_report(std::string_view line, std::stri
     }
     return LaunchReport{.pid = static_cast<int>(pid_value),
                         .target = std::move(*target),
-                        .title = printable_title(title.value_or(""))};
+                        .title = printable_title(title.value_or("")),
+                        .exiting = false};
 }
 
 std::string printable_title(std::string_view title) {

@@ -239,6 +239,7 @@ struct LaunchedCommand::State {
     Fd signals;
     Fd wake;
     std::map<int, Fd> reported;  // pid -> pidfd of each reported process still running
+    EndNotices ends;
     pid_t watchdog = -1;
     Fd watch;  // the watchdog's pipe: the command's group, then each reported pid
     ReportLines lines;
@@ -463,9 +464,10 @@ void LaunchedCommand::State::run(const std::stop_token& stop) {
         for (std::size_t i = 0; i < pids.size(); ++i) {
             if (watched[4 + i].revents != 0) {
                 reported.erase(pids[i]);
-                if (events.ended) {
+                if (ends.first(pids[i]) && events.ended) {
                     events.ended(pids[i]);
                 }
+                ends.forget(pids[i]);
             }
         }
         if (main_pidfd.valid() && watched[3].revents != 0) {
@@ -498,7 +500,16 @@ void LaunchedCommand::State::read_channel() {
 
 void LaunchedCommand::State::on_line(std::string_view line) {
     const std::optional<LaunchReport> report = parse_launch_report(line, secret);
-    if (!report || reported.contains(report->pid)) {
+    if (!report) {
+        return;
+    }
+    if (report->exiting) {
+        if (reported.contains(report->pid) && ends.first(report->pid) && events.ended) {
+            events.ended(report->pid);
+        }
+        return;
+    }
+    if (reported.contains(report->pid)) {
         return;
     }
     Fd pidfd(open_pidfd(report->pid));

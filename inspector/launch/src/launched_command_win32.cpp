@@ -191,6 +191,7 @@ struct LaunchedCommand::State {
     Handle wake;
     Handle interrupted;
     std::map<int, Handle> reported;  // pid -> handle of each reported process still running
+    EndNotices ends;
     ReportLines lines;
     std::jthread thread;
 
@@ -429,9 +430,10 @@ void LaunchedCommand::State::serve_pipe(const std::stop_token& stop, HANDLE inst
         } else if (index >= reported_at && index - reported_at < pids.size()) {
             const int pid = pids[index - reported_at];
             reported.erase(pid);
-            if (events.ended) {
+            if (ends.first(pid) && events.ended) {
                 events.ended(pid);
             }
+            ends.forget(pid);
         }
     }
     if (client) {
@@ -470,7 +472,16 @@ void LaunchedCommand::State::read_report(HANDLE instance) {
 
 void LaunchedCommand::State::on_line(std::string_view line) {
     const std::optional<LaunchReport> report = parse_launch_report(line, secret);
-    if (!report || reported.contains(report->pid)) {
+    if (!report) {
+        return;
+    }
+    if (report->exiting) {
+        if (reported.contains(report->pid) && ends.first(report->pid) && events.ended) {
+            events.ended(report->pid);
+        }
+        return;
+    }
+    if (reported.contains(report->pid)) {
         return;
     }
     Handle handle(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
