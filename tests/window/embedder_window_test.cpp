@@ -272,12 +272,15 @@ class Zoom : public ::testing::Test {
         EXPECT_EQ(program.wait_exit(Clock::now() + 20s), std::optional<int>(0));
     }
     // A shot once the screen has stopped changing.
+    // The screen once the front end shows its tab strip and stops changing: a window not painted
+    // yet is as still as a settled one, so stillness alone is not enough (a slow start under the
+    // sanitizers took it for the restarted window's rendering).
     Screenshot settled_shot() {
         Screenshot last = capture_screen(desktop_.display());
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < 60; ++i) {
             std::this_thread::sleep_for(500ms);
             Screenshot next = capture_screen(desktop_.display());
-            if (same_pixels(last, next) == 1.0) {
+            if (same_pixels(last, next) == 1.0 && tab_strip_extent(next) > 0) {
                 return next;
             }
             last = std::move(next);
